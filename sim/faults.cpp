@@ -1,0 +1,177 @@
+#include "faults.h"
+
+#include <algorithm>
+#include <cstdlib>
+
+#include "link/frame.h"
+
+namespace zr::sim {
+
+std::optional<Fault> FaultPlan::take(std::uint8_t code) {
+    auto it = faults_.find(code);
+    if (it == faults_.end()) it = faults_.find(kAny);
+    if (it == faults_.end()) return std::nullopt;
+    Fault f = it->second;
+    if (it->second.times > 0 && --it->second.times == 0) faults_.erase(it);
+    return f;
+}
+
+namespace {
+
+bool number(const std::string& s, int& out) {
+    if (s.empty()) return false;
+    char* end = nullptr;
+    long v = std::strtol(s.c_str(), &end, 0);
+    if (*end != '\0' || v < 0 || v > 1000000) return false;
+    out = static_cast<int>(v);
+    return true;
+}
+
+}  // namespace
+
+bool FaultPlan::parse(const std::string& spec, std::string& error) {
+    auto colon = spec.find(':');
+    if (colon == std::string::npos) {
+        error = "fault '" + spec + "': expected CODE:KIND[=VALUE]";
+        return false;
+    }
+    std::string where = spec.substr(0, colon), what = spec.substr(colon + 1);
+    int code = kAny;
+    if (where != "all" && (!number(where, code) || code > 255)) {
+        error = "fault '" + spec + "': command code must be 0-255 or 'all'";
+        return false;
+    }
+    Fault f;
+    if (auto star = what.find('*'); star != std::string::npos) {
+        if (!number(what.substr(star + 1), f.times) || f.times == 0) {
+            error = "fault '" + spec + "': bad repeat count";
+            return false;
+        }
+        what.resize(star);
+    }
+    std::string kind = what, arg;
+    if (auto eq = what.find('='); eq != std::string::npos) {
+        kind = what.substr(0, eq);
+        arg = what.substr(eq + 1);
+    }
+    std::string second;
+    if (auto comma = arg.find(','); comma != std::string::npos) {
+        second = arg.substr(comma + 1);
+        arg.resize(comma);
+    }
+    static const std::map<std::string, FaultKind> kinds = {
+        {"drop", FaultKind::drop},         {"delay", FaultKind::delay},
+        {"split", FaultKind::split},       {"bad-crc", FaultKind::bad_crc},
+        {"wrong-echo", FaultKind::wrong_echo}, {"status", FaultKind::status},
+        {"garbage", FaultKind::garbage},   {"oversize", FaultKind::oversize},
+        {"close", FaultKind::close},
+    };
+    auto k = kinds.find(kind);
+    if (k == kinds.end()) {
+        error = "fault '" + spec + "': unknown kind '" + kind +
+                "' (drop, delay=MS, split=N[,MS], bad-crc, wrong-echo, status=S, garbage=N, oversize[=N], close)";
+        return false;
+    }
+    f.kind = k->second;
+    bool needs_value = f.kind == FaultKind::delay || f.kind == FaultKind::split || f.kind == FaultKind::status ||
+                       f.kind == FaultKind::garbage;
+    if (!arg.empty() && !number(arg, f.value)) {
+        error = "fault '" + spec + "': bad value '" + arg + "'";
+        return false;
+    }
+    if (needs_value && arg.empty()) {
+        error = "fault '" + spec + "': '" + kind + "' needs a value";
+        return false;
+    }
+    if (!second.empty() && !number(second, f.pause_ms)) {
+        error = "fault '" + spec + "': bad pause '" + second + "'";
+        return false;
+    }
+    if (f.kind == FaultKind::split && f.pause_ms == 0) f.pause_ms = 20;
+    if (f.kind == FaultKind::oversize && f.value == 0) f.value = 16;
+    if (f.kind == FaultKind::status && f.value > 255) {
+        error = "fault '" + spec + "': status must be a byte";
+        return false;
+    }
+    set(code, f);
+    return true;
+}
+
+namespace {
+
+Bytes frame_of(Bytes payload, const std::optional<Fault>& f, bool serial) {
+    if (f && payload.size() >= 4) {
+        if (f->kind == FaultKind::wrong_echo) payload[2] = static_cast<std::uint8_t>(payload[2] + 1);
+        if (f->kind == FaultKind::status) payload[3] = static_cast<std::uint8_t>(f->value);
+        if (f->kind == FaultKind::oversize) {
+            auto len = static_cast<std::size_t>(payload[0] * 256 + payload[1] + f->value);
+            payload[0] = static_cast<std::uint8_t>((len >> 8) & 0xFF);
+            payload[1] = static_cast<std::uint8_t>(len & 0xFF);
+        }
+    }
+    Bytes wire;
+    if (f && f->kind == FaultKind::bad_crc) {
+        Bytes framed = with_crc(payload);
+        framed.back() ^= 0xFF;
+        // Build the wire form by hand so the broken CRC survives stuffing.
+        if (!serial) return framed;
+        wire.push_back(0x55);
+        for (auto b : framed) {
+            if (b == 0x55) wire.insert(wire.end(), {0x56, 0x56});
+            else if (b == 0x56) wire.insert(wire.end(), {0x56, 0x57});
+            else wire.push_back(b);
+        }
+        return wire;
+    }
+    return serial ? serial_wire(payload) : with_crc(payload);
+}
+
+}  // namespace
+
+WireReply to_wire(const std::vector<Bytes>& replies, const std::optional<Fault>& fault, bool serial) {
+    WireReply w;
+    if (fault && fault->kind == FaultKind::drop) return w;
+    if (fault && fault->kind == FaultKind::close) {
+        w.close = true;
+        return w;
+    }
+    bool first = true;
+    for (const auto& r : replies) {
+        Bytes frame = frame_of(r, fault, serial);
+        int delay = first && fault && fault->kind == FaultKind::delay ? fault->value : 0;
+        first = false;
+        if (fault && fault->kind == FaultKind::garbage) {
+            Bytes junk;
+            for (int i = 0; i < fault->value; ++i) junk.push_back(static_cast<std::uint8_t>(0xA0 + (i % 16)));
+            frame.insert(frame.begin(), junk.begin(), junk.end());
+        }
+        if (fault && fault->kind == FaultKind::split && fault->value > 1) {
+            std::size_t pieces = static_cast<std::size_t>(fault->value);
+            std::size_t size = (frame.size() + pieces - 1) / pieces;
+            for (std::size_t at = 0; at < frame.size(); at += size) {
+                auto end = std::min(frame.size(), at + size);
+                w.chunks.push_back({at == 0 ? delay : fault->pause_ms, Bytes(frame.begin() + at, frame.begin() + end)});
+            }
+            continue;
+        }
+        w.chunks.push_back({delay, std::move(frame)});
+    }
+    return w;
+}
+
+std::string describe(const Fault& f) {
+    switch (f.kind) {
+        case FaultKind::drop: return "drop";
+        case FaultKind::delay: return "delay " + std::to_string(f.value) + " ms";
+        case FaultKind::split: return "split in " + std::to_string(f.value) + ", " + std::to_string(f.pause_ms) + " ms apart";
+        case FaultKind::bad_crc: return "bad CRC";
+        case FaultKind::wrong_echo: return "wrong echo";
+        case FaultKind::status: return "status " + std::to_string(f.value);
+        case FaultKind::garbage: return std::to_string(f.value) + " garbage bytes first";
+        case FaultKind::oversize: return "LEN +" + std::to_string(f.value);
+        case FaultKind::close: return "close";
+    }
+    return "?";
+}
+
+}  // namespace zr::sim

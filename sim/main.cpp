@@ -1,0 +1,104 @@
+// zrsim: a reader simulator on loopback TCP and a pseudo-terminal.
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+#include <iostream>
+#include <string>
+#include <vector>
+
+#include "server.h"
+
+namespace {
+
+std::atomic<bool> stop_requested{false};
+
+void on_signal(int) { stop_requested = true; }
+
+const char* kUsage =
+    "usage: zrsim [options]\n"
+    "  A simulated UHF RFID reader. Serves the reader protocol on TCP port 7086 and on a\n"
+    "  pseudo-terminal (whose path it prints, to be used as the serial port name).\n"
+    "\n"
+    "  --tcp ADDRESS      listen on ADDRESS:7086 (repeatable; default 127.0.0.1)\n"
+    "  --port N           TCP port (default 7086)\n"
+    "  --no-tcp           no TCP listener\n"
+    "  --no-pty           no pseudo-terminal\n"
+    "  --trace            print every frame in and out, in hex, with the command name\n"
+    "  --fault SPEC       inject a fault: CODE:KIND[=VALUE][*TIMES], CODE a command code or 'all'\n"
+    "                     kinds: drop, delay=MS, split=N[,MS], bad-crc, wrong-echo, status=S,\n"
+    "                     garbage=N, oversize[=N], close\n"
+    "                     example: --fault 0x67:delay=200 --fault all:split=3,20\n"
+    "  --help             this text\n";
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    std::vector<std::string> addresses;
+    unsigned port = zr::sim::kReaderPort;
+    bool tcp = true, pty = true, trace = false;
+    zr::sim::Simulator sim;
+    for (int i = 1; i < argc; ++i) {
+        std::string a = argv[i];
+        auto value = [&]() -> std::string {
+            if (i + 1 >= argc) {
+                std::cerr << "zrsim: " << a << " needs a value\n" << kUsage;
+                std::exit(2);
+            }
+            return argv[++i];
+        };
+        if (a == "--tcp") addresses.push_back(value());
+        else if (a == "--port") {
+            auto v = value();
+            char* end = nullptr;
+            port = static_cast<unsigned>(std::strtoul(v.c_str(), &end, 10));
+            if (*end || port == 0 || port > 65535) {
+                std::cerr << "zrsim: bad port '" << v << "'\n";
+                return 2;
+            }
+        } else if (a == "--no-tcp") tcp = false;
+        else if (a == "--no-pty") pty = false;
+        else if (a == "--trace") trace = true;
+        else if (a == "--fault") {
+            std::string error;
+            if (!sim.add_fault(value(), error)) {
+                std::cerr << "zrsim: " << error << "\n";
+                return 2;
+            }
+        } else if (a == "--help" || a == "-h") {
+            std::cout << kUsage;
+            return 0;
+        } else {
+            std::cerr << "zrsim: unknown option '" << a << "'\n" << kUsage;
+            return 2;
+        }
+    }
+    if (!tcp && !pty) {
+        std::cerr << "zrsim: nothing to serve (--no-tcp and --no-pty)\n";
+        return 2;
+    }
+    if (trace) sim.set_trace([](const std::string& line) { std::printf("%s\n", line.c_str()); std::fflush(stdout); });
+    if (tcp) {
+        if (addresses.empty()) addresses.push_back("127.0.0.1");
+        for (const auto& a : addresses) {
+            std::string error;
+            if (!sim.listen_tcp(a, static_cast<std::uint16_t>(port), error)) {
+                std::cerr << "zrsim: " << error << "\n";
+                return 1;
+            }
+            std::printf("zrsim: TCP %s:%u\n", a.c_str(), port);
+        }
+    }
+    if (pty) {
+        std::string path, error;
+        if (!sim.open_pty(path, error)) {
+            std::cerr << "zrsim: " << error << "\n";
+            return 1;
+        }
+        std::printf("zrsim: serial %s\n", path.c_str());
+    }
+    std::fflush(stdout);
+    std::signal(SIGINT, on_signal);
+    std::signal(SIGTERM, on_signal);
+    sim.run(stop_requested);
+    return 0;
+}

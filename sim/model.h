@@ -1,0 +1,121 @@
+// The reader, as pure logic: a request payload in, reply payloads out, plus frames it
+// sends on its own. No sockets, no clocks of its own: hosts pass the time in.
+//
+// Behaviour is grouped in units (sim/units/), each owning its state and registering the
+// command codes it answers. What several units share lives here: the tag population, the
+// device class, the tag selection.
+#pragma once
+
+#include <array>
+#include <chrono>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <map>
+#include <memory>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "protocol.h"
+
+namespace zr::sim {
+
+struct Tag {
+    std::array<std::uint8_t, 8> id{};  // the 8-byte identifier of the identifier-addressed commands
+    Bytes epc;                         // EPC code (a whole number of words)
+    Bytes tid;                         // TID code
+    Bytes user;                        // user memory
+    std::array<std::uint8_t, 4> visit_password{};
+    std::array<std::uint8_t, 4> destroy_password{};
+    bool eas = false;     // EAS flag: sounds the alarm while alarm mode is on
+    bool killed = false;  // destroyed: answers nothing any more
+};
+
+// Status bytes the model answers with; which byte stands for which error depends on the
+// device class (class 3 readers report tag errors as 0x6N, classes 1 and 2 as 0x9N).
+enum class Error {
+    unknown_command,  // 0x01
+    bad_request,      // 0x02: a request whose length or fields make no sense
+    no_tag,           // no tag in the field matches: class 3 0x61, classes 1/2 0x91
+    wrong_password,   // class 3 0x62, classes 1/2 0x92
+    locked,           // class 3 0x63, classes 1/2 0x93
+    out_of_range,     // address beyond memory: class 3 0x64, classes 1/2 0x3F
+};
+
+class ReaderModel;
+
+// A group of commands with its own state.
+class Unit {
+public:
+    virtual ~Unit() = default;
+    // Frames the unit sends on its own at `now` (alarms and the like).
+    virtual std::vector<Bytes> unsolicited(ReaderModel&, std::chrono::milliseconds /*now*/) { return {}; }
+};
+
+struct Request {
+    std::uint8_t code;
+    Bytes params;  // the bytes after the command code
+    std::size_t size() const { return params.size(); }
+    std::uint8_t operator[](std::size_t i) const { return i < params.size() ? params[i] : 0; }
+};
+
+using Replies = std::vector<Bytes>;
+
+class ReaderModel {
+public:
+    ReaderModel();
+    ~ReaderModel();
+    ReaderModel(const ReaderModel&) = delete;
+    ReaderModel& operator=(const ReaderModel&) = delete;
+
+    // One request payload (LEN, code, params; CRC removed) -> reply payloads (CRC not added).
+    Replies handle(const Bytes& payload);
+    // Frames the reader sends on its own, due at `now` (pushed frames first).
+    Replies unsolicited(std::chrono::milliseconds now);
+    // Queues a frame to be sent on its own at the next chance.
+    void push(Bytes payload) { pushed_.push_back(std::move(payload)); }
+
+    using Handler = std::function<Replies(const Request&)>;
+    void on(std::uint8_t code, Handler handler) { handlers_[code] = std::move(handler); }
+
+    template <typename U>
+    U& unit() {
+        for (auto& u : units_)
+            if (auto* p = dynamic_cast<U*>(u.get())) return *p;
+        throw std::logic_error("unit not installed");
+    }
+
+    // Shared state.
+    std::vector<Tag> tags;
+    int device_class = 3;
+    std::uint8_t status(Error e) const;
+    Bytes error(std::uint8_t code, Error e) const { return reply_payload(code, status(e)); }
+    static Bytes ok(std::uint8_t code, const Bytes& data = {}) { return reply_payload(code, 0, data); }
+
+    // Tags that answer: not killed, and matching the selection when one is active.
+    std::vector<Tag*> tags_in_field();
+    Tag* find_by_id(const std::uint8_t* id8);
+
+    struct Selection {
+        bool active = false;
+        bool by_epc = false;  // 0x80 matches the EPC, 0x70 the identifier
+        Bytes match;          // a prefix to match
+    } selection;
+
+    static std::vector<Tag> default_tags();
+
+private:
+    std::map<std::uint8_t, Handler> handlers_;
+    std::vector<std::unique_ptr<Unit>> units_;
+    std::deque<Bytes> pushed_;
+};
+
+// Installers of the units; each registers its commands on the model.
+std::unique_ptr<Unit> make_core_unit(ReaderModel&);         // reset, test mode
+std::unique_ptr<Unit> make_inventory_unit(ReaderModel&);    // inventories, reports, listen, EAS
+std::unique_ptr<Unit> make_tag_memory_unit(ReaderModel&);   // memory, selection, passwords, locks, kill
+std::unique_ptr<Unit> make_config_unit(ReaderModel&);       // parameter areas, power, I/O, network, clock
+
+}  // namespace zr::sim

@@ -1,0 +1,272 @@
+#include "server.h"
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <deque>
+
+namespace zr::sim {
+
+using Clock = std::chrono::steady_clock;
+
+namespace {
+
+constexpr std::size_t kOutputCap = 1 << 20;  // a client that never reads cannot make us grow forever
+
+void set_nonblocking(int fd) { ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL, 0) | O_NONBLOCK); }
+
+}  // namespace
+
+struct Simulator::Connection {
+    int fd;
+    bool serial;
+    FrameDecoder decoder;
+    struct Pending {
+        Clock::time_point due;
+        Bytes bytes;
+    };
+    std::deque<Pending> out;
+    std::size_t queued = 0;
+    bool closing = false;
+    Connection(int f, bool s) : fd(f), serial(s), decoder(s) {}
+};
+
+Simulator::Simulator() : started_(Clock::now()) {
+    if (::pipe(wake_) == 0) {
+        set_nonblocking(wake_[0]);
+        set_nonblocking(wake_[1]);
+    }
+}
+
+Simulator::~Simulator() {
+    stop();
+    for (auto& c : connections_) ::close(c->fd);
+    for (int l : listeners_) ::close(l);
+    if (pty_slave_ >= 0) ::close(pty_slave_);
+    for (int fd : wake_)
+        if (fd >= 0) ::close(fd);
+}
+
+std::chrono::milliseconds Simulator::clock() const {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - started_);
+}
+
+bool Simulator::listen_tcp(const std::string& address, std::uint16_t port, std::string& error) {
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(port);
+    if (::inet_pton(AF_INET, address.c_str(), &a.sin_addr) != 1) {
+        error = "not an IPv4 address: " + address;
+        return false;
+    }
+    int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    int one = 1;
+    ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+    if (fd < 0 || ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 || ::listen(fd, 16) != 0) {
+        error = "cannot listen on " + address + ":" + std::to_string(port) + ": " + std::strerror(errno);
+        if (fd >= 0) ::close(fd);
+        return false;
+    }
+    set_nonblocking(fd);
+    std::lock_guard lock(mutex_);
+    listeners_.push_back(fd);
+    return true;
+}
+
+bool Simulator::open_pty(std::string& slave_path, std::string& error) {
+    int master = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+    if (master < 0 || ::grantpt(master) != 0 || ::unlockpt(master) != 0) {
+        error = std::string("cannot open a pseudo-terminal: ") + std::strerror(errno);
+        if (master >= 0) ::close(master);
+        return false;
+    }
+    const char* name = ::ptsname(master);
+    slave_path = name ? name : "";
+    // Holding the slave open keeps the master readable while no client has the port, and
+    // the raw mode set here is what a client finds before it sets its own.
+    int slave = ::open(slave_path.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+    if (slave < 0) {
+        error = "cannot open " + slave_path + ": " + std::strerror(errno);
+        ::close(master);
+        return false;
+    }
+    termios t{};
+    ::tcgetattr(slave, &t);
+    ::cfmakeraw(&t);
+    ::tcsetattr(slave, TCSANOW, &t);
+    set_nonblocking(master);
+    std::lock_guard lock(mutex_);
+    if (pty_slave_ >= 0) ::close(pty_slave_);
+    pty_slave_ = slave;
+    connections_.push_back(std::make_unique<Connection>(master, true));
+    return true;
+}
+
+void Simulator::set_trace(std::function<void(const std::string&)> sink) {
+    std::lock_guard lock(mutex_);
+    trace_ = std::move(sink);
+}
+
+void Simulator::trace(const std::string& line) {
+    if (trace_) trace_(line);
+}
+
+void Simulator::set_fault(int code, Fault f) {
+    std::lock_guard lock(mutex_);
+    faults_.set(code, f);
+}
+
+void Simulator::clear_faults() {
+    std::lock_guard lock(mutex_);
+    faults_.clear();
+}
+
+bool Simulator::add_fault(const std::string& spec, std::string& error) {
+    std::lock_guard lock(mutex_);
+    return faults_.parse(spec, error);
+}
+
+std::vector<Bytes> Simulator::requests() const {
+    std::lock_guard lock(mutex_);
+    return requests_;
+}
+
+void Simulator::clear_requests() {
+    std::lock_guard lock(mutex_);
+    requests_.clear();
+}
+
+void Simulator::start() {
+    if (thread_.joinable()) return;
+    stopping_ = false;
+    thread_ = std::thread([this] { run(stopping_); });
+}
+
+void Simulator::stop() {
+    stopping_ = true;
+    if (wake_[1] >= 0) {
+        char b = 1;
+        [[maybe_unused]] auto n = ::write(wake_[1], &b, 1);
+    }
+    if (thread_.joinable()) thread_.join();
+}
+
+void Simulator::run(const std::atomic<bool>& stop_flag) {
+    while (!stop_flag) serve_once(5);
+}
+
+void Simulator::queue(Connection& c, const WireReply& w, Clock::time_point now) {
+    auto due = now;
+    if (!c.out.empty()) due = std::max(due, c.out.back().due);
+    for (const auto& chunk : w.chunks) {
+        due += std::chrono::milliseconds(chunk.delay_ms);
+        if (c.queued + chunk.bytes.size() > kOutputCap) break;
+        c.queued += chunk.bytes.size();
+        c.out.push_back({due, chunk.bytes});
+    }
+    if (w.close && !c.serial) c.closing = true;  // a serial line cannot hang up
+}
+
+void Simulator::read_from(Connection& c) {
+    std::uint8_t buf[4096];
+    auto n = ::read(c.fd, buf, sizeof buf);
+    if (n == 0 || (n < 0 && errno != EAGAIN && errno != EINTR && errno != EIO)) {
+        if (!c.serial) c.closing = true, c.out.clear();
+        return;
+    }
+    if (n < 0) return;
+    const auto now = Clock::now();
+    for (auto& payload : c.decoder.feed(buf, static_cast<std::size_t>(n))) {
+        requests_.push_back(payload);
+        trace("<- " + hex(with_crc(payload)) + "  " + command_name(payload[2]));
+        auto replies = model_.handle(payload);
+        auto fault = faults_.take(payload[2]);
+        for (const auto& r : replies)
+            trace("-> " + hex(with_crc(r)) + "  " + command_name(r.size() > 2 ? r[2] : 0) +
+                  (fault ? "  [" + describe(*fault) + "]" : ""));
+        if (fault && replies.empty()) trace("   (no reply)  [" + describe(*fault) + "]");
+        queue(c, to_wire(replies, fault, c.serial), now);
+    }
+}
+
+void Simulator::write_due(Connection& c, Clock::time_point now) {
+    while (!c.out.empty() && c.out.front().due <= now) {
+        auto& p = c.out.front();
+        auto n = c.serial ? ::write(c.fd, p.bytes.data(), p.bytes.size())
+                          : ::send(c.fd, p.bytes.data(), p.bytes.size(), MSG_NOSIGNAL);
+        if (n < 0) {
+            if (errno == EAGAIN || errno == EINTR) return;
+            if (!c.serial) c.closing = true;
+            c.out.clear();
+            c.queued = 0;
+            return;
+        }
+        c.queued -= static_cast<std::size_t>(n);
+        if (static_cast<std::size_t>(n) < p.bytes.size()) {
+            p.bytes.erase(p.bytes.begin(), p.bytes.begin() + n);
+            return;
+        }
+        c.out.pop_front();
+    }
+}
+
+void Simulator::accept_clients(int listener) {
+    for (;;) {
+        int fd = ::accept4(listener, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
+        if (fd < 0) return;
+        connections_.push_back(std::make_unique<Connection>(fd, false));
+    }
+}
+
+void Simulator::serve_once(int timeout_ms) {
+    std::vector<pollfd> fds;
+    {
+        std::lock_guard lock(mutex_);
+        auto now = Clock::now();
+        for (auto& c : connections_) {
+            auto until = c->out.empty() ? timeout_ms
+                         : static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(c->out.front().due - now).count());
+            timeout_ms = std::max(0, std::min(timeout_ms, until));
+        }
+        fds.push_back({wake_[0], POLLIN, 0});
+        for (int l : listeners_) fds.push_back({l, POLLIN, 0});
+        for (auto& c : connections_) fds.push_back({c->fd, POLLIN, 0});
+    }
+    ::poll(fds.data(), fds.size(), timeout_ms);
+
+    std::lock_guard lock(mutex_);
+    if (fds[0].revents) {
+        char drain[64];
+        while (::read(wake_[0], drain, sizeof drain) > 0) {
+        }
+    }
+    std::size_t i = 1;
+    for (int l : listeners_)
+        if (i < fds.size() && fds[i++].revents) accept_clients(l);
+    for (auto& c : connections_)
+        for (std::size_t k = 1 + listeners_.size(); k < fds.size(); ++k)
+            if (fds[k].fd == c->fd && fds[k].revents) read_from(*c);
+
+    const auto now = Clock::now();
+    auto pushed = model_.unsolicited(clock());
+    for (const auto& p : pushed) trace("-> " + hex(with_crc(p)) + "  " + command_name(p.size() > 2 ? p[2] : 0) + "  (unsolicited)");
+    for (auto& c : connections_) {
+        if (!pushed.empty() && !c->closing) queue(*c, to_wire(pushed, std::nullopt, c->serial), now);
+        write_due(*c, now);
+    }
+    // A closing connection goes once what it had to say is out.
+    std::erase_if(connections_, [](const std::unique_ptr<Connection>& c) {
+        if (!c->closing || !c->out.empty()) return false;
+        ::close(c->fd);
+        return true;
+    });
+}
+
+}  // namespace zr::sim

@@ -1,0 +1,79 @@
+// Hosts the reader model on real loopback TCP (port 7086) and on a pseudo-terminal.
+// One thread serves every connection; the model and the fault plan are shared by them.
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "faults.h"
+#include "model.h"
+
+namespace zr::sim {
+
+inline constexpr std::uint16_t kReaderPort = 7086;
+
+class Simulator {
+public:
+    Simulator();
+    ~Simulator();
+    Simulator(const Simulator&) = delete;
+    Simulator& operator=(const Simulator&) = delete;
+
+    // Listens on `address` (dotted IPv4). false and `error` set when it cannot.
+    bool listen_tcp(const std::string& address, std::uint16_t port, std::string& error);
+    // Opens a pseudo-terminal; the path of its slave side, to be used as the serial port name.
+    bool open_pty(std::string& slave_path, std::string& error);
+
+    // Serves on a thread of its own until stop() or destruction.
+    void start();
+    void stop();
+    // Serves on the calling thread until `stop_flag` is set.
+    void run(const std::atomic<bool>& stop_flag);
+
+    // Trace sink: one line per frame in or out, hex with the command name.
+    void set_trace(std::function<void(const std::string&)> sink);
+
+    // Runs `f(model)` under the simulator's lock.
+    template <typename F>
+    auto with_model(F&& f) {
+        std::lock_guard lock(mutex_);
+        return f(model_);
+    }
+    void set_fault(int code, Fault f);
+    void clear_faults();
+    bool add_fault(const std::string& spec, std::string& error);
+
+    // Frames received with a good CRC, for tests that check what went over the wire.
+    std::vector<Bytes> requests() const;
+    void clear_requests();
+
+private:
+    struct Connection;
+    void serve_once(int timeout_ms);
+    void accept_clients(int listener);
+    void read_from(Connection& c);
+    void write_due(Connection& c, std::chrono::steady_clock::time_point now);
+    void queue(Connection& c, const WireReply& w, std::chrono::steady_clock::time_point now);
+    void trace(const std::string& line);
+    std::chrono::milliseconds clock() const;
+
+    mutable std::mutex mutex_;
+    ReaderModel model_;
+    FaultPlan faults_;
+    std::vector<int> listeners_;
+    std::vector<std::unique_ptr<Connection>> connections_;
+    int pty_slave_ = -1;
+    int wake_[2] = {-1, -1};
+    std::thread thread_;
+    std::atomic<bool> stopping_{false};
+    std::function<void(const std::string&)> trace_;
+    std::vector<Bytes> requests_;
+    std::chrono::steady_clock::time_point started_;
+};
+
+}  // namespace zr::sim

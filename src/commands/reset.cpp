@@ -1,0 +1,7 @@
+#include "core/exchange.h"
+
+using namespace zr::core;
+
+extern "C" ZR_API int ZR_CALL ZRReset(int handle) {
+    return guarded([&] { return command(handle, 0x67).tcp_min(6).run(); });
+}

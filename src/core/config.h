@@ -1,0 +1,48 @@
+// Connection settings and tuning bytes read from the caller's INI file at open.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <string>
+
+#include "platform/platform.h"
+
+namespace zr::core {
+
+inline constexpr const char* kSpecialSection = "ESPECIAL FLAG";
+
+struct Settings {
+    std::string config_path;
+    std::string port_type;  // "COM" or "TCP"
+    std::string com_name;
+    std::string host_name;
+    std::string log_file_name;
+    std::uint8_t scan_tries = 0;
+    std::uint8_t retries = 0;
+    std::uint8_t read_tries = 0;
+    std::uint8_t write_tries = 0;
+    std::uint8_t antennas = 0;
+    std::uint8_t antenna_control = 0;
+    std::uint8_t save_log = 0;
+    std::uint8_t repeat_datas = 0;
+    std::uint8_t read_timeout = 0;
+    std::uint8_t address = 0;  // "ZR_ADDERIESS"
+    std::uint8_t length = 0;   // "ZR_LENGTH"
+    std::array<std::uint8_t, 8> match_data{};
+};
+
+// A value as the library reads it: the profile text up to a ';', blanks and tabs removed.
+std::string read_text(platform::Platform& os, const std::string& path, const std::string& section,
+                      const std::string& key, const std::string& fallback = "0");
+// The same text as a decimal integer with optional sign (0 without digits).
+long read_integer(platform::Platform& os, const std::string& path, const std::string& section,
+                  const std::string& key);
+
+// Reads every key into `s` in the library's order. false when the port type, port name or
+// host name is empty; the keys after them are then not read.
+bool read_settings(platform::Platform& os, const std::string& path, const std::string& section, Settings& s);
+
+// "a.b.c.d" with four decimal numbers 0-255, blanks around the text allowed.
+bool parse_ipv4(const std::string& text, std::uint32_t& address_host_order);
+
+}  // namespace zr::core

@@ -1,0 +1,185 @@
+#include "core/exchange.h"
+
+#include <algorithm>
+
+namespace zr::core {
+namespace {
+
+constexpr int kErrorPauseMs = 50;
+
+Library& lib() { return Library::instance(); }
+
+}  // namespace
+
+int map_status(std::uint8_t s, std::uint8_t device_class) {
+    const bool class3 = device_class == 3;
+    if (s == 0x00) return ZR_OK;
+    if (s >= 0x01 && s <= 0x09) return 1000 + s;
+    if (s >= 0x11 && s <= 0x16) return 1010 + (s - 0x11);
+    if (s >= 0x20 && s <= 0x26) return 2001 + (s - 0x20);
+    if (s == 0x3A) return class3 ? ZR_ERR_UNKNOWN_STATUS : ZR_ERR_STATUS_3A;
+    if (s == 0x3F) return class3 ? ZR_ERR_UNKNOWN_STATUS : ZR_ERR_PARAMETER;
+    if (s >= 0x60 && s <= 0x69) return class3 ? 3001 + (s - 0x60) : ZR_ERR_UNKNOWN_STATUS;
+    if (s >= 0x90 && s <= 0x9C) return class3 ? ZR_ERR_UNKNOWN_STATUS : 4001 + (s - 0x90);
+    return ZR_ERR_UNKNOWN_STATUS;
+}
+
+void Reply::copy(std::size_t from, std::size_t n, std::uint8_t* dest) const {
+    if (n == 0 || from >= buffer_.size()) return;
+    n = std::min(n, buffer_.size() - from);
+    std::copy_n(buffer_.begin() + static_cast<std::ptrdiff_t>(from), n, dest);
+}
+
+// ---- Command ---------------------------------------------------------------------------
+
+Command::Command(int handle, std::uint8_t code) : handle_(handle), code_(code) {
+    payload_.reserve(link::kRequestMax);
+    payload_ = {0, 1, code};  // LEN counts the code; parameters add to it
+}
+
+void Command::add_raw(std::uint8_t b) {
+    if (payload_.size() >= link::kRequestMax) {
+        check(false, ZR_ERR_ARGUMENT);  // the request would not fit its buffer
+        return;
+    }
+    payload_.push_back(b);
+    auto len = payload_.size() - 2;
+    payload_[0] = static_cast<std::uint8_t>(len >> 8);
+    payload_[1] = static_cast<std::uint8_t>(len & 0xFF);
+}
+
+void Command::add(int byte) {
+    if (!refusal_) add_raw(static_cast<std::uint8_t>(byte & 0xFF));
+}
+
+void Command::add(Bytes b) {
+    if (refusal_) return;
+    if (!b.p) {
+        check(false, ZR_ERR_ARGUMENT);
+        return;
+    }
+    if (b.n > link::kRequestMax - payload_.size()) {
+        check(false, ZR_ERR_ARGUMENT);
+        return;
+    }
+    for (std::size_t i = 0; i < b.n; ++i) add_raw(b.p[i]);
+}
+
+Command& Command::check(bool ok, int result) {
+    if (!ok && !refusal_) refusal_ = result;
+    return *this;
+}
+Command& Command::on_no_session(int result) { no_session_result_ = result; return *this; }
+Command& Command::no_flush() { flush_ = false; return *this; }
+Command& Command::flush_after() { flush_after_ = true; return *this; }
+Command& Command::wait(int serial_ms, int tcp_ms) { wait_serial_ms_ = serial_ms; wait_tcp_ms_ = tcp_ms; return *this; }
+Command& Command::receives(int attempts) { receives_ = std::max(1, attempts); return *this; }
+Command& Command::tcp_min(int m) { tcp_min_ = m; return *this; }
+Command& Command::accept(unsigned tests) { tests_ = tests; return *this; }
+Command& Command::reply_size(int count) { reply_size_ = count; return *this; }
+Command& Command::on_tcp_send_failure(int result) { tcp_send_failure_ = result; return *this; }
+Command& Command::on_send_failure(int result) { send_failure_ = result; return *this; }
+Command& Command::unanswered(int result) { unanswered_ = result; return *this; }
+Command& Command::unanswered_gives_send_result() { unanswered_send_result_ = true; return *this; }
+Command& Command::malformed(int result) { malformed_ = result; return *this; }
+Command& Command::pause_after_error() { pause_after_error_ = true; return *this; }
+Command& Command::on_ok(std::function<int(const Reply&)> handler) { on_ok_ = std::move(handler); return *this; }
+Command& Command::serial_only(int result) { serial_only_ = result; return *this; }
+
+std::optional<int> Command::refused() {
+    link_ = lib().find(handle_);
+    if (!link_) return no_session_result_;
+    if (refusal_) return refusal_;
+    if (serial_only_ && link_->kind() != link::Kind::serial) return serial_only_;
+    return std::nullopt;
+}
+
+int Command::wait_ms() const { return link_->kind() == link::Kind::serial ? wait_serial_ms_ : wait_tcp_ms_; }
+
+int Command::send() { return link_->send_frame(payload_); }
+
+int Command::receive(link::ReplyBuffer& reply) {
+    reply.fill(0);
+    return link_->receive_frame(reply, tcp_min_, code_);
+}
+
+void Command::sleep(int ms) {
+    if (ms > 0) lib().os().sleep_ms(ms);
+}
+
+int Command::send_only() {
+    if (auto r = refused()) return *r;
+    if (flush_) link_->flush();
+    return send();
+}
+
+Command::Outcome Command::run_outcome() {
+    if (auto r = refused()) return {*r, false};
+    if (flush_) link_->flush();
+    const int sent = send();
+    if (sent <= 0 && send_failure_) return {*send_failure_, false};
+    if (sent == 0 && tcp_send_failure_ && link_->kind() == link::Kind::tcp) return {*tcp_send_failure_, true};
+
+    link::ReplyBuffer buffer{};
+    int count = 0;
+    for (int attempt = 0; attempt < receives_; ++attempt) {
+        sleep(wait_ms());
+        count = receive(buffer);
+        if (count >= 6 && buffer[2] == code_) break;
+    }
+    if (flush_after_) link_->flush();
+
+    const Reply reply(buffer, count);
+    const bool echoed = reply.code() == code_;
+    if (unanswered_send_result_ && !echoed) return {sent, false};
+    if ((tests_ & kEchoTest) && !echoed) return {unanswered_, false};
+    if ((tests_ & kCountTest) && count < 6)
+        return {unanswered_send_result_ ? malformed_ : unanswered_, false};
+    if ((tests_ & kLengthTest) && count != reply.len() + 4) return {malformed_, false};
+    if (reply_size_ && count != *reply_size_) return {malformed_, false};
+
+    if (reply.status() == 0) return {on_ok_ ? on_ok_(reply) : ZR_OK, false};
+    const int mapped = map_status(reply.status(), lib().device_class());
+    if (pause_after_error_) sleep(kErrorPauseMs);
+    return {mapped, false};
+}
+
+// ---- Report ----------------------------------------------------------------------------
+
+Report::Report(int handle, std::uint8_t code) : handle_(handle), code_(code) {}
+Report& Report::tcp_min(int m) { tcp_min_ = m; return *this; }
+Report& Report::receives(int attempts) { receives_ = std::max(1, attempts); return *this; }
+Report& Report::wait(int ms) { wait_ms_ = ms; return *this; }
+Report& Report::any_code() { any_code_ = true; return *this; }
+Report& Report::length_mismatch(int result) { length_mismatch_ = result; return *this; }
+Report& Report::status_error(int result) { status_error_ = result; return *this; }
+Report& Report::whole_frame() { whole_frame_ = true; return *this; }
+
+int Report::into(std::uint8_t* buffer) {
+    auto* link = lib().find(handle_);
+    if (!link) return ZR_ERR_NO_SESSION;
+    if (!buffer) return ZR_ERR_ARGUMENT;
+    link->flush();
+
+    link::ReplyBuffer frame{};
+    int count = 0;
+    for (int attempt = 0; attempt < receives_; ++attempt) {
+        if (wait_ms_ > 0) lib().os().sleep_ms(wait_ms_);
+        frame.fill(0);
+        count = link->receive_frame(frame, tcp_min_, code_);
+        if (count >= 6 && (any_code_ || frame[2] == code_)) break;
+    }
+    const Reply reply(frame, count);
+    if (count < 6 || (!any_code_ && reply.code() != code_)) return 0;
+    if (reply.len() >= count) return ZR_ERR_NO_REPLY;
+    if (count != reply.len() + 4) return length_mismatch_;
+    if (reply.status() != 0)
+        return status_error_ ? *status_error_ : map_status(reply.status(), lib().device_class());
+    if (whole_frame_)
+        reply.copy(0, static_cast<std::size_t>(reply.len()) + 2, buffer);
+    else
+        reply.copy(3, static_cast<std::size_t>(reply.len()) - 1, buffer);
+    return ZR_OK;
+}
+
+}  // namespace zr::core

@@ -1,0 +1,191 @@
+// The exchange engine: every exported command is a declaration run by one of these.
+//
+//   return command(handle, 0x72)
+//       .with(antenna, bytes(tagId, 8), address, byteCount)
+//       .receives(6)
+//       .on_ok([&](const Reply& r) { ... })
+//       .run();
+//
+// Byte parameters are ints of which the low 8 bits are sent. Argument checks declared with
+// check()/require()/bytes() are settled before anything is flushed or sent, in the order they
+// were declared, after the handle check.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <span>
+#include <vector>
+
+#include "api/zr.h"
+#include "core/session.h"
+#include "link/frame.h"
+
+namespace zr::core {
+
+// The reader's status byte as a result code, by the device class's table.
+int map_status(std::uint8_t status, std::uint8_t device_class);
+
+// A received frame: `count` bytes at the start of a 256-byte buffer that was zeroed first.
+class Reply {
+public:
+    Reply(const link::ReplyBuffer& buffer, int count) : buffer_(buffer), count_(count) {}
+    int count() const { return count_; }
+    int len() const { return buffer_[0] * 256 + buffer_[1]; }
+    std::uint8_t code() const { return buffer_[2]; }
+    std::uint8_t status() const { return buffer_[3]; }
+    std::uint8_t operator[](std::size_t i) const { return i < buffer_.size() ? buffer_[i] : 0; }
+    // Copies `n` bytes from index `from` of the reply buffer (zeros past the frame).
+    void copy(std::size_t from, std::size_t n, std::uint8_t* dest) const;
+
+private:
+    const link::ReplyBuffer& buffer_;
+    int count_;
+};
+
+// Caller bytes sent as they lie: `n` bytes at `p`. A null `p` refuses the call with -14.
+struct Bytes {
+    const std::uint8_t* p;
+    std::size_t n;
+};
+inline Bytes bytes(const void* p, std::size_t n) { return {static_cast<const std::uint8_t*>(p), n}; }
+
+enum Test : unsigned { kCountTest = 1, kEchoTest = 2, kLengthTest = 4, kAllTests = 7 };
+
+class Command {
+public:
+    Command(int handle, std::uint8_t code);
+
+    // Request parameters after the command code; LEN is counted from them.
+    template <typename... Args>
+    Command& with(Args... args) {
+        (add(args), ...);
+        return *this;
+    }
+    // Refuses the call with `result` unless `ok`.
+    Command& check(bool ok, int result);
+    // Refuses the call with -14 when `p` is null.
+    Command& require(const void* p) { return check(p != nullptr, ZR_ERR_ARGUMENT); }
+    // What a handle of no open session gives (-1 unless said otherwise).
+    Command& on_no_session(int result);
+
+    Command& no_flush();
+    Command& flush_after();
+    Command& wait(int ms) { return wait(ms, ms); }
+    Command& wait(int serial_ms, int tcp_ms);
+    // Receive attempts, each after the wait, until a frame of at least 6 bytes echoes the code.
+    Command& receives(int attempts);
+    Command& tcp_min(int m);
+    Command& accept(unsigned tests);
+    // Only a reply of exactly this many bytes is accepted.
+    Command& reply_size(int count);
+    Command& on_tcp_send_failure(int result);
+    Command& on_send_failure(int result);
+    // Result when no frame passed the count and echo tests (default -4).
+    Command& unanswered(int result);
+    // No frame echoed the code: the send result is returned ("sent, not confirmed").
+    Command& unanswered_gives_send_result();
+    // Result when a frame failed the length test or the reply size (default -4).
+    Command& malformed(int result);
+    // A further 50 ms after a non-zero status.
+    Command& pause_after_error();
+    // Runs on an accepted reply with status 0; returns the result (default: 1).
+    Command& on_ok(std::function<int(const Reply&)> handler);
+    // Only on the serial link; anything else gives `result` and sends nothing.
+    Command& serial_only(int result);
+
+    struct Outcome {
+        int result;
+        bool tcp_send_failed;
+    };
+    // Request, wait, receive, accept, map.
+    int run() { return run_outcome().result; }
+    Outcome run_outcome();
+    // Request only: the transport's send result.
+    int send_only();
+
+    // The parts of an exchange, for commands whose shape is their own.
+    // Settles the handle and the argument checks; nullopt when the call may go on.
+    std::optional<int> refused();
+    link::Link& link() { return *link_; }
+    std::span<const std::uint8_t> payload() const { return payload_; }
+    int send();
+    int receive(link::ReplyBuffer& reply);
+    void sleep(int ms);
+
+private:
+    void add(int byte);
+    void add(unsigned byte) { add(static_cast<int>(byte)); }
+    void add(Bytes b);
+    void add_raw(std::uint8_t b);
+    int wait_ms() const;
+
+    int handle_;
+    std::uint8_t code_;
+    link::Link* link_ = nullptr;
+    std::vector<std::uint8_t> payload_;
+    std::optional<int> refusal_;
+    int no_session_result_ = ZR_ERR_NO_SESSION;
+    bool flush_ = true;
+    bool flush_after_ = false;
+    int wait_serial_ms_ = 50;
+    int wait_tcp_ms_ = 50;
+    int receives_ = 1;
+    int tcp_min_ = 4;
+    unsigned tests_ = kAllTests;
+    std::optional<int> reply_size_;
+    std::optional<int> tcp_send_failure_;
+    std::optional<int> send_failure_;
+    int unanswered_ = ZR_ERR_NO_REPLY;
+    bool unanswered_send_result_ = false;
+    int malformed_ = ZR_ERR_NO_REPLY;
+    bool pause_after_error_ = false;
+    std::optional<int> serial_only_;
+    std::function<int(const Reply&)> on_ok_;
+};
+
+inline Command command(int handle, std::uint8_t code) { return Command(handle, code); }
+
+// Receive-only shape: collects one frame the reader sent after a send-only command.
+class Report {
+public:
+    Report(int handle, std::uint8_t code);
+    Report& tcp_min(int m);
+    Report& receives(int attempts);
+    Report& wait(int ms);
+    // Frames of any command are taken (the code at index 2 is not examined).
+    Report& any_code();
+    // Result for a frame whose count is not LEN + 4 (default -4).
+    Report& length_mismatch(int result);
+    // Result for a non-zero status instead of the status mapping.
+    Report& status_error(int result);
+    // Copy the frame from its first byte up to the last data byte, instead of status and data.
+    Report& whole_frame();
+
+    int into(std::uint8_t* buffer);
+
+private:
+    int handle_;
+    std::uint8_t code_;
+    int tcp_min_ = 4;
+    int receives_ = 1;
+    int wait_ms_ = 0;
+    bool any_code_ = false;
+    int length_mismatch_ = ZR_ERR_NO_REPLY;
+    std::optional<int> status_error_;
+    bool whole_frame_ = false;
+};
+
+inline Report report(int handle, std::uint8_t code) { return Report(handle, code); }
+
+// Runs an exported function's body: nothing thrown crosses the C boundary.
+template <typename F>
+int guarded(F&& body) noexcept {
+    try {
+        return body();
+    } catch (...) {
+        return ZR_ERR_INTERNAL;
+    }
+}
+
+}  // namespace zr::core

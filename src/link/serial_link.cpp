@@ -1,0 +1,161 @@
+#include "link/serial_link.h"
+
+namespace zr::link {
+namespace {
+
+constexpr int kWriteTries = 3;          // one byte, after one flush
+constexpr int kStuffedTries = 100;      // each wire byte of a stuffed byte
+constexpr int kEmptyReadsInFrame = 300;
+// A started frame is given up only after this much silence, whatever the CPU speed.
+constexpr auto kFrameSilence = std::chrono::milliseconds(20);
+constexpr std::size_t kDiscardMax = 65536;  // a babbling line cannot hold a send forever
+constexpr auto kPatience = std::chrono::microseconds(100);
+
+}  // namespace
+
+std::size_t stuff_frame(std::span<const std::uint8_t> payload, std::span<std::uint8_t> out) {
+    std::size_t n = 0;
+    auto put = [&](std::uint8_t b) {
+        if (n < out.size()) out[n] = b;
+        ++n;
+    };
+    auto stuffed = [&](std::uint8_t b) {
+        if (b == kStartByte) {
+            put(kEscapeByte);
+            put(kEscapeByte);
+        } else if (b == kEscapeByte) {
+            put(kEscapeByte);
+            put(0x57);
+        } else {
+            put(b);
+        }
+    };
+    put(kStartByte);
+    for (auto b : payload) stuffed(b);
+    auto crc = crc16(payload);
+    stuffed(static_cast<std::uint8_t>(crc >> 8));
+    stuffed(static_cast<std::uint8_t>(crc & 0xFF));
+    return n;
+}
+
+SerialLink::SerialLink(std::unique_ptr<platform::SerialPort> port, platform::Platform& os)
+    : port_(std::move(port)), os_(os) {}
+
+int SerialLink::read_byte(bool patient) {
+    int b = port_->read_byte();
+    if (b < 0 && patient && port_->wait_readable(kPatience)) b = port_->read_byte();
+    return b;
+}
+
+bool SerialLink::write_byte(std::uint8_t byte) {
+    port_->flush();
+    for (int i = 0; i < kWriteTries; ++i)
+        if (port_->write_byte(byte)) return true;
+    return false;
+}
+
+bool SerialLink::write_stuffed(std::uint8_t byte) {
+    auto wire = [&](std::uint8_t b) {
+        for (int i = 0; i < kStuffedTries; ++i)
+            if (write_byte(b)) return true;
+        return false;
+    };
+    if (byte == kStartByte) return wire(kEscapeByte) && wire(kEscapeByte);
+    if (byte == kEscapeByte) return wire(kEscapeByte) && wire(0x57);
+    return wire(byte);
+}
+
+SerialLink::Escaped SerialLink::read_escaped(bool patient) {
+    int b = read_byte(patient);
+    if (b < 0) b = read_byte(patient);
+    if (b < 0) return {Got::nothing, 0};
+    if (b == kStartByte) return {Got::start, 0};
+    if (b != kEscapeByte) return {Got::data, static_cast<std::uint8_t>(b)};
+    // After an escape the second half is always waited for briefly.
+    int next = read_byte(true);
+    if (next < 0) next = read_byte(true);
+    if (next == kStartByte) return {Got::start, 0};
+    if (next == kEscapeByte) return {Got::data, kStartByte};
+    if (next == 0x57 || next < 0) return {Got::data, kEscapeByte};
+    return {Got::data, static_cast<std::uint8_t>(next)};
+}
+
+int SerialLink::send_frame(std::span<const std::uint8_t> payload) {
+    // Whatever is already waiting answers an earlier request (a late reply, an uncollected
+    // report). Left there, it would be taken for the answer to this one.
+    for (std::size_t i = 0; i < kDiscardMax && port_->read_byte() >= 0; ++i) {
+    }
+    bool started = false;
+    for (int i = 0; i < kStuffedTries && !started; ++i) started = write_byte(kStartByte);
+    if (!started) return 0;
+    Crc16 crc;
+    int written = 0;
+    for (auto b : payload) {
+        crc.add(b);
+        if (!write_stuffed(b)) return written;
+        ++written;
+    }
+    if (!write_stuffed(static_cast<std::uint8_t>(crc.value() >> 8)) ||
+        !write_stuffed(static_cast<std::uint8_t>(crc.value() & 0xFF)))
+        return 0;
+    return written;
+}
+
+int SerialLink::receive_frame(ReplyBuffer& dest, int /*min_length: TCP only*/, std::uint8_t expected) {
+    for (;;) {
+        // Hunt for a start byte; whatever precedes it belongs to no frame.
+        Escaped e{};
+        do {
+            e = read_escaped(false);
+            if (e.kind == Got::nothing) return 0;
+        } while (e.kind != Got::start);
+
+        std::size_t i = 0;
+        Crc16 crc;
+        if (!read_frame_body(dest, i, crc)) return 0;
+        if (crc.value() != 0) continue;
+        if (expected != 0 && dest[2] != expected) continue;
+        return static_cast<int>(i);
+    }
+}
+
+bool SerialLink::read_frame_body(ReplyBuffer& dest, std::size_t& i, Crc16& crc) {
+    i = 0;
+    crc = Crc16{};
+    std::size_t n = 6;  // until the length bytes are in
+    int empty_reads = 0;
+    auto last_byte_at = os_.now();
+    while (i < n) {
+        auto e = read_escaped(true);
+        if (e.kind == Got::start) {  // a new frame begins: the bytes so far are lost
+            i = 0;
+            n = 6;
+            crc = Crc16{};
+            empty_reads = 0;
+            last_byte_at = os_.now();
+            continue;
+        }
+        if (e.kind == Got::nothing) {
+            if (++empty_reads > kEmptyReadsInFrame && os_.now() - last_byte_at >= kFrameSilence) return false;
+            continue;
+        }
+        empty_reads = 0;
+        last_byte_at = os_.now();
+        crc.add(e.byte);
+        dest[i] = e.byte;
+        if (i == 2) {
+            n = static_cast<std::size_t>(dest[0]) * 256 + dest[1] + 4;
+            if (n > kReplyMax) n = 0;  // cut off: it cannot be a frame of ours
+        }
+        ++i;
+    }
+    return true;
+}
+
+void SerialLink::flush() { port_->flush(); }
+
+CloseResult SerialLink::close() {
+    return port_->close() ? CloseResult::closed : CloseResult::failed_kept;
+}
+
+}  // namespace zr::link

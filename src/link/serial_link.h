@@ -1,0 +1,45 @@
+// Serial transport: start byte 0x55, byte stuffing (0x55 -> 56 56, 0x56 -> 56 57).
+#pragma once
+
+#include <memory>
+
+#include "link/link.h"
+#include "platform/platform.h"
+
+namespace zr::link {
+
+inline constexpr std::uint8_t kStartByte = 0x55;
+inline constexpr std::uint8_t kEscapeByte = 0x56;
+
+// Wire form of one frame: start byte, stuffed payload and CRC.
+std::size_t stuff_frame(std::span<const std::uint8_t> payload, std::span<std::uint8_t> out);
+
+class SerialLink final : public Link {
+public:
+    SerialLink(std::unique_ptr<platform::SerialPort> port, platform::Platform& os);
+    Kind kind() const override { return Kind::serial; }
+    int send_frame(std::span<const std::uint8_t> payload) override;
+    int receive_frame(ReplyBuffer& dest, int min_length, std::uint8_t expected) override;
+    void flush() override;
+    CloseResult close() override;
+
+    enum class Got { nothing = -1, data = 1, start = 2 };
+    struct Escaped {
+        Got kind;
+        std::uint8_t byte;
+    };
+    // One unstuffed unit from the line. `patient`: inside a frame, wait briefly on an empty line.
+    Escaped read_escaped(bool patient);
+
+private:
+    int read_byte(bool patient);
+    bool write_byte(std::uint8_t byte);
+    bool write_stuffed(std::uint8_t byte);
+    // After a start byte: the frame's bytes into `dest`; false when the line went silent.
+    bool read_frame_body(ReplyBuffer& dest, std::size_t& count, Crc16& crc);
+
+    std::unique_ptr<platform::SerialPort> port_;
+    platform::Platform& os_;
+};
+
+}  // namespace zr::link

@@ -1,0 +1,20 @@
+// Profile-string reading and editing on the text of an INI file, with the rules of the
+// Windows private-profile functions: names compared without case, blanks around names and
+// values trimmed, CRLF or LF, a value wrapped in double quotes loses them, and an edit
+// keeps every other line, comment and the order of the file.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace zr::platform::ini {
+
+// The value of `key` in `section`, or nothing when either is missing.
+std::optional<std::string> get(std::string_view text, std::string_view section, std::string_view key);
+
+// `text` with `key` in `section` set to `value`; the section and key are added when missing.
+std::string set(std::string_view text, std::string_view section, std::string_view key,
+                std::string_view value);
+
+}  // namespace zr::platform::ini

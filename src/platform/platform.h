@@ -1,0 +1,72 @@
+// The only seam to the operating system. Everything above this header is portable
+// and can run against the fake platform with virtual time in unit tests.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <memory>
+#include <span>
+#include <string>
+
+namespace zr::platform {
+
+// A serial port opened at 19200 8N1, raw, with reads that return at once.
+class SerialPort {
+public:
+    virtual ~SerialPort() = default;
+    // One byte 0-255, or -1 when nothing is waiting. Never blocks.
+    virtual int read_byte() = 0;
+    // true when the byte was handed to the port.
+    virtual bool write_byte(std::uint8_t byte) = 0;
+    // Waits until output has left the host (FlushFileBuffers / tcdrain); result ignored by callers.
+    virtual void flush() = 0;
+    // Waits up to `limit` for input; true when a byte is waiting. Used only inside a frame,
+    // so that a slow line does not look like a dead one.
+    virtual bool wait_readable(std::chrono::microseconds limit) = 0;
+    // false when the OS refused to close the port (the port is then still held).
+    virtual bool close() = 0;
+};
+
+enum class Ready { yes, timeout, error };
+
+// A non-blocking IPv4 stream socket whose connect has been started.
+class Socket {
+public:
+    virtual ~Socket() = default;
+    // Connection attempt finished within `ms`? `error` when it is known to have failed.
+    virtual Ready wait_connected(int ms) = 0;
+    virtual Ready wait_writable(int ms) = 0;
+    virtual Ready wait_readable(int ms) = 0;
+    // One send/recv call: byte count, 0 (recv: peer closed), or -1 on error.
+    virtual int send(std::span<const std::uint8_t> bytes) = 0;
+    virtual int recv(std::span<std::uint8_t> bytes) = 0;
+    // false when the OS reported a failure; the socket is released either way.
+    virtual bool close() = 0;
+};
+
+enum class OpenError { none, not_found, busy, failed };
+
+class Platform {
+public:
+    virtual ~Platform() = default;
+    virtual std::unique_ptr<SerialPort> open_serial(const std::string& name) = 0;
+    // Starts a non-blocking connect to `address`:`port`; nullptr when no socket could be set up.
+    virtual std::unique_ptr<Socket> open_tcp(std::uint32_t address_host_order, std::uint16_t port) = 0;
+    // Profile strings with the semantics of the Windows private-profile functions.
+    virtual std::string read_profile(const std::string& path, const std::string& section,
+                                     const std::string& key, const std::string& fallback) = 0;
+    virtual bool write_profile(const std::string& path, const std::string& section,
+                               const std::string& key, const std::string& value) = 0;
+    virtual void sleep_ms(int ms) = 0;
+    // Monotonic clock.
+    virtual std::chrono::microseconds now() = 0;
+};
+
+// The platform the library runs on: the real one unless a test installed another.
+Platform& current();
+// Installs `replacement` (nullptr restores the real platform). For tests.
+void install(Platform* replacement);
+// The real platform of this OS.
+Platform& native();
+
+}  // namespace zr::platform

@@ -1,0 +1,91 @@
+// ZRReset on the fake platform: exact bytes on the wire, exact waits, results.
+#include <gtest/gtest.h>
+
+#include "fake_platform.h"
+#include "zr.h"
+
+using namespace zr::test;
+
+namespace {
+
+struct LinkCase {
+    const char* type;
+    const char* name;
+};
+const LinkCase kLinks[] = {{"COM", "COM3"}, {"TCP", "192.0.2.7"}};
+
+Peer& peer_of(FakePlatform& fake, const LinkCase& l) {
+    return std::string(l.type) == "COM" ? fake.serial(l.name) : fake.tcp(l.name);
+}
+
+}  // namespace
+
+TEST(Reset, SendsThreeBytesWaitsFiftyAndMapsTheStatus) {
+    for (const auto& l : kLinks) {
+        SCOPED_TRACE(l.type);
+        FakePlatform fake;
+        auto& peer = peer_of(fake, l);
+        int h;
+        ASSERT_EQ(open_fake(fake, l.type, l.name, h), ZR_OK);
+        peer.reply_next({0x00, 0x04, 0x67, 0x00, 0x02, 0x10});
+        fake.sleeps.clear();
+        EXPECT_EQ(ZRReset(h), ZR_OK);
+        ASSERT_EQ(peer.requests.size(), 1u);
+        EXPECT_EQ(peer.requests[0], (Bytes{0x00, 0x01, 0x67}));
+        EXPECT_EQ(peer.written, std::string(l.type) == "COM" ? (Bytes{0x55, 0x00, 0x01, 0x67, 0x07, 0x52})
+                                                             : (Bytes{0x00, 0x01, 0x67, 0x07, 0x52}));
+        EXPECT_EQ(fake.sleeps, std::vector<int>{50});
+    }
+}
+
+TEST(Reset, StatusReplyIsTooShortOverTcpButEnoughOverSerial) {
+    // Over TCP a reset reply must bring at least 8 bytes.
+    for (const auto& l : kLinks) {
+        SCOPED_TRACE(l.type);
+        FakePlatform fake;
+        auto& peer = peer_of(fake, l);
+        int h;
+        ASSERT_EQ(open_fake(fake, l.type, l.name, h), ZR_OK);
+        peer.reply_next({0x00, 0x02, 0x67, 0x00});
+        EXPECT_EQ(ZRReset(h), std::string(l.type) == "COM" ? ZR_OK : ZR_ERR_NO_REPLY);
+    }
+}
+
+TEST(Reset, RepliesThatAreNotAcceptedGiveNoReply) {
+    struct Case {
+        const char* name;
+        Bytes reply;
+        int serial, tcp;
+    };
+    const Case cases[] = {
+        {"status 01", {0x00, 0x04, 0x67, 0x01, 0, 0}, 1001, 1001},
+        {"status 60 in class 3", {0x00, 0x04, 0x67, 0x60, 0, 0}, 3001, 3001},
+        {"other command", {0x00, 0x04, 0x68, 0x00, 0, 0}, ZR_ERR_NO_REPLY, ZR_ERR_NO_REPLY},
+        {"length 5", {0x00, 0x01, 0x67}, ZR_ERR_NO_REPLY, ZR_ERR_NO_REPLY},
+    };
+    for (const auto& l : kLinks)
+        for (const auto& c : cases) {
+            SCOPED_TRACE(std::string(l.type) + " " + c.name);
+            FakePlatform fake;
+            auto& peer = peer_of(fake, l);
+            int h;
+            ASSERT_EQ(open_fake(fake, l.type, l.name, h), ZR_OK);
+            peer.reply_next(c.reply);
+            EXPECT_EQ(ZRReset(h), std::string(l.type) == "COM" ? c.serial : c.tcp);
+        }
+}
+
+TEST(Reset, RefusedWithoutSessionAndSendsNothing) {
+    FakePlatform fake;
+    auto& peer = fake.serial("COM3");
+    int h;
+    ASSERT_EQ(open_fake(fake, "COM", "COM3", h), ZR_OK);
+    EXPECT_EQ(ZRReset(-1), ZR_ERR_NO_SESSION);
+    EXPECT_EQ(ZRReset(0), ZR_ERR_NO_SESSION);
+    EXPECT_EQ(ZRReset(h + 1000), ZR_ERR_NO_SESSION);
+    int stale = h;
+    ASSERT_EQ(ZRClose(&h), ZR_OK);
+    EXPECT_EQ(ZRReset(stale), ZR_ERR_NO_SESSION);
+    EXPECT_TRUE(peer.written.empty());
+    EXPECT_EQ(peer.flushes, 0);
+}
