@@ -74,9 +74,19 @@ std::vector<Tag*> ReaderModel::tags_in_field() {
 }
 
 Tag* ReaderModel::find_by_id(const std::uint8_t* id8) {
-    for (auto& t : tags)
-        if (!t.killed && std::equal(t.id.begin(), t.id.end(), id8)) return &t;
+    for (auto* t : tags_in_field())
+        if (std::equal(t->id.begin(), t->id.end(), id8)) return t;
     return nullptr;
+}
+
+Tag* ReaderModel::addressed_tag() {
+    auto field = tags_in_field();
+    return field.empty() ? nullptr : field.front();
+}
+
+bool ReaderModel::visit_password_ok(const Tag& t, const std::uint8_t* password) {
+    const bool open = std::all_of(t.visit_password.begin(), t.visit_password.end(), [](auto b) { return b == 0; });
+    return open || std::equal(t.visit_password.begin(), t.visit_password.end(), password);
 }
 
 }  // namespace zr::sim

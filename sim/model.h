@@ -22,6 +22,9 @@
 
 namespace zr::sim {
 
+// User memory is addressed in bytes by the identifier-addressed commands (0x72, 0x73, 0x74) and
+// in 16-bit words by the password-authorised ones (0x84, 0x85): word n is bytes 2n and 2n+1.
+// A reply to 0x84 carries the number of words read at index 4, then the words.
 struct Tag {
     std::array<std::uint8_t, 8> id{};  // the 8-byte identifier of the identifier-addressed commands
     Bytes epc;                         // EPC code (a whole number of words)
@@ -96,7 +99,15 @@ public:
 
     // Tags that answer: not killed, and matching the selection when one is active.
     std::vector<Tag*> tags_in_field();
+    // The identifier-addressed commands (0x72, 0x73, 0x74) name their tag: a tag in the field
+    // with that identifier, or nullptr.
     Tag* find_by_id(const std::uint8_t* id8);
+    // The password-authorised commands (0x82-0x85, 0x88-0x8C) name no tag: they address the first
+    // tag in the field (so a selection picks it), or nullptr when none answers.
+    Tag* addressed_tag();
+    // A command authorised by `password` (4 bytes) may touch `t`: it equals the tag's visit
+    // password (a tag whose visit password is 00000000 accepts any).
+    static bool visit_password_ok(const Tag& t, const std::uint8_t* password);
 
     struct Selection {
         bool active = false;
