@@ -1,0 +1,252 @@
+// Profile strings (the INI rules) and the settings the library reads at open.
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include "core/config.h"
+#include "core/session.h"
+#include "fake_platform.h"
+#include "platform/ini.h"
+#include "zr.h"
+
+using namespace zr::test;
+namespace ini = zr::platform::ini;
+
+TEST(Ini, GetFollowsTheProfileRules) {
+    const std::string text =
+        "; a comment\r\n"
+        "[Other]\r\nZR_PORT_TYPE=COM\r\n"
+        "  [ Reader ]  \r\n"
+        "  zr_port_type  =   TCP   \r\n"
+        "ZR_HOST_NAME=\"192.0.2.1\"\r\n"
+        "EMPTY=\r\n"
+        "NOEQUALS\r\n"
+        "[reader]\nZR_LATE=in a second section of the same name\n";
+    struct Case {
+        const char *section, *key;
+        std::optional<std::string> value;
+    };
+    const Case cases[] = {
+        {"reader", "ZR_PORT_TYPE", "TCP"},
+        {"READER", "Zr_Port_Type", "TCP"},
+        {"other", "zr_port_type", "COM"},
+        {"reader", "ZR_HOST_NAME", "192.0.2.1"},
+        {"reader", "EMPTY", ""},
+        {"reader", "MISSING", std::nullopt},
+        {"missing", "ZR_PORT_TYPE", std::nullopt},
+        {"reader", "NOEQUALS", std::nullopt},
+    };
+    for (const auto& c : cases) EXPECT_EQ(ini::get(text, c.section, c.key), c.value) << c.section << "/" << c.key;
+}
+
+TEST(Ini, SetReplacesInPlaceAndKeepsEverythingElse) {
+    const std::string before = "; keep me\r\n[a]\r\nX=1 ; old\r\nY=2\r\n\r\n[b]\r\nZ=3\r\n";
+    EXPECT_EQ(ini::set(before, "A", "x", "9"), "; keep me\r\n[a]\r\nx=9\r\nY=2\r\n\r\n[b]\r\nZ=3\r\n");
+    EXPECT_EQ(ini::set(before, "a", "W", "4"), "; keep me\r\n[a]\r\nX=1 ; old\r\nY=2\r\nW=4\r\n\r\n[b]\r\nZ=3\r\n");
+    EXPECT_EQ(ini::set(before, "c", "V", "5"), before + "[c]\r\nV=5\r\n");
+    EXPECT_EQ(ini::set("", "s", "k", "v"), "[s]\nk=v\n");
+    EXPECT_EQ(ini::set("[s]\nk=1", "s", "k", "2"), "[s]\nk=2");
+    EXPECT_EQ(ini::set("[s]\nj=1", "s", "k", "2"), "[s]\nj=1\nk=2\n");
+    // What is written reads back.
+    auto text = ini::set(before, "b", "Z", "\"quoted\"");
+    EXPECT_EQ(ini::get(text, "b", "Z"), "quoted");
+}
+
+TEST(Ini, PosixWriteCreatesAndRewritesTheFileWhole) {
+    auto dir = std::filesystem::temp_directory_path() / ("zr-ini-" + std::to_string(::getpid()));
+    std::filesystem::create_directories(dir);
+    auto path = (dir / "new.ini").string();
+    auto& os = zr::platform::native();
+    EXPECT_EQ(os.read_profile(path, "s", "k", "0"), "0");
+    ASSERT_TRUE(os.write_profile(path, "s", "k", "v1"));
+    ASSERT_TRUE(os.write_profile(path, "s", "k", "v2"));
+    EXPECT_EQ(os.read_profile(path, "S", "K", "0"), "v2");
+    // Only the file itself is left: the temporary copy was renamed over it.
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir), {}), 1);
+    EXPECT_FALSE(os.write_profile((dir / "no-such-dir" / "x.ini").string(), "s", "k", "v"));
+    std::filesystem::remove_all(dir);
+}
+
+namespace {
+
+struct OpenFixture : ::testing::Test {
+    FakePlatform fake;
+    int handle = -1;
+    int open(const std::string& text) {
+        fake.files["/f.ini"] = text;
+        return ZROpen(&handle, "/f.ini", "r");
+    }
+    const zr::core::Settings& settings() { return zr::core::Library::instance().settings(); }
+};
+
+const char* kTcp = "[r]\nZR_PORT_TYPE=TCP\nZR_COM_NUMBER=COM1\nZR_HOST_NAME=192.0.2.1\n";
+
+}  // namespace
+
+TEST_F(OpenFixture, ValuesAreReadWithCommentsBlanksAndClamps) {
+    fake.tcp("192.0.2.1");
+    ASSERT_EQ(open(std::string(kTcp) +
+                   "ZR_SCAN_TRIES = 3 ; three\nZR_READ_TRIES=300\nZR_WRITE_TRIES=1\nZR_ANTENNAS=0\n"
+                   "ZR_ANTENNA_CONCTL=\t2\nZR_REPEAT_DATAS=-1\nZR_READ_TIMEOUT=7x\nZR_LOG_FILE_NAME= a b.log\n"
+                   "[ESPECIAL FLAG]\nZR_ADDERIESS=9\nZR_LENGTH=12\nZR_MATCH_DATA=AB CDEFGHIJ\n"),
+              ZR_OK);
+    const auto& s = settings();
+    EXPECT_EQ(s.scan_tries, 3);
+    EXPECT_EQ(s.read_tries, 44);  // the low 8 bits of 300
+    EXPECT_EQ(s.write_tries, 2);
+    EXPECT_EQ(s.antennas, 1);
+    EXPECT_EQ(s.antenna_control, 2);
+    EXPECT_EQ(s.repeat_datas, 0xFF);
+    EXPECT_EQ(s.read_timeout, 7);
+    EXPECT_EQ(s.log_file_name, "ab.log");
+    EXPECT_EQ(s.address, 9);
+    EXPECT_EQ(s.length, 12);
+    EXPECT_EQ(std::string(s.match_data.begin(), s.match_data.end()), "ABCDEFGH");
+}
+
+TEST_F(OpenFixture, MatchDataTakesLengthCharactersAndNothingWhenMissing) {
+    fake.tcp("192.0.2.1");
+    ASSERT_EQ(open(std::string(kTcp) + "[ESPECIAL FLAG]\nZR_LENGTH=3\nZR_MATCH_DATA=XYZW\n"), ZR_OK);
+    EXPECT_EQ(settings().match_data, (std::array<std::uint8_t, 8>{'X', 'Y', 'Z', 0, 0, 0, 0, 0}));
+    ASSERT_EQ(ZRClose(&handle), ZR_OK);
+    ASSERT_EQ(open(std::string(kTcp) + "[ESPECIAL FLAG]\nZR_LENGTH=8\n"), ZR_OK);
+    EXPECT_EQ(settings().match_data, (std::array<std::uint8_t, 8>{}));
+    EXPECT_EQ(settings().read_tries, 2) << "a missing key reads as 0, clamped";
+}
+
+TEST_F(OpenFixture, OpenResults) {
+    fake.tcp("192.0.2.1");
+    fake.serial("COM1");
+    struct Case {
+        const char* name;
+        std::string ini;
+        int result;
+    };
+    const Case cases[] = {
+        {"empty port type", "[r]\nZR_PORT_TYPE=\nZR_COM_NUMBER=COM1\nZR_HOST_NAME=192.0.2.1\n", ZR_ERR_CONFIG},
+        {"blank host", "[r]\nZR_PORT_TYPE=TCP\nZR_COM_NUMBER=COM1\nZR_HOST_NAME=   \n", ZR_ERR_CONFIG},
+        {"UDP", "[r]\nZR_PORT_TYPE=UDP\nZR_COM_NUMBER=COM1\nZR_HOST_NAME=192.0.2.1\n", 0},
+        {"missing file reads 0 everywhere", "", 0},
+        {"binary garbage", std::string("\x00\xFF[\x01=\n\x80\x81", 8), 0},
+        {"very long line", "[r]\nZR_PORT_TYPE=" + std::string(100000, 'T') + "\n", 0},
+        {"host name not dotted", "[r]\nZR_PORT_TYPE=TCP\nZR_COM_NUMBER=C\nZR_HOST_NAME=reader.local\n", ZR_ERR_OPEN_PORT},
+        {"host 0.0.0.0", "[r]\nZR_PORT_TYPE=TCP\nZR_COM_NUMBER=C\nZR_HOST_NAME=0.0.0.0\n", ZR_ERR_OPEN_PORT},
+        {"host 255.255.255.255", "[r]\nZR_PORT_TYPE=TCP\nZR_COM_NUMBER=C\nZR_HOST_NAME=255.255.255.255\n", ZR_ERR_OPEN_PORT},
+        {"host out of range", "[r]\nZR_PORT_TYPE=TCP\nZR_COM_NUMBER=C\nZR_HOST_NAME=192.0.2.256\n", ZR_ERR_OPEN_PORT},
+        {"no such serial port", "[r]\nZR_PORT_TYPE=COM\nZR_COM_NUMBER=COM9\nZR_HOST_NAME=x\n", ZR_ERR_OPEN_PORT},
+        {"host with blanks inside", "[r]\nZR_PORT_TYPE=TCP\nZR_COM_NUMBER=C\nZR_HOST_NAME=192. 0.2 .1\n", ZR_OK},
+        {"serial", "[r]\nZR_PORT_TYPE=COM\nZR_COM_NUMBER=COM1\nZR_HOST_NAME=x\n", ZR_OK},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        handle = -1;
+        if (c.ini.empty()) fake.files.erase("/f.ini");
+        else fake.files["/f.ini"] = c.ini;
+        EXPECT_EQ(ZROpen(&handle, "/f.ini", "r"), c.result);
+        if (c.result == ZR_OK) {
+            EXPECT_NE(handle, -1);
+            EXPECT_NE(handle, 0);
+            EXPECT_EQ(ZRClose(&handle), ZR_OK);
+        }
+        EXPECT_EQ(handle, -1);
+    }
+}
+
+TEST_F(OpenFixture, ArgumentsAndHandleStates) {
+    fake.tcp("192.0.2.1");
+    fake.files["/f.ini"] = kTcp;
+    EXPECT_EQ(ZROpen(nullptr, "/f.ini", "r"), ZR_ERR_ARGUMENT);
+    EXPECT_EQ(ZROpen(&handle, nullptr, "r"), ZR_ERR_ARGUMENT);
+    EXPECT_EQ(ZROpen(&handle, "/f.ini", nullptr), ZR_ERR_ARGUMENT);
+    EXPECT_EQ(ZRClose(nullptr), ZR_ERR_ARGUMENT);
+    int zero = 0;
+    EXPECT_EQ(ZROpen(&zero, "/f.ini", "r"), ZR_ERR_ALREADY_OPEN);
+    EXPECT_EQ(zero, 0);
+    EXPECT_EQ(ZRClose(&handle), ZR_ERR_NO_SESSION);
+    ASSERT_EQ(ZROpen(&handle, "/f.ini", "r"), ZR_OK);
+    int again = handle;
+    EXPECT_EQ(ZROpen(&again, "/f.ini", "r"), ZR_ERR_ALREADY_OPEN);
+    int stale = handle;
+    EXPECT_EQ(ZRClose(&handle), ZR_OK);
+    EXPECT_EQ(ZRClose(&handle), ZR_ERR_NO_SESSION);
+    EXPECT_EQ(ZRClose(&stale), ZR_ERR_NO_SESSION);
+}
+
+TEST_F(OpenFixture, TcpConnectResults) {
+    fake.files["/f.ini"] = kTcp;
+    auto& peer = fake.tcp("192.0.2.1");
+    struct Case {
+        const char* name;
+        bool refuse, never;
+        int result;
+        milliseconds took;
+    };
+    const Case cases[] = {
+        {"refused: at once", true, false, ZR_ERR_CONNECT, milliseconds(0)},
+        {"never completes: 10 s", false, true, ZR_ERR_CONNECT, milliseconds(10000)},
+        {"completes", false, false, ZR_OK, milliseconds(0)},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        peer.refuse = c.refuse;
+        peer.never_connects = c.never;
+        handle = -1;
+        auto t0 = fake.now();
+        EXPECT_EQ(ZROpen(&handle, "/f.ini", "r"), c.result);
+        EXPECT_EQ(fake.now() - t0, c.took);
+        if (c.result != ZR_OK) {
+            EXPECT_EQ(handle, -1);
+            EXPECT_TRUE(peer.closed) << "the half-open socket is closed";
+        }
+    }
+}
+
+TEST_F(OpenFixture, CloseResults) {
+    auto& tcp = fake.tcp("192.0.2.1");
+    auto& com = fake.serial("COM1");
+    const std::string serial_ini = "[r]\nZR_PORT_TYPE=COM\nZR_COM_NUMBER=COM1\nZR_HOST_NAME=x\n";
+
+    // TCP, socket not writable: 242, the session stays open and can be closed later.
+    ASSERT_EQ(open(kTcp), ZR_OK);
+    tcp.not_writable = true;
+    EXPECT_EQ(ZRClose(&handle), ZR_CLOSE_FAILED);
+    EXPECT_NE(handle, -1);
+    tcp.not_writable = false;
+    EXPECT_EQ(ZRClose(&handle), ZR_OK);
+
+    // TCP, the socket close fails: 242, but the link is gone and so is the handle.
+    ASSERT_EQ(open(kTcp), ZR_OK);
+    tcp.close_fails = true;
+    int kept = handle;
+    EXPECT_EQ(ZRClose(&handle), ZR_CLOSE_FAILED);
+    EXPECT_EQ(handle, -1);
+    EXPECT_EQ(ZRReset(kept), ZR_ERR_NO_SESSION);
+
+    // Serial, CloseHandle fails: 242 and the handle stays as it was.
+    ASSERT_EQ(open(serial_ini), ZR_OK);
+    com.close_fails = true;
+    EXPECT_EQ(ZRClose(&handle), ZR_CLOSE_FAILED);
+    EXPECT_NE(handle, -1);
+    com.close_fails = false;
+    EXPECT_EQ(ZRClose(&handle), ZR_OK);
+}
+
+TEST_F(OpenFixture, EachSessionKeepsItsOwnLink) {
+    auto& tcp = fake.tcp("192.0.2.1");
+    auto& com = fake.serial("COM1");
+    int t = -1, s = -1;
+    fake.files["/f.ini"] = std::string(kTcp) + "[s]\nZR_PORT_TYPE=COM\nZR_COM_NUMBER=COM1\nZR_HOST_NAME=x\n";
+    ASSERT_EQ(ZROpen(&t, "/f.ini", "r"), ZR_OK);
+    ASSERT_EQ(ZROpen(&s, "/f.ini", "s"), ZR_OK);
+    EXPECT_NE(t, s);
+    ZRReset(t);
+    EXPECT_EQ(tcp.requests.size(), 1u);
+    EXPECT_TRUE(com.written.empty()) << "the TCP handle still uses TCP after a serial open";
+    ZRReset(s);
+    EXPECT_EQ(com.requests.size(), 1u);
+    EXPECT_EQ(ZRClose(&t), ZR_OK);
+    EXPECT_EQ(ZRClose(&s), ZR_OK);
+}
