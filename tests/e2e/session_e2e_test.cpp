@@ -91,3 +91,32 @@ TEST(SessionE2E, PeerThatClosesGivesNoReplyAndCloseStillWorks) {
     EXPECT_TRUE(r == ZR_OK || r == ZR_CLOSE_FAILED) << r;
     EXPECT_EQ(h, -1);
 }
+
+TEST(SessionE2E, MalformedConfigurationFilesGiveDefaultsOrConfigError) {
+    SimHost host;
+    struct Case {
+        const char* name;
+        std::string text;
+        int result;
+    };
+    const Case cases[] = {
+        {"empty", "", 0},
+        {"binary garbage", std::string("\x00\xFF\xFE[\x01]\r\n=\x80", 10), 0},
+        {"very long lines", "[r]\nZR_PORT_TYPE=" + std::string(1 << 20, 'x') + "\n" + std::string(1 << 16, '[') + "\n", 0},
+        {"empty values", "[r]\nZR_PORT_TYPE=\nZR_COM_NUMBER=\nZR_HOST_NAME=\n", ZR_ERR_CONFIG},
+        {"good, CRLF and comments", "; reader\r\n[r]\r\nZR_PORT_TYPE = TCP ; over the network\r\nZR_COM_NUMBER=COM1\r\nZR_HOST_NAME=" +
+                                         host.address() + "\r\n", ZR_OK},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        auto path = host.write_file("bad.ini", c.text);
+        int h = -1;
+        EXPECT_EQ(ZROpen(&h, path.c_str(), "r"), c.result);
+        if (h != -1) {
+            EXPECT_EQ(ZRReset(h), ZR_OK);
+            EXPECT_EQ(ZRClose(&h), ZR_OK);
+        }
+    }
+    int h = -1;
+    EXPECT_EQ(ZROpen(&h, (host.ini() + ".missing").c_str(), "r"), 0) << "a missing file reads as 0 everywhere";
+}
