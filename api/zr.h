@@ -147,8 +147,8 @@ ZR_API int ZR_CALL ZRReset(int handle);
 ZR_API int ZR_CALL ZRSysQuery(int handle, int address, int length, unsigned char* buffer);
 
 /* Writes `count` bytes one frame per byte from the 16-bit `address` on (address + i, high
- * byte first: 0x00FF, 0x0100, ...). Serial sessions only. Request per byte 00 04 63 H L V,
- * answered at once without a wait; a failed byte does not stop the others.
+ * byte first: 0x00FF, 0x0100, ...). Serial sessions only. Request per byte 00 04 63 H L V;
+ * its reply is polled for every 10 ms, up to 100 ms; a failed byte does not stop the others.
  * Results: the last byte's: 1, -4 (no reply of 6 bytes or more), or a mapped status (after
  *          a further 50 ms); -1; -15 count above 52; 0 count 0 or less, or a TCP session
  *          (nothing sent); -14 data NULL. */

@@ -11,6 +11,10 @@ constexpr int kSystemBlockMax = 52;
 constexpr int kTagQueryMax = 252;  // status, data and frame header fill the 256-byte reply
 constexpr int kTagBlockMax = 251;  // LEN, code, address and count fill the 256-byte request
 constexpr int kFrameCopy = 54;
+// A reader needs a few milliseconds to answer a byte write: poll for the reply rather than
+// look once at an empty line, which would report every byte as unanswered.
+constexpr int kByteWritePollMs = 10;
+constexpr int kByteWritePolls = 10;
 
 // The block write on either area.
 Command block_write(int handle, std::uint8_t code, int address, int count, const unsigned char* data) {
@@ -82,12 +86,13 @@ extern "C" ZR_API int ZR_CALL ZRTagFastSet(int handle, int address, int count, c
 
 extern "C" ZR_API int ZR_CALL ZRSysSet(int handle, int address, int count, const unsigned char* data) {
     return guarded([&] {
-        // One frame per byte, each answered at once; the last byte's result is the call's.
+        // One frame per byte; the last byte's result is the call's.
         auto one_byte = [&](unsigned at, unsigned char value) {
             return command(handle, 0x63)
                 .with(static_cast<int>(at >> 8), static_cast<int>(at), value)
                 .no_flush()
-                .wait(0)
+                .wait(kByteWritePollMs)
+                .receives(kByteWritePolls)
                 .accept(kCountTest)
                 .pause_after_error()
                 .serial_only(0);

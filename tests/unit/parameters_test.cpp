@@ -156,7 +156,11 @@ TEST(Parameters, SysSetWritesOneFramePerByteWithCarry) {
     EXPECT_EQ(s.peer.requests[0], (Bytes{0x00, 0x04, 0x63, 0x00, 0xFF, 0xAA}));
     EXPECT_EQ(s.peer.requests[1], (Bytes{0x00, 0x04, 0x63, 0x01, 0x00, 0xBB}));
     EXPECT_EQ(s.peer.requests[2], (Bytes{0x00, 0x04, 0x63, 0x01, 0x01, 0xCC}));
-    EXPECT_TRUE(s.fake.sleeps.empty());  // answered at once
+    // Each reply is polled for in steps of 10 ms: ten polls for the silent one.
+    std::vector<int> polls(10, 10);
+    polls.push_back(10);
+    polls.push_back(10);
+    EXPECT_EQ(s.fake.sleeps, polls);
     EXPECT_EQ(s.command_flushes(), 0);
 }
 
@@ -164,20 +168,26 @@ TEST(Parameters, SysSetResultIsTheLastBytesAndErrorsPause) {
     struct Case {
         const char* name;
         std::vector<Bytes> replies;  // empty payload: silent
+        int last_delay_ms;
         int expected;
         std::vector<int> sleeps;
     };
     const Case cases[] = {
-        {"last byte fails", {{0x00, 0x02, 0x63, 0x00}, {0x00, 0x02, 0x63, 0x05}}, 1005, {50}},
-        {"first byte fails", {{0x00, 0x02, 0x63, 0x24}, {0x00, 0x02, 0x63, 0x00}}, ZR_OK, {50}},
-        {"last byte silent", {{0x00, 0x02, 0x63, 0x00}, {}}, ZR_ERR_NO_REPLY, {}},
+        {"last byte fails", {{0x00, 0x02, 0x63, 0x00}, {0x00, 0x02, 0x63, 0x05}}, 0, 1005, {10, 10, 50}},
+        {"first byte fails", {{0x00, 0x02, 0x63, 0x24}, {0x00, 0x02, 0x63, 0x00}}, 0, ZR_OK, {10, 50, 10}},
+        {"last byte silent", {{0x00, 0x02, 0x63, 0x00}, {}}, 0, ZR_ERR_NO_REPLY,
+         {10, 10, 10, 10, 10, 10, 10, 10, 10, 10, 10}},
+        {"a reply after 25 ms is taken", {{0x00, 0x02, 0x63, 0x00}, {0x00, 0x02, 0x63, 0x00}}, 25, ZR_OK,
+         {10, 10, 10, 10}},
+        {"a reply after 150 ms is not", {{0x00, 0x02, 0x63, 0x00}, {0x00, 0x02, 0x63, 0x00}}, 150, ZR_ERR_NO_REPLY,
+         {10, 10, 10, 10, 10, 10, 10, 10, 10, 10, 10}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         Session s(kLinks[0]);
-        for (const auto& r : c.replies) {
-            if (r.empty()) s.peer.silent_next();
-            else s.peer.reply_next(r);
+        for (std::size_t i = 0; i < c.replies.size(); ++i) {
+            if (c.replies[i].empty()) s.peer.silent_next();
+            else s.peer.reply_next(c.replies[i], i + 1 == c.replies.size() ? c.last_delay_ms : 0);
         }
         EXPECT_EQ(ZRSysSet(s.h, 0x20, 2, kData), c.expected);
         EXPECT_EQ(s.peer.requests.size(), 2u);
