@@ -16,9 +16,11 @@ constexpr int kFrameCopy = 54;
 constexpr int kByteWritePollMs = 10;
 constexpr int kByteWritePolls = 10;
 
-// The block write on either area.
-Command block_write(int handle, std::uint8_t code, int address, int count, const unsigned char* data) {
+// The block write on either area; the size checks come before the data is looked at.
+Command block_write(int handle, std::uint8_t code, int address, int count, const unsigned char* data, int limit,
+                    int too_long) {
     return command(handle, code)
+        .check(count <= limit, too_long)
         .check(count >= 0, ZR_ERR_ARGUMENT)
         .with(address, count, bytes(data, count > 0 ? static_cast<std::size_t>(count) : 0))
         .no_flush()
@@ -51,7 +53,7 @@ int area_query(int handle, std::uint8_t code, int address, int length, unsigned 
 }  // namespace
 
 Command system_block_write(int handle, int address, int count, const unsigned char* data) {
-    return std::move(block_write(handle, 0x63, address, count, data).check(count <= kSystemBlockMax, ZR_ERR_TOO_LONG));
+    return block_write(handle, 0x63, address, count, data, kSystemBlockMax, ZR_ERR_TOO_LONG);
 }
 
 void copy_data(const Reply& r, std::size_t n, unsigned char* dest) {
@@ -80,7 +82,7 @@ extern "C" ZR_API int ZR_CALL ZRSysFastSet(int handle, int address, int count, c
 
 extern "C" ZR_API int ZR_CALL ZRTagFastSet(int handle, int address, int count, const unsigned char* data) {
     return guarded([&] {
-        return block_write(handle, 0x65, address, count, data).check(count <= kTagBlockMax, ZR_ERR_ARGUMENT).run();
+        return block_write(handle, 0x65, address, count, data, kTagBlockMax, ZR_ERR_ARGUMENT).run();
     });
 }
 
