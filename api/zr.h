@@ -130,13 +130,188 @@ ZR_API int ZR_CALL ZRReset(int handle);
 
 /* ---- System and tag parameter areas ---------------------------------------------------- */
 
+/* The reader keeps its settings in two byte-addressed stores: the system parameter area
+ * (read 0x62, written 0x63) and the tag parameter area (read 0x64, written 0x65). What the
+ * addresses hold is the reader's; known system addresses: 3-4 power bytes, 5 MAC, 6-17 IPv4
+ * address, mask and gateway, 0x21 device information (4 bytes).
+ * Over TCP a reply frame longer than 100 bytes is not taken (-4), so over TCP a query can
+ * bring at most 94 data bytes. */
+
+/* Reads `length` bytes (low 8 bits used, 0-52) of the system area from `address` (0-255)
+ * into `buffer`, which must hold `length` bytes. Request 00 03 62 address length; no flush;
+ * 500 ms wait. Over TCP the reply must carry all `length` data bytes (an error reply too),
+ * else -4. Bytes the reply does not carry are stored as 0.
+ * Results: 1 (buffer written); -1; -4; -6 the TCP send failed; -14 buffer NULL;
+ *          -15 length above 52; a mapped reader status (buffer untouched).
+ *          -15 and -14 are checked before anything is sent. */
+ZR_API int ZR_CALL ZRSysQuery(int handle, int address, int length, unsigned char* buffer);
+
+/* Writes `count` bytes one frame per byte from the 16-bit `address` on (address + i, high
+ * byte first: 0x00FF, 0x0100, ...). Serial sessions only. Request per byte 00 04 63 H L V;
+ * its reply is polled for every 10 ms, up to 100 ms; a failed byte does not stop the others.
+ * Results: the last byte's: 1, -4 (no reply of 6 bytes or more), or a mapped status (after
+ *          a further 50 ms); -1; -15 count above 52; 0 count 0 or less, or a TCP session
+ *          (nothing sent); -14 data NULL. */
+ZR_API int ZR_CALL ZRSysSet(int handle, int address, int count, const unsigned char* data);
+
+/* Writes `count` (0-52) bytes from `data` into the system area from `address`, in one
+ * frame: LEN-high LEN-low 63 address count data... (LEN = count + 3). No flush; 100 ms
+ * (serial) / 50 ms (TCP) wait.
+ * Results: 1; -1; -4; 0 the TCP send failed; -14 data NULL or count below 0; -15 count
+ *          above 52; a mapped reader status (returned after a further 50 ms). */
+ZR_API int ZR_CALL ZRSysFastSet(int handle, int address, int count, const unsigned char* data);
+
+/* Reads `length` bytes (low 8 bits used, 0-252) of the tag area from `address` into
+ * `buffer` (`length` bytes). As ZRSysQuery with code 0x64.
+ * Results: 1; -1; -4; -6 the TCP send failed; -14 buffer NULL or length above 252;
+ *          a mapped reader status. */
+ZR_API int ZR_CALL ZRTagQuery(int handle, int address, int length, unsigned char* buffer);
+
+/* Writes `count` (0-251) bytes into the tag area from `address`, in one frame (code 0x65),
+ * as ZRSysFastSet.
+ * Results: 1; -1; -4; 0 the TCP send failed; -14 data NULL, count below 0 or above 251;
+ *          a mapped reader status (after a further 50 ms). */
+ZR_API int ZR_CALL ZRTagFastSet(int handle, int address, int count, const unsigned char* data);
+
+/* Queries the system area at `address` with a length byte of 0 (request 00 03 62 address
+ * 00) and hands back the raw reply frame: `buffer` (54 bytes) receives reply bytes 0-53:
+ * LEN at 0-1, 0x62 at 2, the status at 3, the reader's data from 4 (the reader's frequency
+ * table, when `address` names it). Bytes past the frame are 0. `length` (low 8 bits, 0-52)
+ * has no other effect. No flush; 200 ms (serial) / 100 ms (TCP) wait.
+ * Results: 1; -1; -4; -6 the TCP send failed; -14 buffer NULL; -15 length above 52;
+ *          a mapped reader status. */
+ZR_API int ZR_CALL ZRFreqQuery(int handle, int address, int length, unsigned char* buffer);
+
+/* Sets the read configuration: request 00 04 64 A readMode readOption, A the session's
+ * ZR_ANTENNA_CONCTL byte. readMode 1-4, readOption 1-2. Over TCP the reply must be at least
+ * 9 bytes long; its command code is not compared.
+ * Results: 1; -1; -4; -5 readMode or readOption out of range (nothing sent);
+ *          a mapped reader status. */
+ZR_API int ZR_CALL ZRSetReadCfg(int handle, int readMode, int readOption);
+
 /* ---- Power and I/O --------------------------------------------------------------------- */
+
+/* Switches the reader's RF power on: request 00 02 60 value; 50 ms wait.
+ * Results: 1; -1; -4; a mapped reader status. */
+ZR_API int ZR_CALL ZRPowerOn(int handle, int value);
+
+/* Switches the RF power off: request 00 01 61, then up to ten polls for the reply, each
+ * after 250 ms (up to about 2.5 s without an answer). Flushes before and after.
+ * Results: 1; -1; -4; a mapped reader status. */
+ZR_API int ZR_CALL ZRPowerOff(int handle);
+
+/* Sets the two power bytes (system area 3 and 4): request 00 05 63 03 02 power0 power1.
+ * `reserved` is never read; `count` is only checked (at most 52). As ZRSysFastSet.
+ * Results: 1; -1; -4; 0 the TCP send failed; -15 count above 52;
+ *          a mapped reader status (after a further 50 ms). */
+ZR_API int ZR_CALL ZRPowerSet(int handle, int reserved, int count, int power0, int power1);
+
+/* Reads the power bytes: request 00 03 62 03 00; `length` bytes of the reply's data go to
+ * `buffer` (nothing when `length` is 0 or less; bytes the reply does not carry are 0).
+ * `reserved` is never read. No flush; 500 ms wait.
+ * Results: 1; -1; -4; -6 the TCP send failed; -14 buffer NULL; -15 length above 52;
+ *          a mapped reader status. */
+ZR_API int ZR_CALL ZRPowerQuery(int handle, int reserved, int length, unsigned char* buffer);
+
+/* Sets an I/O line: request 00 03 D1 ioSelector ioValue. No flush; 100 ms (serial) / 50 ms
+ * (TCP) wait.
+ * Results: 1; -1; -4; -6 the TCP send failed; a mapped reader status (after a further
+ *          50 ms). */
+ZR_API int ZR_CALL ZRIOControlSet(int handle, int ioSelector, int ioValue);
+
+/* Polls an I/O line: request 00 02 D2 ioSelector. No flush; 500 ms wait. Only the status is
+ * reported: the reply's data is not delivered, and `reserved` is neither read nor written.
+ * Results: 1; -1; -4; -6 the TCP send failed; a mapped reader status. */
+ZR_API int ZR_CALL ZRIOControlQuery(int handle, int ioSelector, int reserved);
 
 /* ---- Network identity ------------------------------------------------------------------ */
 
+/* Writes the reader's MAC address: `count` (0-52) bytes at system area 5, exactly as
+ * ZRSysFastSet (for six bytes: 00 09 63 05 06 and the bytes). `reserved` is never read.
+ * Results: 1; -1; -4; 0 the TCP send failed; -14 data NULL or count below 0; -15 count
+ *          above 52; a mapped reader status (after a further 50 ms). */
+ZR_API int ZR_CALL ZRMACSet(int handle, int reserved, int count, const unsigned char* data);
+
+/* Sets the reader's IPv4 address, subnet mask and gateway and records them in the
+ * configuration file of the last ZROpen. Each text must be four decimal numbers 0-255
+ * separated by dots (blanks around it allowed); they are written as twelve bytes at system
+ * area 6 (request 00 0F 63 06 0C and the bytes, as ZRSysFastSet). Once the reader accepted
+ * them, ZR_HOST_NAME, ZR_SUBNET and ZR_GATE are written, as passed, into `section` of that
+ * file, so that the next ZROpen of that section connects to the new address. Each key is
+ * written by replacing the whole file, never leaving half a file. `reserved` is never read.
+ * Results: 1 the reader took the address and the file was written;
+ *          0 handle -1, a NULL or malformed text, a section name that is empty or holds a
+ *            control character or ']' (nothing sent, the file untouched), or the reader did
+ *            not accept the block (no reply, a failed send or any status; file untouched);
+ *          -16 the reader took the new address but the file could not be written. */
+ZR_API int ZR_CALL ZRNetAddrSet(int handle, int reserved, const char* section, const char* ipAddress,
+                                const char* subnetMask, const char* gateway);
+
 /* ---- Device class, test mode and interference ------------------------------------------ */
 
+/* Selects the device class, which picks the status table and the interference command
+ * codes for every session, from the next call on. It talks to no reader and may be called
+ * before ZROpen. Model codes: ZR_MODEL_CLASS1 (1) class 1, ZR_MODEL_CLASS2 (2) class 2,
+ * ZR_MODEL_CLASS3 (3) class 3 (the class at load). `reserved` is never read.
+ * Results: 1; -9 any other model code (the class is unchanged). */
+ZR_API int ZR_CALL ZRSetDeviceClass(int reserved, int modelCode);
+
+/* Reads the reader's device information (system area 0x21, request 00 03 62 21 00): its
+ * four data bytes, the first the least significant, go to *classValue (missing bytes are
+ * 0). The library's own device class is not changed. 200 ms (serial) / 100 ms (TCP) wait.
+ * Results: 1; -1; -4; -6 the TCP send failed; -14 classValue NULL; a mapped reader status. */
+ZR_API int ZR_CALL ZRGetDeviceClass(int handle, int* classValue);
+
+/* Puts the reader into test mode `mode` (0-4): request 00 02 67 mode.
+ * Exported from the 32-bit Windows DLL as _ZRTestModeSet@8 only.
+ * Results: 1; -1; -4; -5 mode above 4 (nothing sent); a mapped reader status. */
+ZR_API int ZR_CALL ZRTestModeSet(int handle, int mode);
+
+/* Sets the interference settings: request 00 04 K settings[0] settings[1] A, K 0x6A in
+ * class 3 and 0x4B in classes 1 and 2, A the session's ZR_ANTENNA_CONCTL byte. `settings`
+ * holds 2 bytes. Over TCP the reply must be at least 8 bytes; its code is not compared.
+ * Results: 1; -1; -4; -14 settings NULL; a mapped reader status. */
+ZR_API int ZR_CALL ZRSetInterfere(int handle, const unsigned char* settings);
+
+/* Reads the interference settings: request 00 02 K A (K 0x6B in class 3, 0x4C in classes
+ * 1 and 2) into `settings` (2 bytes): reply bytes 5 and 6 (0 where the reply does not carry
+ * them). Over TCP the reply must be at least 11 bytes; its code is not compared.
+ * Results: 1; -1; -4; -14 settings NULL; a mapped reader status (settings untouched). */
+ZR_API int ZR_CALL ZRGetInterfere(int handle, unsigned char* settings);
+
+/* Ends the interference setting: request 00 01 K (0x6C in class 3, 0x4D in classes 1, 2).
+ * Over TCP the reply must be at least 8 bytes; its code is not compared.
+ * Results: 1; -1; -4; a mapped reader status. */
+ZR_API int ZR_CALL ZRCloseInterfere(int handle);
+
 /* ---- Reader clock, identity and state -------------------------------------------------- */
+
+/* These five commands wait 50 ms and take a reply whose count agrees with its LEN (the
+ * command code is not compared); over TCP the reply must be at least 11 bytes long. */
+
+/* Sends the EPC print power setting: request 00 02 6D value.
+ * Results: 1; -1; -4; a mapped reader status. */
+ZR_API int ZR_CALL ZREpcPrintPowerOs(int handle, int value);
+
+/* Fetches six state bytes: request 00 02 A0 value; reply bytes 5-10 go to `stateBuffer`
+ * (6 bytes).
+ * Results: 1; -1; -4 also for a status-0 reply without all six state bytes (stateBuffer
+ *          untouched); -14 stateBuffer NULL; a mapped reader status (stateBuffer untouched). */
+ZR_API int ZR_CALL ZRGetReaderState(int handle, int value, unsigned char* stateBuffer);
+
+/* Sets the reader's clock: request 00 08 A2, the six bytes of `timeBytes` as they lie, then
+ * `value`. Their layout is the reader's.
+ * Results: 1; -1; -4; -14 timeBytes NULL; a mapped reader status. */
+ZR_API int ZR_CALL ZRSetReaderTime(int handle, int value, const unsigned char* timeBytes);
+
+/* Sets the reader's one-byte fixed number: request 00 02 A3 fixedNumber.
+ * Results: 1; -1; -4; a mapped reader status. */
+ZR_API int ZR_CALL ZRSetReaderfixNO(int handle, int fixedNumber);
+
+/* Queries the reader's fixed number: request 00 01 A4. Only the status is reported; the
+ * number is not delivered, and `reserved` is neither read nor written (may be NULL).
+ * Results: 1; -1; -4; a mapped reader status. */
+ZR_API int ZR_CALL ZRGetReaderfixNO(int handle, unsigned char* reserved);
 
 /* ---- Result texts ---------------------------------------------------------------------- */
 

@@ -23,6 +23,8 @@ const char* kUsage =
     "  --port N           TCP port (default 7086)\n"
     "  --no-tcp           no TCP listener\n"
     "  --no-pty           no pseudo-terminal\n"
+    "  --device-class N   answer as a reader of device class 1, 2 or 3 (default 3): its error\n"
+    "                     status bytes and interference command codes\n"
     "  --trace            print every frame in and out, in hex, with the command name\n"
     "  --fault SPEC       inject a fault: CODE:KIND[=VALUE][*TIMES], CODE a command code or 'all'\n"
     "                     kinds: drop, delay=MS, split=N[,MS], bad-crc, wrong-echo, status=S,\n"
@@ -58,6 +60,14 @@ int main(int argc, char** argv) {
         } else if (a == "--no-tcp") tcp = false;
         else if (a == "--no-pty") pty = false;
         else if (a == "--trace") trace = true;
+        else if (a == "--device-class") {
+            auto v = value();
+            if (v != "1" && v != "2" && v != "3") {
+                std::cerr << "zrsim: bad device class '" << v << "' (1, 2 or 3)\n";
+                return 2;
+            }
+            sim.with_model([&](zr::sim::ReaderModel& m) { m.device_class = v[0] - '0'; });
+        }
         else if (a == "--fault") {
             std::string error;
             if (!sim.add_fault(value(), error)) {

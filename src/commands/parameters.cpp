@@ -1,0 +1,139 @@
+#include "commands/parameters.h"
+
+#include <algorithm>
+
+using namespace zr::core;
+
+namespace zr::commands {
+namespace {
+
+constexpr int kSystemBlockMax = 52;
+constexpr int kTagQueryMax = 252;  // status, data and frame header fill the 256-byte reply
+constexpr int kTagBlockMax = 251;  // LEN, code, address and count fill the 256-byte request
+constexpr int kFrameCopy = 54;
+// A reader needs a few milliseconds to answer a byte write: poll for the reply rather than
+// look once at an empty line, which would report every byte as unanswered.
+constexpr int kByteWritePollMs = 10;
+constexpr int kByteWritePolls = 10;
+
+// The block write on either area; the size checks come before the data is looked at.
+Command block_write(int handle, std::uint8_t code, int address, int count, const unsigned char* data, int limit,
+                    int too_long) {
+    return command(handle, code)
+        .check(count <= limit, too_long)
+        .check(count >= 0, ZR_ERR_ARGUMENT)
+        .with(address, count, bytes(data, count > 0 ? static_cast<std::size_t>(count) : 0))
+        .no_flush()
+        .wait(100, 50)
+        .accept(kCountTest | kEchoTest)
+        .on_tcp_send_failure(0)
+        .pause_after_error();
+}
+
+// The query on either area: `length` data bytes from reply index 4 into `buffer`.
+int area_query(int handle, std::uint8_t code, int address, int length, unsigned char* buffer, int limit,
+               int too_long) {
+    const int n = length & 0xFF;
+    return command(handle, code)
+        .check(n <= limit, too_long)
+        .require(buffer)
+        .with(address, n)
+        .no_flush()
+        .on_tcp_send_failure(ZR_ERR_SEND)
+        .wait(500)
+        .tcp_min(n + 4)
+        .accept(kCountTest | kEchoTest)
+        .on_ok([&](const Reply& r) {
+            copy_data(r, static_cast<std::size_t>(n), buffer);
+            return ZR_OK;
+        })
+        .run();
+}
+
+}  // namespace
+
+Command system_block_write(int handle, int address, int count, const unsigned char* data) {
+    return block_write(handle, 0x63, address, count, data, kSystemBlockMax, ZR_ERR_TOO_LONG);
+}
+
+void copy_data(const Reply& r, std::size_t n, unsigned char* dest) {
+    const int carried_bytes = std::min(r.count() - 6, r.len() - 2);
+    const std::size_t carried = carried_bytes > 0 ? static_cast<std::size_t>(carried_bytes) : 0;
+    const std::size_t k = std::min(n, carried);
+    r.copy(4, k, dest);
+    std::fill(dest + k, dest + n, 0);
+}
+
+}  // namespace zr::commands
+
+using namespace zr::commands;
+
+extern "C" ZR_API int ZR_CALL ZRSysQuery(int handle, int address, int length, unsigned char* buffer) {
+    return guarded([&] { return area_query(handle, 0x62, address, length, buffer, kSystemBlockMax, ZR_ERR_TOO_LONG); });
+}
+
+extern "C" ZR_API int ZR_CALL ZRTagQuery(int handle, int address, int length, unsigned char* buffer) {
+    return guarded([&] { return area_query(handle, 0x64, address, length, buffer, kTagQueryMax, ZR_ERR_ARGUMENT); });
+}
+
+extern "C" ZR_API int ZR_CALL ZRSysFastSet(int handle, int address, int count, const unsigned char* data) {
+    return guarded([&] { return system_block_write(handle, address, count, data).run(); });
+}
+
+extern "C" ZR_API int ZR_CALL ZRTagFastSet(int handle, int address, int count, const unsigned char* data) {
+    return guarded([&] {
+        return block_write(handle, 0x65, address, count, data, kTagBlockMax, ZR_ERR_ARGUMENT).run();
+    });
+}
+
+extern "C" ZR_API int ZR_CALL ZRSysSet(int handle, int address, int count, const unsigned char* data) {
+    return guarded([&] {
+        // One frame per byte; the last byte's result is the call's.
+        auto one_byte = [&](unsigned at, unsigned char value) {
+            return command(handle, 0x63)
+                .with(static_cast<int>(at >> 8), static_cast<int>(at), value)
+                .no_flush()
+                .wait(kByteWritePollMs)
+                .receives(kByteWritePolls)
+                .accept(kCountTest)
+                .pause_after_error()
+                .serial_only(0);
+        };
+        auto first = one_byte(0, 0).check(count <= kSystemBlockMax, ZR_ERR_TOO_LONG).check(count > 0, 0).require(data);
+        if (auto refused = first.refused()) return *refused;
+        int result = 0;
+        for (int i = 0; i < count; ++i)
+            result = one_byte(static_cast<unsigned>(address) + static_cast<unsigned>(i), data[i]).run();
+        return result;
+    });
+}
+
+extern "C" ZR_API int ZR_CALL ZRFreqQuery(int handle, int address, int length, unsigned char* buffer) {
+    return guarded([&] {
+        return command(handle, 0x62)
+            .check((length & 0xFF) <= kSystemBlockMax, ZR_ERR_TOO_LONG)
+            .require(buffer)
+            .with(address, 0)
+            .no_flush()
+            .on_tcp_send_failure(ZR_ERR_SEND)
+            .wait(200, 100)
+            .accept(kCountTest | kEchoTest)
+            .on_ok([&](const Reply& r) {
+                r.copy(0, kFrameCopy, buffer);  // the raw frame; zeros past it
+                return ZR_OK;
+            })
+            .run();
+    });
+}
+
+extern "C" ZR_API int ZR_CALL ZRSetReadCfg(int handle, int readMode, int readOption) {
+    return guarded([&] {
+        const int mode = readMode & 0xFF, option = readOption & 0xFF;
+        return command(handle, 0x64)
+            .check(mode >= 1 && mode <= 4 && option >= 1 && option <= 2, ZR_ERR_PARAMETER)
+            .with(Library::instance().settings().antenna_control, mode, option)
+            .tcp_min(7)
+            .accept(kCountTest | kLengthTest)
+            .run();
+    });
+}

@@ -1,0 +1,128 @@
+// MAC and IPv4 identity, with the configuration file update, on the fake platform.
+#include "config_support.h"
+
+#include "platform/ini.h"
+
+using namespace zr::test;
+using namespace zr::test::config;
+
+namespace {
+
+const Bytes kNetRequest = {0x00, 0x0F, 0x63, 0x06, 0x0C, 0xC0, 0x00, 0x02, 0x0A,
+                           0xFF, 0xFF, 0xFF, 0x00, 0xC0, 0x00, 0x02, 0x01};
+
+std::string key(Session& s, const char* name) {
+    return zr::platform::ini::get(s.fake.files["/fake/zr.ini"], "reader", name).value_or("<none>");
+}
+
+}  // namespace
+
+TEST(Network, MacSetIsTheBlockWriteAtFive) {
+    const std::uint8_t mac[6] = {0x02, 0x00, 0x5E, 0x10, 0x20, 0x30};
+    run_rows({
+        {"MACSet", [&](int h, auto*) { return ZRMACSet(h, 99, 6, mac); },
+         {0x00, 0x09, 0x63, 0x05, 0x06, 0x02, 0x00, 0x5E, 0x10, 0x20, 0x30}, {0x00, 0x02, 0x63, 0x00}, ZR_OK, {},
+         {100}, {50}, 0},
+        {"MACSet status 05", [&](int h, auto*) { return ZRMACSet(h, 0, 6, mac); },
+         {0x00, 0x09, 0x63, 0x05, 0x06, 0x02, 0x00, 0x5E, 0x10, 0x20, 0x30}, {0x00, 0x02, 0x63, 0x05}, 1005, {},
+         {100, 50}, {50, 50}, 0},
+    });
+}
+
+TEST(Network, NetAddrSetWritesTheReaderThenTheFile) {
+    for (const auto& l : kLinks) {
+        SCOPED_TRACE(l.type);
+        Session s(l);
+        s.peer.reply_next({0x00, 0x02, 0x63, 0x00});
+        EXPECT_EQ(ZRNetAddrSet(s.h, 0, "reader", "192.0.2.10", "255.255.255.0", " 192.0.2.1 "), ZR_OK);
+        ASSERT_EQ(s.peer.requests.size(), 1u);
+        EXPECT_EQ(s.peer.requests[0], kNetRequest);
+        EXPECT_EQ(s.fake.sleeps, (std::vector<int>{l.serial ? 100 : 50}));
+        EXPECT_EQ(key(s, "ZR_HOST_NAME"), "192.0.2.10");
+        EXPECT_EQ(key(s, "ZR_SUBNET"), "255.255.255.0");
+        EXPECT_EQ(key(s, "ZR_GATE"), "192.0.2.1");  // as passed; the reader trims the blanks
+        // The rest of the section is kept.
+        EXPECT_EQ(key(s, "ZR_PORT_TYPE"), l.type);
+        EXPECT_EQ(key(s, "ZR_ANTENNA_CONCTL"), "5");
+    }
+}
+
+TEST(Network, NetAddrSetLeavesTheFileWhenTheReaderRefuses) {
+    struct Case {
+        const char* name;
+        Bytes reply;  // empty: silent
+    };
+    const Case cases[] = {{"status 05", {0x00, 0x02, 0x63, 0x05}}, {"no reply", {}}, {"wrong echo", {0x00, 0x02, 0x62, 0x00}}};
+    for (const auto& l : kLinks)
+        for (const auto& c : cases) {
+            SCOPED_TRACE(std::string(l.type) + ": " + c.name);
+            Session s(l);
+            if (c.reply.empty()) s.peer.silent_next();
+            else s.peer.reply_next(c.reply);
+            const auto before = s.fake.files;
+            EXPECT_EQ(ZRNetAddrSet(s.h, 0, "reader", "192.0.2.10", "255.255.255.0", "192.0.2.1"), 0);
+            EXPECT_EQ(s.fake.files, before);
+        }
+}
+
+TEST(Network, NetAddrSetRefusesTextsThatAreNotAddresses) {
+    struct Case {
+        const char *section, *ip, *mask, *gate;
+    };
+    const Case cases[] = {
+        {"reader", "192.0.2.256", "255.255.255.0", "192.0.2.1"},  // would wrap to 0
+        {"reader", "192.0.2.-1", "255.255.255.0", "192.0.2.1"},
+        {"reader", "192.0.2", "255.255.255.0", "192.0.2.1"},       // too few numbers
+        {"reader", "192.0.2.1.5", "255.255.255.0", "192.0.2.1"},   // too many
+        {"reader", "192.0.2.1x", "255.255.255.0", "192.0.2.1"},
+        {"reader", "192.0.2.10", "255.255.255.0", ""},
+        {"reader", "192.0.2.10", "255.255.255.0", "0000000000000000000000000001.2.3.4"},
+        {"reader", nullptr, "255.255.255.0", "192.0.2.1"},
+        {"reader", "192.0.2.10", nullptr, "192.0.2.1"},
+        {"reader", "192.0.2.10", "255.255.255.0", nullptr},
+        {nullptr, "192.0.2.10", "255.255.255.0", "192.0.2.1"},
+        {"", "192.0.2.10", "255.255.255.0", "192.0.2.1"},
+        {"a]\n[b", "192.0.2.10", "255.255.255.0", "192.0.2.1"},  // would break the file's lines
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.section ? c.section : "(null)") + " " + (c.ip ? c.ip : "(null)") + " " +
+                     (c.mask ? c.mask : "(null)") + " " + (c.gate ? c.gate : "(null)"));
+        Session s(kLinks[1]);
+        const auto before = s.fake.files;
+        EXPECT_EQ(ZRNetAddrSet(s.h, 0, c.section, c.ip, c.mask, c.gate), 0);
+        EXPECT_TRUE(s.peer.written.empty());
+        EXPECT_EQ(s.fake.files, before);
+    }
+}
+
+TEST(Network, NetAddrSetWithoutSessionGivesZeroAndMacSetMinusOne) {
+    Session s(kLinks[0]);
+    const std::uint8_t mac[6] = {};
+    EXPECT_EQ(ZRNetAddrSet(-1, 0, "reader", "192.0.2.10", "255.255.255.0", "192.0.2.1"), 0);
+    EXPECT_EQ(ZRMACSet(-1, 0, 6, mac), ZR_ERR_NO_SESSION);
+    EXPECT_TRUE(s.peer.written.empty());
+}
+
+TEST(Network, NetAddrSetReportsAFileThatCouldNotBeWritten) {
+    // The reader has moved: saying so matters more than the file's fate.
+    Session s(kLinks[1]);
+    struct Failing final : zr::platform::Platform {
+        explicit Failing(FakePlatform& f) : fake(f) {}
+        FakePlatform& fake;
+        std::unique_ptr<zr::platform::SerialPort> open_serial(const std::string& n) override { return fake.open_serial(n); }
+        std::unique_ptr<zr::platform::Socket> open_tcp(std::uint32_t a, std::uint16_t p) override { return fake.open_tcp(a, p); }
+        std::string read_profile(const std::string& a, const std::string& b, const std::string& c,
+                                 const std::string& d) override {
+            return fake.read_profile(a, b, c, d);
+        }
+        bool write_profile(const std::string&, const std::string&, const std::string&, const std::string&) override {
+            return false;
+        }
+        void sleep_ms(int ms) override { fake.sleep_ms(ms); }
+        std::chrono::microseconds now() override { return fake.now(); }
+    } failing(s.fake);
+    zr::platform::install(&failing);
+    s.peer.reply_next({0x00, 0x02, 0x63, 0x00});
+    EXPECT_EQ(ZRNetAddrSet(s.h, 0, "reader", "192.0.2.10", "255.255.255.0", "192.0.2.1"), ZR_ERR_INTERNAL);
+    zr::platform::install(&s.fake);
+}
