@@ -336,7 +336,9 @@ TEST(TagCommands, ReadLoopsTakeAReplyOnTheirLastAttemptButMakeNoMore) {
                 auto out = fresh_buffer();
                 EXPECT_EQ(c.call(s.handle, out.data()), ZR_OK);
                 EXPECT_EQ(s.fake.sleeps, waits(c.attempts, 50));
-                if (c.reply.size() > 4) EXPECT_FALSE(untouched(out));
+                if (c.reply.size() > 4) {
+                    EXPECT_FALSE(untouched(out));
+                }
                 EXPECT_EQ(s.peer.requests.size(), 1u);  // the request is sent once
             }
             {
