@@ -124,9 +124,121 @@ ZR_API int ZR_CALL ZRReset(int handle);
 
 /* ---- Tag memory ------------------------------------------------------------------------ */
 
+/* Tag memory is reached in two ways. ZRReadUserData and ZRWriteUserData name the tag by its
+ * 8-byte identifier and count in bytes; ZRReadUserDataEPC, ZRSetUseData and ZRSetEpcCode are
+ * authorised by a 4-byte password and count in 16-bit words (a word count w stands for 2w
+ * data bytes). `antenna` is passed to the reader as it is (request byte 3). The library does
+ * not interpret addresses or data. */
+
+/* Reads `byteCount` bytes from `address` of the tag whose identifier is `tagId`.
+ * Request 00 0C 72, antenna, tagId[0..7], address, byteCount; then up to 6 receives, each
+ * after 50 ms, until a reply to 0x72 comes.
+ * tagId:  8 bytes. buffer: at least byteCount bytes; written only on success.
+ * Over TCP a reply holds at most 93 data bytes, so larger reads cannot succeed there.
+ * Results: 1 the bytes are in buffer; -1; -4 no reply, a malformed reply, or data of another
+ *          length than byteCount; -14 tagId or buffer NULL; a mapped reader status. */
+ZR_API int ZR_CALL ZRReadUserData(int handle, int antenna, int address, int byteCount,
+                                  const unsigned char* tagId, unsigned char* buffer);
+
+/* Writes `length` bytes of `data` at `address` of the tag whose identifier is `tagId`.
+ * Request 00, length + 12, 73, antenna, tagId[0..7], address, length, data; 500 ms wait,
+ * one receive.
+ * Results: 1; -1; -4 no valid reply; -14 tagId or data NULL, or length above 242 (the
+ *          request would not fit); a mapped reader status. */
+ZR_API int ZR_CALL ZRWriteUserData(int handle, int antenna, int address, const unsigned char* tagId,
+                                   const unsigned char* data, int length);
+
+/* Writes a new EPC code of `wordCount` words to the tag, authorised by `password`.
+ * epcLength: the EPC length in bytes; checked (at most 12 and even), never sent.
+ * Request 00, 2w + 7, 83, antenna, password[0..3], w, data[0..2w-1]; 500 ms wait, one
+ * receive. data: 2 * wordCount bytes.
+ * Results: 1; -1; -3 epcLength above 12 or odd (nothing sent); -4 a reply to 0x83 that is
+ *          too short or whose length disagrees; -14 password or data NULL, or wordCount above
+ *          123; a mapped reader status.
+ *          When no reply to 0x83 comes, the result is what the send gave, meaning "sent,
+ *          not confirmed": over serial the payload bytes written (2w + 9 when all went out),
+ *          over TCP the frame length (2w + 11); 0 when nothing could be sent. */
+ZR_API int ZR_CALL ZRSetEpcCode(int handle, int antenna, const unsigned char* password, int epcLength,
+                                int wordCount, const unsigned char* data);
+
+/* Reads `wordCount` words from word `address` of the tag, authorised by `password`.
+ * Note the parameter order: antenna comes fifth.
+ * Request 00 08 84, antenna, password[0..3], address, w; up to 6 receives, each after 50 ms.
+ * buffer: at least 2w + 5 bytes. On success it receives the reply frame without its CRC:
+ *         LEN high, LEN low, 0x84, status 0, one reader byte, then the 2w data bytes (the
+ *         data starts at buffer[5]). Written only on success.
+ * Over TCP a reply holds at most 46 words.
+ * Results: 1; -1; 0 (not -4) no reply to 0x84 came; -4 a malformed reply or data of another
+ *          length than 2w; -14 password or buffer NULL; a mapped reader status. */
+ZR_API int ZR_CALL ZRReadUserDataEPC(int handle, const unsigned char* password, int address, int wordCount,
+                                     int antenna, unsigned char* buffer);
+
+/* Writes `wordCount` words of `data` (2w bytes) at word `address` of the tag, authorised by
+ * `password`. Request 00, 2w + 8, 85, antenna, password[0..3], address, w, data; 500 ms
+ * wait, one receive.
+ * Results: 1; -1; -4 no valid reply; -14 password or data NULL, or wordCount above 123;
+ *          a mapped reader status. */
+ZR_API int ZR_CALL ZRSetUseData(int handle, int antenna, const unsigned char* password, int address,
+                                int wordCount, const unsigned char* data);
+
 /* ---- Tag selection --------------------------------------------------------------------- */
 
+/* Selects tags by match data; the reader decides which later commands the selection limits
+ * and what option1 and option2 mean (both are sent as they are). The library keeps nothing.
+ * 50 ms wait, one receive. */
+
+/* Selection with 8 bytes of match data (all 8 are always sent).
+ * Request 00 0C 70, antenna, option1, option2, matchData[0..7].
+ * Results: 1; -1; -4 no valid reply; -14 matchData NULL; a mapped reader status. */
+ZR_API int ZR_CALL ZRSelectTag(int handle, int antenna, int option1, int option2,
+                               const unsigned char* matchData);
+
+/* Selection with `length` bytes of match data (0 sends none).
+ * Request 00, length + 4, 80, antenna, option1, option2, matchData[0..length-1].
+ * Results: 1; -1; -4 no valid reply; -14 matchData NULL, or length above 250; a mapped
+ *          reader status. */
+ZR_API int ZR_CALL ZRSelectTagEPC(int handle, int antenna, int option1, int option2,
+                                  const unsigned char* matchData, int length);
+
 /* ---- Passwords, locks and kill --------------------------------------------------------- */
+
+/* Passwords are 4 bytes sent in array order; the library neither keeps nor checks them. */
+
+/* Locks `length` bytes from `address` of the tag whose identifier is `tagId`.
+ * Note the parameter order: address comes before antenna.
+ * Request 00 0C 74, antenna, tagId[0..7], address, length. The port is not flushed first.
+ * Up to ZR_READ_TRIES receives (at least 2), each after 50 ms, until a reply to 0x74 comes.
+ * Results: 1; -1; -2 address + length above 224 (nothing sent), or no valid reply; 0 the
+ *          request could not be sent; -14 tagId NULL; a mapped reader status. */
+ZR_API int ZR_CALL ZRLockUserData(int handle, int address, int antenna, const unsigned char* tagId, int length);
+
+/* Sets the tag's visit password to `newPassword`, authorised by `password`.
+ * Request 00 0A 88, antenna, password[0..3], newPassword[0..3]; 50 ms wait, one receive.
+ * Results: 1; -1; -4 no valid reply; -14 password or newPassword NULL; a mapped status. */
+ZR_API int ZR_CALL ZRSetVisitPWD(int handle, int antenna, const unsigned char* password,
+                                 const unsigned char* newPassword);
+
+/* Sets the tag's destroy password to `newPassword`, authorised by `password`.
+ * Request 00 0A 89, antenna, password[0..3], newPassword[0..3]; 50 ms wait, one receive.
+ * Results: as ZRSetVisitPWD. */
+ZR_API int ZR_CALL ZRSetDestroyPWD(int handle, int antenna, const unsigned char* password,
+                                   const unsigned char* newPassword);
+
+/* Sets a lock on the tag, authorised by `password`. mode: 0 or 1; region: 0 to 5 (their
+ * meaning is the reader's). Request 00 08 8A, antenna, password[0..3], mode, region; 200 ms
+ * wait, one receive.
+ * Results: 1; -1; -4 no valid reply; -5 mode or region out of range (nothing sent; the
+ *          reader's status 3F also gives -5 in classes 1 and 2); -14 password NULL;
+ *          a mapped reader status. */
+ZR_API int ZR_CALL ZRSetDataLocked(int handle, int antenna, const unsigned char* password, int mode, int region);
+
+/* Destroys the tag, authorised by its destroy password. data: 2 * wordCount bytes; the
+ * word count itself is not sent. Request 00, 2w + 6, 8B, antenna, password[0..3], data;
+ * 50 ms wait, one receive; only a 6-byte status reply is taken.
+ * Results: 1; -1; -4 no valid reply (also a reply longer than 6 bytes); -14 password or data
+ *          NULL, or wordCount above 124; a mapped reader status. */
+ZR_API int ZR_CALL ZRSetDestroyTag(int handle, int antenna, const unsigned char* password, int wordCount,
+                                   const unsigned char* data);
 
 /* ---- System and tag parameter areas ---------------------------------------------------- */
 

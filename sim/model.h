@@ -16,6 +16,7 @@
 #include <optional>
 #include <stdexcept>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "protocol.h"
@@ -34,6 +35,9 @@ struct Tag {
     std::array<std::uint8_t, 4> destroy_password{};
     bool eas = false;     // EAS flag: sounds the alarm while alarm mode is on
     bool killed = false;  // destroyed: answers nothing any more
+    // Protection kept by the tag memory unit (sim/units/tag_memory.h).
+    std::vector<std::pair<std::size_t, std::size_t>> locked_user;  // [begin, end) user bytes locked by 0x74
+    std::uint8_t locked_regions = 0;                                // bit r: region r locked by 0x8A
 };
 
 // Status bytes the model answers with; which byte stands for which error depends on the

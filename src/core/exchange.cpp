@@ -100,7 +100,11 @@ int Command::send() { return link_->send_frame(payload_); }
 
 int Command::receive(link::ReplyBuffer& reply) {
     reply.fill(0);
-    return link_->receive_frame(reply, tcp_min_, code_);
+    const int count = link_->receive_frame(reply, tcp_min_, code_);
+    // A frame the link dropped (bad CRC, cut off) may have left its bytes behind; they are
+    // no reply and must never pass for an echo of the code.
+    if (count <= 0) reply.fill(0);
+    return count;
 }
 
 void Command::sleep(int ms) {

@@ -1,0 +1,65 @@
+// Passwords, locks and kill.
+#include "core/exchange.h"
+
+using namespace zr::core;
+
+namespace {
+
+constexpr int kLockableEnd = 224;  // a byte range to lock must end here or before
+constexpr int kDataLockWaitMs = 200;
+
+int low_byte(int v) { return v & 0xFF; }
+
+}  // namespace
+
+extern "C" ZR_API int ZR_CALL ZRLockUserData(int handle, int address, int antenna, const unsigned char* tagId,
+                                             int length) {
+    return guarded([&] {
+        return command(handle, 0x74)
+            .check(low_byte(address) + low_byte(length) <= kLockableEnd, ZR_ERR_RANGE)
+            .no_flush()
+            .with(antenna, bytes(tagId, 8), address, length)
+            .on_send_failure(0)
+            .receives(Library::instance().settings().read_tries)
+            .unanswered(ZR_ERR_RANGE)
+            .malformed(ZR_ERR_RANGE)
+            .run();
+    });
+}
+
+extern "C" ZR_API int ZR_CALL ZRSetVisitPWD(int handle, int antenna, const unsigned char* password,
+                                            const unsigned char* newPassword) {
+    return guarded([&] {
+        return command(handle, 0x88).with(antenna, bytes(password, 4), bytes(newPassword, 4)).run();
+    });
+}
+
+extern "C" ZR_API int ZR_CALL ZRSetDestroyPWD(int handle, int antenna, const unsigned char* password,
+                                              const unsigned char* newPassword) {
+    return guarded([&] {
+        return command(handle, 0x89).with(antenna, bytes(password, 4), bytes(newPassword, 4)).run();
+    });
+}
+
+extern "C" ZR_API int ZR_CALL ZRSetDataLocked(int handle, int antenna, const unsigned char* password, int mode,
+                                              int region) {
+    return guarded([&] {
+        return command(handle, 0x8A)
+            .check(low_byte(mode) <= 1 && low_byte(region) <= 5, ZR_ERR_PARAMETER)
+            .with(antenna, bytes(password, 4), mode, region)
+            .wait(kDataLockWaitMs)
+            .run();
+    });
+}
+
+extern "C" ZR_API int ZR_CALL ZRSetDestroyTag(int handle, int antenna, const unsigned char* password,
+                                              int wordCount, const unsigned char* data) {
+    return guarded([&] {
+        const auto w = static_cast<std::size_t>(low_byte(wordCount));
+        // The word count is not sent: the reader takes the data length from LEN.
+        return command(handle, 0x8B)
+            .with(antenna, bytes(password, 4), bytes(data, 2 * w))
+            .reply_size(6)
+            .run();
+    });
+}
