@@ -30,9 +30,9 @@ TagMemoryUnit::TagMemoryUnit(ReaderModel& m) {
         if (!t) return {m.error(r.code, Error::no_tag)};
         const std::size_t at = r[9], n = r[10];
         if (at + n > t->user.size()) return {m.error(r.code, Error::out_of_range)};
-        Bytes data{static_cast<std::uint8_t>(n)};
-        data.insert(data.end(), t->user.begin() + static_cast<std::ptrdiff_t>(at),
-                    t->user.begin() + static_cast<std::ptrdiff_t>(at + n));
+        Bytes data(1 + n);
+        data[0] = static_cast<std::uint8_t>(n);
+        std::copy_n(t->user.begin() + static_cast<std::ptrdiff_t>(at), n, data.begin() + 1);
         return {ReaderModel::ok(r.code, data)};
     });
 
