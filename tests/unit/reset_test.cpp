@@ -18,6 +18,15 @@ Peer& peer_of(FakePlatform& fake, const LinkCase& l) {
     return std::string(l.type) == "COM" ? fake.serial(l.name) : fake.tcp(l.name);
 }
 
+// A session on the link's fake peer; the reply to the next request is scripted.
+int open_with_reply(FakePlatform& fake, const LinkCase& l, const Bytes& reply) {
+    auto& peer = peer_of(fake, l);
+    int h = -1;
+    EXPECT_EQ(open_fake(fake, l.type, l.name, h), ZR_OK);
+    peer.reply_next(reply);
+    return h;
+}
+
 }  // namespace
 
 TEST(Reset, SendsThreeBytesWaitsFiftyAndMapsTheStatus) {
@@ -25,9 +34,7 @@ TEST(Reset, SendsThreeBytesWaitsFiftyAndMapsTheStatus) {
         SCOPED_TRACE(l.type);
         FakePlatform fake;
         auto& peer = peer_of(fake, l);
-        int h;
-        ASSERT_EQ(open_fake(fake, l.type, l.name, h), ZR_OK);
-        peer.reply_next({0x00, 0x04, 0x67, 0x00, 0x02, 0x10});
+        int h = open_with_reply(fake, l, {0x00, 0x04, 0x67, 0x00, 0x02, 0x10});
         fake.sleeps.clear();
         EXPECT_EQ(ZRReset(h), ZR_OK);
         ASSERT_EQ(peer.requests.size(), 1u);
@@ -43,10 +50,7 @@ TEST(Reset, StatusReplyIsTooShortOverTcpButEnoughOverSerial) {
     for (const auto& l : kLinks) {
         SCOPED_TRACE(l.type);
         FakePlatform fake;
-        auto& peer = peer_of(fake, l);
-        int h;
-        ASSERT_EQ(open_fake(fake, l.type, l.name, h), ZR_OK);
-        peer.reply_next({0x00, 0x02, 0x67, 0x00});
+        int h = open_with_reply(fake, l, {0x00, 0x02, 0x67, 0x00});
         EXPECT_EQ(ZRReset(h), std::string(l.type) == "COM" ? ZR_OK : ZR_ERR_NO_REPLY);
     }
 }
@@ -67,10 +71,7 @@ TEST(Reset, RepliesThatAreNotAcceptedGiveNoReply) {
         for (const auto& c : cases) {
             SCOPED_TRACE(std::string(l.type) + " " + c.name);
             FakePlatform fake;
-            auto& peer = peer_of(fake, l);
-            int h;
-            ASSERT_EQ(open_fake(fake, l.type, l.name, h), ZR_OK);
-            peer.reply_next(c.reply);
+            int h = open_with_reply(fake, l, c.reply);
             EXPECT_EQ(ZRReset(h), std::string(l.type) == "COM" ? c.serial : c.tcp);
         }
 }

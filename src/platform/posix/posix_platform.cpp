@@ -44,22 +44,17 @@ Ready poll_for(int fd, short events, std::chrono::microseconds limit) {
     }
 }
 
-class PosixSerialPort final : public SerialPort {
+// A descriptor closed exactly once: by close() when the caller wants the result, else at the end.
+class OwnedFd {
 public:
-    explicit PosixSerialPort(int fd) : fd_(fd) {}
-    ~PosixSerialPort() override {
+    explicit OwnedFd(int fd) : fd_(fd) {}
+    ~OwnedFd() {
         if (fd_ >= 0) ::close(fd_);
     }
-    int read_byte() override {
-        unsigned char b;
-        return ::read(fd_, &b, 1) == 1 ? b : -1;
-    }
-    bool write_byte(std::uint8_t byte) override { return ::write(fd_, &byte, 1) == 1; }
-    void flush() override { ::tcdrain(fd_); }
-    bool wait_readable(std::chrono::microseconds limit) override {
-        return poll_for(fd_, POLLIN, limit) == Ready::yes;
-    }
-    bool close() override {
+    OwnedFd(const OwnedFd&) = delete;
+    OwnedFd& operator=(const OwnedFd&) = delete;
+    operator int() const { return fd_; }
+    bool close() {
         int fd = fd_;
         fd_ = -1;
         return ::close(fd) == 0;
@@ -69,12 +64,27 @@ private:
     int fd_;
 };
 
+class PosixSerialPort final : public SerialPort {
+public:
+    explicit PosixSerialPort(int fd) : fd_(fd) {}
+    int read_byte() override {
+        unsigned char b;
+        return ::read(fd_, &b, 1) == 1 ? b : -1;
+    }
+    bool write_byte(std::uint8_t byte) override { return ::write(fd_, &byte, 1) == 1; }
+    void flush() override { ::tcdrain(fd_); }
+    bool wait_readable(std::chrono::microseconds limit) override {
+        return poll_for(fd_, POLLIN, limit) == Ready::yes;
+    }
+    bool close() override { return fd_.close(); }
+
+private:
+    OwnedFd fd_;
+};
+
 class PosixSocket final : public Socket {
 public:
     explicit PosixSocket(int fd) : fd_(fd) {}
-    ~PosixSocket() override {
-        if (fd_ >= 0) ::close(fd_);
-    }
     Ready wait_connected(int ms) override {
         auto r = poll_for(fd_, POLLOUT, std::chrono::milliseconds(ms));
         if (r != Ready::yes) return r;
@@ -94,14 +104,10 @@ public:
         auto r = ::recv(fd_, bytes.data(), bytes.size(), 0);
         return r < 0 ? -1 : static_cast<int>(r);
     }
-    bool close() override {
-        int fd = fd_;
-        fd_ = -1;
-        return ::close(fd) == 0;
-    }
+    bool close() override { return fd_.close(); }
 
 private:
-    int fd_;
+    OwnedFd fd_;
 };
 
 std::optional<std::string> read_file(const std::string& path) {
