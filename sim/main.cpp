@@ -1,12 +1,15 @@
 // zrsim: a reader simulator on loopback TCP and a pseudo-terminal.
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <iostream>
 #include <string>
 #include <vector>
 
+#include "population.h"
 #include "server.h"
+#include "units/inventory.h"
 
 namespace {
 
@@ -28,7 +31,21 @@ const char* kUsage =
     "                     kinds: drop, delay=MS, split=N[,MS], bad-crc, wrong-echo, status=S,\n"
     "                     garbage=N, oversize[=N], close\n"
     "                     example: --fault 0x67:delay=200 --fault all:split=3,20\n"
+    "  --tags FILE        the tags in the field, one per line: id=HEX epc=HEX tid=HEX user=HEX\n"
+    "                     visit=HEX destroy=HEX eas=0|1 killed=0|1 (keys left out take defaults)\n"
+    "  --tag SPEC         one more tag, in the same form (repeatable; with --tags, after the file)\n"
+    "                     default: three tags E2 00 34 12 01 02 03 01..03\n"
+    "  --listen-every MS  push a listen frame (0xA1) every MS milliseconds\n"
+    "  --alarm-every MS   period of the EAS alarm frames while alarm mode is on (default 100)\n"
     "  --help             this text\n";
+
+bool milliseconds_value(const std::string& text, int& out) {
+    char* end = nullptr;
+    long v = std::strtol(text.c_str(), &end, 10);
+    if (text.empty() || *end || v < 1 || v > 3600000) return false;
+    out = static_cast<int>(v);
+    return true;
+}
 
 }  // namespace
 
@@ -36,6 +53,9 @@ int main(int argc, char** argv) {
     std::vector<std::string> addresses;
     unsigned port = zr::sim::kReaderPort;
     bool tcp = true, pty = true, trace = false;
+    bool own_tags = false;
+    std::vector<zr::sim::Tag> tags;
+    int listen_every = 0, alarm_every = 0;
     zr::sim::Simulator sim;
     for (int i = 1; i < argc; ++i) {
         std::string a = argv[i];
@@ -64,6 +84,22 @@ int main(int argc, char** argv) {
                 std::cerr << "zrsim: " << error << "\n";
                 return 2;
             }
+        } else if (a == "--tags" || a == "--tag") {
+            std::string error;
+            auto v = value();
+            bool ok = a == "--tags" ? zr::sim::load_population(v, tags, error)
+                                    : zr::sim::parse_population(v, tags, error);
+            if (!ok) {
+                std::cerr << "zrsim: " << error << "\n";
+                return 2;
+            }
+            own_tags = true;
+        } else if (a == "--listen-every" || a == "--alarm-every") {
+            auto v = value();
+            if (!milliseconds_value(v, a == "--listen-every" ? listen_every : alarm_every)) {
+                std::cerr << "zrsim: bad " << a << " value '" << v << "'\n";
+                return 2;
+            }
         } else if (a == "--help" || a == "-h") {
             std::cout << kUsage;
             return 0;
@@ -76,6 +112,12 @@ int main(int argc, char** argv) {
         std::cerr << "zrsim: nothing to serve (--no-tcp and --no-pty)\n";
         return 2;
     }
+    sim.with_model([&](zr::sim::ReaderModel& m) {
+        if (own_tags) m.tags = tags;
+        auto& inventory = m.unit<zr::sim::InventoryUnit>();
+        if (listen_every) inventory.listen_period_ms = listen_every;
+        if (alarm_every) inventory.alarm_period_ms = alarm_every;
+    });
     if (trace) sim.set_trace([](const std::string& line) { std::printf("%s\n", line.c_str()); std::fflush(stdout); });
     if (tcp) {
         if (addresses.empty()) addresses.push_back("127.0.0.1");
