@@ -187,11 +187,13 @@ void Simulator::read_from(Connection& c) {
         requests_.push_back(payload);
         trace("<- " + hex(with_crc(payload)) + "  " + command_name(payload[2]));
         auto replies = model_.handle(payload);
-        auto fault = faults_.take(payload[2]);
+        // A fault hits what the reader sends: a request it does not answer (an alarm start, a
+        // listen acknowledgement) leaves the plan for the frames that follow.
+        std::optional<Fault> fault;
+        if (!replies.empty()) fault = faults_.take(payload[2]);
         for (const auto& r : replies)
             trace("-> " + hex(with_crc(r)) + "  " + command_name(r.size() > 2 ? r[2] : 0) +
                   (fault ? "  [" + describe(*fault) + "]" : ""));
-        if (fault && replies.empty()) trace("   (no reply)  [" + describe(*fault) + "]");
         queue(c, to_wire(replies, fault, c.serial), now);
     }
 }

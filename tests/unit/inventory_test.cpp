@@ -372,3 +372,25 @@ TEST(Report, OversizeTcpFrameIsDroppedAndTheNextOneTaken) {
     rig.peer->send({0x00, 0x04, 0x71, 0x00, 1, 2});
     EXPECT_EQ(ZRReport(rig.h, buffer.data()), ZR_OK);
 }
+
+TEST(Report, PeerThatClosesMidFrameGivesZeroWithoutHanging) {
+    Rig rig(kLinks[1]);
+    const Bytes frame = zr::sim::with_crc({0x00, 0x05, 0x71, 0x00, 0xA1, 0xA2, 0xA3});
+    rig.peer->send_raw(Bytes(frame.begin(), frame.begin() + 4));
+    rig.peer->hang_up = true;
+    auto buffer = fresh();
+    EXPECT_EQ(ZRReport(rig.h, buffer.data()), 0);
+    EXPECT_EQ(ZRReport(rig.h, buffer.data()), 0);
+    EXPECT_TRUE(untouched(buffer));
+}
+
+TEST(Report, SerialFrameCutOffMidWayIsDropped) {
+    Rig rig(kLinks[0]);
+    Bytes wire = zr::sim::serial_wire({0x00, 0x05, 0x71, 0x00, 0xA1, 0xA2, 0xA3});
+    rig.peer->send_raw(Bytes(wire.begin(), wire.begin() + 5));
+    auto buffer = fresh();
+    EXPECT_EQ(ZRReport(rig.h, buffer.data()), 0);
+    EXPECT_TRUE(untouched(buffer));
+    rig.peer->send({0x00, 0x04, 0x71, 0x00, 1, 2});
+    EXPECT_EQ(ZRReport(rig.h, buffer.data()), ZR_OK);
+}
