@@ -5,6 +5,7 @@
 #include <cstring>
 #include <iostream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "population.h"
@@ -15,7 +16,10 @@ namespace {
 
 std::atomic<bool> stop_requested{false};
 
+std::atomic<bool> listen_requested{false};
+
 void on_signal(int) { stop_requested = true; }
+void on_listen_signal(int) { listen_requested = true; }
 
 const char* kUsage =
     "usage: zrsim [options]\n"
@@ -36,6 +40,7 @@ const char* kUsage =
     "  --tag SPEC         one more tag, in the same form (repeatable; with --tags, after the file)\n"
     "                     default: three tags E2 00 34 12 01 02 03 01..03\n"
     "  --listen-every MS  push a listen frame (0xA1) every MS milliseconds\n"
+    "                     (SIGUSR1 pushes one at once: kill -USR1 <pid>)\n"
     "  --alarm-every MS   period of the EAS alarm frames while alarm mode is on (default 100)\n"
     "  --help             this text\n";
 
@@ -141,6 +146,13 @@ int main(int argc, char** argv) {
     std::fflush(stdout);
     std::signal(SIGINT, on_signal);
     std::signal(SIGTERM, on_signal);
-    sim.run(stop_requested);
+    std::signal(SIGUSR1, on_listen_signal);
+    sim.start();
+    while (!stop_requested) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        if (listen_requested.exchange(false))
+            sim.with_model([](zr::sim::ReaderModel& m) { m.unit<zr::sim::InventoryUnit>().push_listen_frame(m); });
+    }
+    sim.stop();
     return 0;
 }

@@ -280,7 +280,9 @@ TEST(Report, TcpMinimumLengths) {
                 auto buffer = fresh();
                 const bool taken = l.serial() || !c.long_kind;
                 EXPECT_EQ(c.call(rig.h, buffer.data()), taken ? ZR_OK : 0) << frame.size() + 2 << " bytes";
-                if (taken && frame.size() == 5) EXPECT_EQ(buffer[c.whole_frame ? 4 : 1], 0xAA);
+                if (taken && frame.size() == 5) {
+                    EXPECT_EQ(buffer[c.whole_frame ? 4 : 1], 0xAA);
+                }
             }
             Rig rig(l);
             rig.peer->send({0x00, 0x01, c.code});  // 5 bytes: too short everywhere
