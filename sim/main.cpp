@@ -1,18 +1,25 @@
 // zrsim: a reader simulator on loopback TCP and a pseudo-terminal.
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <iostream>
 #include <string>
+#include <thread>
 #include <vector>
 
+#include "population.h"
 #include "server.h"
+#include "units/inventory.h"
 
 namespace {
 
 std::atomic<bool> stop_requested{false};
 
+std::atomic<bool> listen_requested{false};
+
 void on_signal(int) { stop_requested = true; }
+void on_listen_signal(int) { listen_requested = true; }
 
 const char* kUsage =
     "usage: zrsim [options]\n"
@@ -30,7 +37,22 @@ const char* kUsage =
     "                     kinds: drop, delay=MS, split=N[,MS], bad-crc, wrong-echo, status=S,\n"
     "                     garbage=N, oversize[=N], close\n"
     "                     example: --fault 0x67:delay=200 --fault all:split=3,20\n"
+    "  --tags FILE        the tags in the field, one per line: id=HEX epc=HEX tid=HEX user=HEX\n"
+    "                     visit=HEX destroy=HEX eas=0|1 killed=0|1 (keys left out take defaults)\n"
+    "  --tag SPEC         one more tag, in the same form (repeatable; with --tags, after the file)\n"
+    "                     default: three tags E2 00 34 12 01 02 03 01..03\n"
+    "  --listen-every MS  push a listen frame (0xA1) every MS milliseconds\n"
+    "                     (SIGUSR1 pushes one at once: kill -USR1 <pid>)\n"
+    "  --alarm-every MS   period of the EAS alarm frames while alarm mode is on (default 100)\n"
     "  --help             this text\n";
+
+bool milliseconds_value(const std::string& text, int& out) {
+    char* end = nullptr;
+    long v = std::strtol(text.c_str(), &end, 10);
+    if (text.empty() || *end || v < 1 || v > 3600000) return false;
+    out = static_cast<int>(v);
+    return true;
+}
 
 }  // namespace
 
@@ -38,6 +60,9 @@ int main(int argc, char** argv) {
     std::vector<std::string> addresses;
     unsigned port = zr::sim::kReaderPort;
     bool tcp = true, pty = true, trace = false;
+    bool own_tags = false;
+    std::vector<zr::sim::Tag> tags;
+    int listen_every = 0, alarm_every = 0;
     zr::sim::Simulator sim;
     for (int i = 1; i < argc; ++i) {
         std::string a = argv[i];
@@ -74,6 +99,22 @@ int main(int argc, char** argv) {
                 std::cerr << "zrsim: " << error << "\n";
                 return 2;
             }
+        } else if (a == "--tags" || a == "--tag") {
+            std::string error;
+            auto v = value();
+            bool ok = a == "--tags" ? zr::sim::load_population(v, tags, error)
+                                    : zr::sim::parse_population(v, tags, error);
+            if (!ok) {
+                std::cerr << "zrsim: " << error << "\n";
+                return 2;
+            }
+            own_tags = true;
+        } else if (a == "--listen-every" || a == "--alarm-every") {
+            auto v = value();
+            if (!milliseconds_value(v, a == "--listen-every" ? listen_every : alarm_every)) {
+                std::cerr << "zrsim: bad " << a << " value '" << v << "'\n";
+                return 2;
+            }
         } else if (a == "--help" || a == "-h") {
             std::cout << kUsage;
             return 0;
@@ -86,6 +127,12 @@ int main(int argc, char** argv) {
         std::cerr << "zrsim: nothing to serve (--no-tcp and --no-pty)\n";
         return 2;
     }
+    sim.with_model([&](zr::sim::ReaderModel& m) {
+        if (own_tags) m.tags = tags;
+        auto& inventory = m.unit<zr::sim::InventoryUnit>();
+        if (listen_every) inventory.listen_period_ms = listen_every;
+        if (alarm_every) inventory.alarm_period_ms = alarm_every;
+    });
     if (trace) sim.set_trace([](const std::string& line) { std::printf("%s\n", line.c_str()); std::fflush(stdout); });
     if (tcp) {
         if (addresses.empty()) addresses.push_back("127.0.0.1");
@@ -109,6 +156,13 @@ int main(int argc, char** argv) {
     std::fflush(stdout);
     std::signal(SIGINT, on_signal);
     std::signal(SIGTERM, on_signal);
-    sim.run(stop_requested);
+    std::signal(SIGUSR1, on_listen_signal);
+    sim.start();
+    while (!stop_requested) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        if (listen_requested.exchange(false))
+            sim.with_model([](zr::sim::ReaderModel& m) { m.unit<zr::sim::InventoryUnit>().push_listen_frame(m); });
+    }
+    sim.stop();
     return 0;
 }

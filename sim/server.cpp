@@ -187,11 +187,13 @@ void Simulator::read_from(Connection& c) {
         requests_.push_back(payload);
         trace("<- " + hex(with_crc(payload)) + "  " + command_name(payload[2]));
         auto replies = model_.handle(payload);
-        auto fault = faults_.take(payload[2]);
+        // A fault hits what the reader sends: a request it does not answer (an alarm start, a
+        // listen acknowledgement) leaves the plan for the frames that follow.
+        std::optional<Fault> fault;
+        if (!replies.empty()) fault = faults_.take(payload[2]);
         for (const auto& r : replies)
             trace("-> " + hex(with_crc(r)) + "  " + command_name(r.size() > 2 ? r[2] : 0) +
                   (fault ? "  [" + describe(*fault) + "]" : ""));
-        if (fault && replies.empty()) trace("   (no reply)  [" + describe(*fault) + "]");
         queue(c, to_wire(replies, fault, c.serial), now);
     }
 }
@@ -255,10 +257,22 @@ void Simulator::serve_once(int timeout_ms) {
             if (fds[k].fd == c->fd && fds[k].revents) read_from(*c);
 
     const auto now = Clock::now();
-    auto pushed = model_.unsolicited(clock());
-    for (const auto& p : pushed) trace("-> " + hex(with_crc(p)) + "  " + command_name(p.size() > 2 ? p[2] : 0) + "  (unsolicited)");
+    // Frames the reader sends on its own go through the fault plan like replies do.
+    struct Pushed {
+        Bytes payload;
+        std::optional<Fault> fault;
+    };
+    std::vector<Pushed> pushed;
+    for (auto& p : model_.unsolicited(clock())) {
+        auto code = p.size() > 2 ? p[2] : std::uint8_t{0};
+        auto fault = faults_.take(code);
+        trace("-> " + hex(with_crc(p)) + "  " + command_name(code) + "  (unsolicited)" +
+              (fault ? "  [" + describe(*fault) + "]" : ""));
+        pushed.push_back({std::move(p), fault});
+    }
     for (auto& c : connections_) {
-        if (!pushed.empty() && !c->closing) queue(*c, to_wire(pushed, std::nullopt, c->serial), now);
+        for (const auto& p : pushed)
+            if (!c->closing) queue(*c, to_wire({p.payload}, p.fault, c->serial), now);
         write_due(*c, now);
     }
     // A closing connection goes once what it had to say is out.

@@ -1,15 +1,183 @@
-#include "model.h"
+#include "units/inventory.h"
+
+#include <algorithm>
 
 namespace zr::sim {
 namespace {
 
-class Unit_ final : public Unit {
-public:
-    explicit Unit_(ReaderModel&) {}
-};
+constexpr std::uint8_t kAckOk = 0x00;
+constexpr std::uint8_t kAckRefused = 0x3F;
+constexpr std::size_t kListenEpcBytes = 12;
+
+Bytes join(std::initializer_list<Bytes> parts) {
+    Bytes out;
+    for (const auto& p : parts) out.insert(out.end(), p.begin(), p.end());
+    return out;
+}
+
+Bytes id_of(const Tag& t) { return Bytes(t.id.begin(), t.id.end()); }
+
+using TagData = std::function<std::optional<Bytes>(const Tag&)>;
 
 }  // namespace
 
-std::unique_ptr<Unit> make_inventory_unit(ReaderModel& m) { return std::make_unique<Unit_>(m); }
+InventoryUnit::InventoryUnit(ReaderModel& m) {
+    // An inventory's answer: one report per tag in the field that `data` accepts, else one
+    // error frame (no_tag when the field is empty, `refused` when tags are there).
+    auto inventory = [&m](std::uint8_t code, std::uint8_t antenna, const TagData& data,
+                          Error refused = Error::no_tag) {
+        Replies out;
+        const auto field = m.tags_in_field();
+        for (const auto* t : field)
+            if (auto d = data(*t)) out.push_back(ReaderModel::ok(code, *d));
+        if (out.empty())
+            out.push_back(reply_payload(code, m.status(field.empty() ? Error::no_tag : refused), {antenna, 0}));
+        return out;
+    };
+    auto bad_request = [&m](std::uint8_t code, const Request& r) {
+        return Replies{reply_payload(code, m.status(Error::bad_request), {r[0], 0})};
+    };
+
+    m.on(0x71, [=](const Request& r) {
+        if (r.size() < 2) return bad_request(0x71, r);
+        return inventory(0x71, r[0], [&](const Tag& t) -> std::optional<Bytes> { return join({{r[0]}, id_of(t)}); });
+    });
+    m.on(0xD0, [=](const Request& r) {
+        if (r.size() < 2) return bad_request(0xD0, r);
+        return inventory(0xD0, r[0], [&](const Tag& t) -> std::optional<Bytes> { return join({{r[0]}, t.epc}); });
+    });
+    m.on(0x49, [=](const Request& r) {
+        if (r.size() < 3) return bad_request(0x49, r);
+        return inventory(0x49, r[0],
+                         [&](const Tag& t) -> std::optional<Bytes> { return join({{r[0]}, id_of(t), t.epc}); });
+    });
+    m.on(0x4A, [=](const Request& r) {
+        // antenna, option1, scan tries, repeat, timeout, address, length, match (8), option2..5
+        if (r.size() < 19) return bad_request(0x4A, r);
+        const std::size_t address = r[5], n = std::min<std::size_t>(r[6], 8);
+        const Bytes match(r.params.begin() + 7, r.params.begin() + 7 + static_cast<std::ptrdiff_t>(n));
+        return inventory(0x4A, r[0], [&](const Tag& t) -> std::optional<Bytes> {
+            if (n > 0 && (address + n > t.epc.size() ||
+                          !std::equal(match.begin(), match.end(), t.epc.begin() + static_cast<std::ptrdiff_t>(address))))
+                return std::nullopt;
+            return join({{r[0]}, t.epc});
+        });
+    });
+    m.on(0x81, [=](const Request& r) {
+        if (r.size() < 3) return bad_request(0x81, r);
+        return inventory(0x81, r[0], [&](const Tag& t) -> std::optional<Bytes> { return t.epc; });
+    });
+    m.on(0x82, [=](const Request& r) {
+        if (r.size() < 7) return bad_request(0x82, r);
+        const std::uint8_t* password = r.params.data() + 3;
+        return inventory(
+            0x82, r[0],
+            [&](const Tag& t) -> std::optional<Bytes> {
+                if (!ReaderModel::visit_password_ok(t, password)) return std::nullopt;
+                return t.tid;
+            },
+            Error::wrong_password);
+    });
+
+    // Password-authorised word read: the first tag in the field.
+    m.on(0x84, [&m](const Request& r) -> Replies {
+        if (r.size() < 7) return {m.error(0x84, Error::bad_request)};
+        Tag* t = m.addressed_tag();
+        if (!t) return {m.error(0x84, Error::no_tag)};
+        if (!ReaderModel::visit_password_ok(*t, r.params.data() + 1)) return {m.error(0x84, Error::wrong_password)};
+        const std::size_t address = r[5], words = r[6];
+        if ((address + words) * 2 > t->user.size()) return {m.error(0x84, Error::out_of_range)};
+        Bytes data{static_cast<std::uint8_t>(words)};
+        data.insert(data.end(), t->user.begin() + static_cast<std::ptrdiff_t>(address * 2),
+                    t->user.begin() + static_cast<std::ptrdiff_t>((address + words) * 2));
+        return {ReaderModel::ok(0x84, data)};
+    });
+
+    m.on(0x8C, [&m](const Request& r) -> Replies {
+        if (r.size() < 6) return {m.error(0x8C, Error::bad_request)};
+        Tag* t = m.addressed_tag();
+        if (!t) return {m.error(0x8C, Error::no_tag)};
+        if (!ReaderModel::visit_password_ok(*t, r.params.data() + 1)) return {m.error(0x8C, Error::wrong_password)};
+        t->eas = r[5] != 0;
+        return {ReaderModel::ok(0x8C)};
+    });
+    m.on(0x8D, [this, &m](const Request& r) -> Replies {
+        if (r.size() < 2 || r[1] > 1) return {m.error(0x8D, Error::bad_request)};
+        if (r[1] == 1) {
+            alarm_on = true;
+            alarm_antenna = r[0];
+            next_alarm_.reset();  // the first alarms go out at once
+            return {};
+        }
+        alarm_on = false;
+        return {ReaderModel::ok(0x8D)};
+    });
+
+    m.on(0xA1, [this](const Request& r) -> Replies {
+        last_ack = r.params;
+        const bool matches = r.size() == 10 && last_listen.size() >= 13 &&
+                             std::equal(last_listen.begin() + 3, last_listen.begin() + 11, r.params.begin() + 1) &&
+                             r[9] == last_listen[12];
+        if (r[0] == kAckOk && matches) ++acks_ok;
+        else if (r[0] == kAckRefused && r.size() == 10) ++acks_refused;
+        else ++acks_wrong;
+        return {};
+    });
+
+    m.on(0x68, [this, &m](const Request& r) -> Replies {
+        if (r.size() < 2 || r[1] > 4) return {reply_payload(0x68, m.status(Error::bad_request), {r[0], r[1]})};
+        data_return_option = r[1];
+        return {ReaderModel::ok(0x68, {r[0], r[1]})};
+    });
+    m.on(0x5F, [this](const Request& r) -> Replies {
+        ++code_sendings;
+        last_code = r.params;
+        const auto n = r.size();
+        return {ReaderModel::ok(0x5F, {static_cast<std::uint8_t>(n >> 8), static_cast<std::uint8_t>(n & 0xFF)})};
+    });
+}
+
+Bytes InventoryUnit::listen_frame(ReaderModel& m) {
+    Bytes data(23, 0);
+    auto field = m.tags_in_field();
+    if (!field.empty()) {
+        const Tag& t = *field.front();
+        std::copy(t.id.begin(), t.id.end(), data.begin());
+        std::copy_n(t.epc.begin(), std::min(t.epc.size(), kListenEpcBytes), data.begin() + 8);
+    }
+    ++listen_sequence_;
+    data[20] = static_cast<std::uint8_t>(listen_sequence_ >> 8);
+    data[21] = static_cast<std::uint8_t>(listen_sequence_ & 0xFF);
+    data[22] = 0x01;
+    // No status byte: the data start right after the code.
+    Bytes frame{0x00, static_cast<std::uint8_t>(data.size() + 1), 0xA1};
+    frame.insert(frame.end(), data.begin(), data.end());
+    return frame;
+}
+
+void InventoryUnit::push_listen_frame(ReaderModel& m) {
+    last_listen = listen_frame(m);
+    m.push(last_listen);
+}
+
+std::vector<Bytes> InventoryUnit::unsolicited(ReaderModel& m, std::chrono::milliseconds now) {
+    std::vector<Bytes> out;
+    if (listen_period_ms > 0 && (!next_listen_ || now >= *next_listen_)) {
+        last_listen = listen_frame(m);
+        out.push_back(last_listen);
+        next_listen_ = now + std::chrono::milliseconds(listen_period_ms);
+    }
+    if (alarm_on && (!next_alarm_ || now >= *next_alarm_)) {
+        for (const auto* t : m.tags_in_field()) {
+            if (!t->eas) continue;
+            out.push_back(ReaderModel::ok(0x8D, join({{alarm_antenna}, t->epc})));
+            ++alarms_sent;
+        }
+        next_alarm_ = now + std::chrono::milliseconds(std::max(1, alarm_period_ms));
+    }
+    return out;
+}
+
+std::unique_ptr<Unit> make_inventory_unit(ReaderModel& m) { return std::make_unique<InventoryUnit>(m); }
 
 }  // namespace zr::sim

@@ -85,6 +85,7 @@ Command& Command::malformed(int result) { malformed_ = result; return *this; }
 Command& Command::pause_after_error() { pause_after_error_ = true; return *this; }
 Command& Command::on_ok(std::function<int(const Reply&)> handler) { on_ok_ = std::move(handler); return *this; }
 Command& Command::serial_only(int result) { serial_only_ = result; return *this; }
+Command& Command::passes(int n) { passes_ = std::max(1, n); return *this; }
 
 std::optional<int> Command::refused() {
     link_ = lib().find(handle_);
@@ -120,6 +121,15 @@ int Command::send_only() {
 Command::Outcome Command::run_outcome() {
     if (auto r = refused()) return {*r, false};
     if (flush_) link_->flush();
+    Outcome outcome{};
+    for (int pass = 0; pass < passes_; ++pass) {
+        outcome = one_pass();
+        if (outcome.tcp_send_failed) break;
+    }
+    return outcome;
+}
+
+Command::Outcome Command::one_pass() {
     const int sent = send();
     if (sent <= 0 && send_failure_) return {*send_failure_, false};
     if (sent == 0 && tcp_send_failure_ && link_->kind() == link::Kind::tcp) return {*tcp_send_failure_, true};
@@ -184,6 +194,50 @@ int Report::into(std::uint8_t* buffer) {
     else
         reply.copy(3, static_cast<std::size_t>(reply.len()) - 1, buffer);
     return ZR_OK;
+}
+
+// ---- Listen ----------------------------------------------------------------------------
+
+Listen::Listen(int handle, std::uint8_t code) : handle_(handle), code_(code) {}
+Listen& Listen::require(const void* p) { refused_ = refused_ || p == nullptr; return *this; }
+Listen& Listen::clears(void* p, std::size_t n) { clears_.push_back({p, n}); return *this; }
+Listen& Listen::wait(int ms) { wait_ms_ = ms; return *this; }
+Listen& Listen::tcp_min(int m) { tcp_min_ = m; return *this; }
+Listen& Listen::min_count(int count) { min_count_ = std::max(6, count); return *this; }
+Listen& Listen::on_accept(std::function<void(const Reply&)> take) { on_accept_ = std::move(take); return *this; }
+Listen& Listen::answer(std::function<std::vector<std::uint8_t>(const Reply*)> params) {
+    answer_ = std::move(params);
+    return *this;
+}
+
+int Listen::run() {
+    auto* link = lib().find(handle_);
+    if (!link) return ZR_ERR_NO_SESSION;
+    if (refused_) return ZR_ERR_ARGUMENT;
+    link->flush();
+    for (const auto& c : clears_)
+        if (c.p) std::fill_n(static_cast<std::uint8_t*>(c.p), c.n, std::uint8_t{0});
+
+    link::ReplyBuffer frame{};
+    if (wait_ms_ > 0) lib().os().sleep_ms(wait_ms_);
+    const int count = link->receive_frame(frame, tcp_min_, code_);
+    const Reply reply(frame, count);
+    if (count >= 6 && reply.len() >= count) return ZR_ERR_NO_REPLY;
+    const bool accepted = count >= min_count_ && reply.code() == code_ && count == reply.len() + 4;
+    if (accepted && on_accept_) on_accept_(reply);
+
+    std::vector<std::uint8_t> payload{0, 1, code_};
+    if (answer_) {
+        auto params = answer_(accepted ? &reply : nullptr);
+        if (params.size() > link::kRequestMax - payload.size()) params.resize(link::kRequestMax - payload.size());
+        payload.insert(payload.end(), params.begin(), params.end());
+        const auto len = payload.size() - 2;
+        payload[0] = static_cast<std::uint8_t>(len >> 8);
+        payload[1] = static_cast<std::uint8_t>(len & 0xFF);
+    }
+    if (wait_ms_ > 0) lib().os().sleep_ms(wait_ms_);
+    link->send_frame(payload);  // the answer is not confirmed by the reader
+    return accepted ? ZR_OK : 0;
 }
 
 }  // namespace zr::core

@@ -93,6 +93,10 @@ public:
     Command& on_ok(std::function<int(const Reply&)> handler);
     // Only on the serial link; anything else gives `result` and sends nothing.
     Command& serial_only(int result);
+    // The exchange (send, waits, receives, judgement) runs `n` times in a row; each pass runs
+    // to its end whatever the one before gave, and the last pass's result is returned. A TCP
+    // send failure ends the call at once (with on_tcp_send_failure's result).
+    Command& passes(int n);
 
     struct Outcome {
         int result;
@@ -141,7 +145,10 @@ private:
     int malformed_ = ZR_ERR_NO_REPLY;
     bool pause_after_error_ = false;
     std::optional<int> serial_only_;
+    int passes_ = 1;
     std::function<int(const Reply&)> on_ok_;
+
+    Outcome one_pass();
 };
 
 inline Command command(int handle, std::uint8_t code) { return Command(handle, code); }
@@ -177,6 +184,49 @@ private:
 };
 
 inline Report report(int handle, std::uint8_t code) { return Report(handle, code); }
+
+// Reader-first shape: the reader sends a frame on its own; the library reads it and answers
+// with a request of the same code whose parameters depend on what came.
+//
+//   flush, clear the outputs, wait, receive once;
+//   a frame whose LEN is not below its count: -4, no answer;
+//   otherwise accepted when it echoes the code, has at least min_count bytes and its count is
+//   LEN + 4 (on_accept copies it out); wait, send the answer; 1 when accepted, else 0.
+class Listen {
+public:
+    Listen(int handle, std::uint8_t code);
+    // Refuses the call with -14 when `p` is null, before anything is flushed or received.
+    Listen& require(const void* p);
+    // `n` bytes at `p` are zeroed before the receive, whatever comes.
+    Listen& clears(void* p, std::size_t n);
+    // Before the receive and again before the answer (default 50 ms).
+    Listen& wait(int ms);
+    Listen& tcp_min(int m);
+    // Frames shorter than this are not accepted (default 6).
+    Listen& min_count(int count);
+    Listen& on_accept(std::function<void(const Reply&)> take);
+    // Parameters of the answer after the code; `frame` is null when nothing was accepted.
+    Listen& answer(std::function<std::vector<std::uint8_t>(const Reply* frame)> params);
+
+    int run();
+
+private:
+    struct Clear {
+        void* p;
+        std::size_t n;
+    };
+    int handle_;
+    std::uint8_t code_;
+    bool refused_ = false;
+    std::vector<Clear> clears_;
+    int wait_ms_ = 50;
+    int tcp_min_ = 4;
+    int min_count_ = 6;
+    std::function<void(const Reply&)> on_accept_;
+    std::function<std::vector<std::uint8_t>(const Reply*)> answer_;
+};
+
+inline Listen listen_for(int handle, std::uint8_t code) { return Listen(handle, code); }
 
 // Runs an exported function's body: nothing thrown crosses the C boundary.
 template <typename F>

@@ -40,7 +40,7 @@ int TcpLink::receive_bytes(std::span<std::uint8_t> bytes) {
 }
 
 TcpLink::StepResult TcpLink::receive_step(std::span<std::uint8_t> dest) {
-    auto fail = [](int r) { return StepResult{r < 0 ? Step::error : Step::partial, 0}; };
+    auto fail = [](int r) { return StepResult{r < 0 ? Step::error : Step::idle, 0}; };
     if (rx_state_ == RxState::length || rx_state_ == RxState::one_length_byte) {
         int r = receive_bytes(std::span(frame_).subspan(rx_count_, 2 - rx_count_));
         if (r <= 0) return fail(r);
@@ -76,10 +76,19 @@ TcpLink::StepResult TcpLink::receive_step(std::span<std::uint8_t> dest) {
 }
 
 int TcpLink::framed_receive(std::span<std::uint8_t> dest) {
+    // Up to 30 reads of up to 2 ms each. Once a read has found nothing, the silence is waited
+    // out in one wait up to the same overall limit: bytes are taken the moment they come and
+    // the limit is the same, but a quiet line costs one wake-up instead of thirty.
+    auto& os = platform::current();
+    const auto deadline = os.now() + std::chrono::milliseconds(kReceiveSteps * kReceiveSelectMs);
     for (int i = 0; i < kReceiveSteps; ++i) {
         auto r = receive_step(dest);
         if (r.step == Step::frame) return r.length;
         if (r.step == Step::dropped) return 0;
+        if (r.step == Step::idle) {
+            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - os.now()).count();
+            if (left <= 0 || socket_->wait_readable(static_cast<int>(left)) != platform::Ready::yes) return 0;
+        }
     }
     return 0;
 }

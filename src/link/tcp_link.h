@@ -27,7 +27,7 @@ public:
     int outstanding() const { return outstanding_; }
 
 private:
-    enum class Step { frame, partial, dropped, error };
+    enum class Step { frame, partial, idle, dropped, error };  // idle: nothing came within the read's wait
     struct StepResult {
         Step step;
         int length;  // frame length for Step::frame

@@ -1,0 +1,41 @@
+// EPC, TID and user-data inventories: split-phase like the plain inventories; the EPC and TID
+// reports hand over the whole frame up to its last data byte.
+#include "core/exchange.h"
+
+using namespace zr::core;
+
+extern "C" ZR_API int ZR_CALL ZRIdentifyEpcCode(int handle, int antenna, int option1, int option2) {
+    return guarded([&] { return command(handle, 0x81).with(antenna, option1, option2).send_only(); });
+}
+
+extern "C" ZR_API int ZR_CALL ZREpcCodeReport(int handle, unsigned char* buffer) {
+    return guarded([&] { return report(handle, 0x81).whole_frame().into(buffer); });
+}
+
+extern "C" ZR_API int ZR_CALL ZRIdentifyTIDCode(int handle, int antenna, int option1, int option2,
+                                                const unsigned char* password) {
+    return guarded([&] {
+        return command(handle, 0x82).with(antenna, option1, option2, bytes(password, 4)).send_only();
+    });
+}
+
+extern "C" ZR_API int ZR_CALL ZRTIDCodeReport(int handle, unsigned char* buffer) {
+    return guarded([&] { return report(handle, 0x82).whole_frame().into(buffer); });
+}
+
+// The antenna byte is the session's "ZR_ANTENNA_CONCTL", whatever the caller wants.
+extern "C" ZR_API int ZR_CALL ZRGetUseData(int handle, const unsigned char* password, int address, int wordCount,
+                                           int /*reserved*/) {
+    return guarded([&] {
+        const int a = address & 0xFF, n = wordCount & 0xFF;
+        return command(handle, 0x84)
+            .check(a <= 14, ZR_ERR_ADDRESS)
+            .check(a + 2 * n <= 28, ZR_ERR_RANGE)
+            .with(Library::instance().settings().antenna_control, bytes(password, 4), a, n)
+            .send_only();
+    });
+}
+
+extern "C" ZR_API int ZR_CALL ZRGetUseDataReport(int handle, unsigned char* buffer) {
+    return guarded([&] { return report(handle, 0x84).length_mismatch(0).into(buffer); });
+}
