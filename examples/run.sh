@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Builds everything, starts the reader simulator, and runs the example program against it
+# Builds everything, starts the reader simulator, and runs the example programs against it
 # over TCP and over the simulator's pseudo-terminal.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -24,6 +24,8 @@ ZR_COM_NUMBER=$pty
 ZR_HOST_NAME=127.0.0.1
 INI
 for section in tcp serial; do
-  echo "== $section"
+  echo "== $section: reset"
   ./build/zr_example "$ini" "$section"
+  echo "== $section: inventory"
+  ./build/zr_inventory_example "$ini" "$section"
 done
