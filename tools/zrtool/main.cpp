@@ -36,7 +36,8 @@ const char* kGlobalHelp =
     "  --json                    one JSON document on standard output instead of text\n"
     "  --trace                   with --simulate: every frame the simulator receives and sends,\n"
     "                            in hex with the command name, on standard error\n"
-    "  --help                    this text; after a verb, the verb's own\n"
+    "  --help                    this text; after a verb, the verb's own; with --json, the\n"
+    "                            verbs and their arguments as JSON\n"
     "\n"
     "Arguments: bytes in decimal or 0x-hex (--antenna 1, --option 0x10); byte strings in hex\n"
     "(--tag-id E200341201020301, --password 00000000; spaces, ':' and ',' may separate bytes).\n"
@@ -108,6 +109,58 @@ void print_wrapped(std::FILE* f, const std::string& name, const std::string& hel
         i = end + 1;
     }
     std::fprintf(f, "%s\n", line.c_str());
+}
+
+const char* kind_name(Kind k) {
+    switch (k) {
+        case Kind::status: return "status";
+        case Kind::send_only: return "send_only";
+        case Kind::report: return "report";
+        case Kind::tool: return "tool";
+    }
+    return "";
+}
+
+const char* type_name(Type t) {
+    switch (t) {
+        case Type::byte: return "byte";
+        case Type::integer: return "integer";
+        case Type::hex: return "hex";
+        case Type::text: return "text";
+        case Type::flag: return "flag";
+        case Type::rest: return "rest";
+    }
+    return "";
+}
+
+// --help --json: the verb tables, for scripts and for the tests that run every verb.
+Json verbs_json(const Verb* only) {
+    auto verbs = Json::array();
+    for (auto* g : verb_groups())
+        for (const auto& v : g->verbs) {
+            if (only && only != &v) continue;
+            auto j = Json::object();
+            j.set("name", v.name);
+            j.set("function", v.function);
+            j.set("group", g->title);
+            j.set("summary", v.summary);
+            j.set("kind", kind_name(v.kind));
+            j.set("needs_session", v.needs_session);
+            j.set("example", v.example);
+            auto args = Json::array();
+            for (const auto& a : v.args) {
+                auto x = Json::object();
+                x.set("name", a.name);
+                x.set("type", type_name(a.type));
+                x.set("default", a.fallback ? Json(a.fallback) : Json());
+                x.set("help", a.help);
+                if (a.size) x.set("size", a.size);
+                args.push(x);
+            }
+            j.set("args", args);
+            verbs.push(j);
+        }
+    return Json::object().set("verbs", verbs);
 }
 
 void print_verb_help(const Verb& v, std::FILE* f) {
@@ -311,7 +364,8 @@ int run(int argc, char** argv) {
         return kExitUsage;
     }
     if (p.help) {
-        if (p.verb) print_verb_help(*p.verb, stdout);
+        if (p.json) std::printf("%s\n", verbs_json(p.verb).dump().c_str());
+        else if (p.verb) print_verb_help(*p.verb, stdout);
         else print_global_help(stdout);
         return kExitOk;
     }

@@ -14,10 +14,10 @@ namespace zrtool {
 
 std::string Connection::problem() const {
     const int ways = (!config.empty() || !section.empty()) + !tcp.empty() + (!serial.empty() && !simulate) + simulate;
+    if (serial_flag && serial.empty() && !simulate) return "--serial needs a port name (or use --simulate --serial)";
     if (ways == 0) return "no reader given: use --simulate, --tcp ADDRESS, --serial PORT or --config FILE --section NAME";
     if (simulate && !serial.empty()) return "--simulate brings its own serial port: use --simulate --serial without a port";
     if (ways > 1) return "give only one of --simulate, --tcp, --serial and --config";
-    if (serial_flag && serial.empty() && !simulate) return "--serial needs a port name (or use --simulate --serial)";
     if (!config.empty() && section.empty()) return "--config needs --section NAME";
     if (config.empty() && !section.empty()) return "--section needs --config FILE";
     if (trace && !simulate) return "--trace works with --simulate only";

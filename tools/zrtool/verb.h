@@ -62,6 +62,7 @@ inline Arg rest_arg(const char* name, const char* help) { return {name, Type::re
 enum class Kind {
     status,     // a result code of the library: success is 1
     send_only,  // the number of bytes sent (a start command): success is a positive count
+    report,     // a result code of a receive-only command (sends nothing): success is 1
     tool,       // the verb prints its own output and returns the exit status itself
 };
 
