@@ -3,6 +3,8 @@
 #pragma once
 
 #include <functional>
+#include <map>
+#include <string>
 #include <vector>
 
 #include "verb.h"
@@ -15,6 +17,7 @@ struct DemoContext {
     Call& call;
     Json outputs = Json::object();
     std::vector<std::vector<std::uint8_t>> epcs;  // tags seen by the inventory step
+    std::map<std::string, std::vector<std::uint8_t>> kept;  // bytes one step leaves for a later one
     int handle() const { return call.handle(); }
     void out(const std::string& key, Json value) { outputs.set(key, std::move(value)); }
 };

@@ -40,15 +40,20 @@ const Verb* find_verb(const std::string& name) {
 
 bool succeeded(int result, Kind kind) { return kind == Kind::send_only ? result > 0 : result == ZR_OK; }
 
-std::string describe(int result, Kind kind) {
+std::string meaning(int result, Kind kind) {
     if (kind == Kind::send_only && result > 0) return std::to_string(result) + " bytes sent";
-    return std::to_string(result) + " " + ZRResultText(result);
+    if (kind == Kind::report && result == 0) return "no report waiting";
+    return ZRResultText(result);
+}
+
+std::string describe(int result, Kind kind) {
+    if (kind == Kind::send_only && result > 0) return meaning(result, kind);
+    return std::to_string(result) + " " + meaning(result, kind);
 }
 
 void put_result(Json& j, int result, Kind kind) {
     j.set("result", result);
-    j.set("text", kind == Kind::send_only && result > 0 ? std::to_string(result) + " bytes sent"
-                                                         : std::string(ZRResultText(result)));
+    j.set("text", meaning(result, kind));
     j.set("success", succeeded(result, kind));
 }
 

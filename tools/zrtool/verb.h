@@ -100,6 +100,8 @@ inline constexpr int kExitUsage = 2;
 // "8 bytes sent".
 bool succeeded(int result, Kind kind);
 std::string describe(int result, Kind kind);
+// The meaning alone: "ok", "no valid reply", "8 bytes sent", "no report waiting".
+std::string meaning(int result, Kind kind);
 // Adds "result": 1, "text": "ok", "success": true to the object `j`.
 void put_result(Json& j, int result, Kind kind);
 std::string hex(const std::uint8_t* p, std::size_t n);
