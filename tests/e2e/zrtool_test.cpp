@@ -398,6 +398,11 @@ TEST(Zrtool, EveryVerbHasHelpAndItsExampleReachesTheReader) {
         EXPECT_EQ(help.status, 0);
         EXPECT_TRUE(contains(help.out, "Example:\n  zrtool ")) << help.out;
 
+        // The options of the tool itself come first wherever they stand, so no verb may use them.
+        for (const auto& a : v["args"].a)
+            for (const char* global : {"help", "json", "trace", "simulate", "tcp", "serial", "config", "section"})
+                EXPECT_NE(a["name"].s, global) << "--" << global << " is the tool's own option";
+
         auto example = words(v["example"].s);
         ASSERT_GE(example.size(), 2u);
         ASSERT_EQ(example[0], "zrtool");

@@ -217,7 +217,7 @@ bool parse_number(const std::string& s, long long min, long long max, long long&
     return out >= min && out <= max;
 }
 
-Call::Value parse_value(const Verb& v, const Arg& a, const std::string& text) {
+Call::Value parse_value(const Arg& a, const std::string& text) {
     Call::Value value;
     const std::string opt = std::string("--") + a.name;
     switch (a.type) {
@@ -245,7 +245,6 @@ Call::Value parse_value(const Verb& v, const Arg& a, const std::string& text) {
         case Type::rest:
             break;
     }
-    (void)v;
     return value;
 }
 
@@ -325,9 +324,9 @@ void parse(int argc, char** argv, Parsed& p) {
         auto it = verb_options.find(a.name);
         if (it == verb_options.end()) {
             if (!a.fallback) throw UsageError(std::string(p.verb->name) + " needs --" + a.name);
-            p.values[a.name] = parse_value(*p.verb, a, a.fallback);
+            p.values[a.name] = parse_value(a, a.fallback);
         } else {
-            p.values[a.name] = parse_value(*p.verb, a, it->second);
+            p.values[a.name] = parse_value(a, it->second);
             p.values[a.name].given = true;
         }
     }
