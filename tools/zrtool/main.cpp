@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include <unistd.h>
+
 #include "protocol.h"
 #include "session.h"
 #include "verb.h"
@@ -350,7 +352,14 @@ void print_result(const Call& call, int result) {
     for (const auto& m : call.outputs().members()) std::printf("  %s: %s\n", m.key.c_str(), m.value.text().c_str());
 }
 
-void on_interrupt(int) { interrupted = true; }
+void on_interrupt(int signal) {
+    if (catch_interrupts && !interrupted) {
+        interrupted = true;
+        return;
+    }
+    remove_temporary_files();
+    ::_exit(128 + signal);
+}
 
 int run(int argc, char** argv) {
     Parsed p;

@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <random>
@@ -11,6 +12,26 @@
 #include "zr.h"
 
 namespace zrtool {
+
+namespace {
+
+// Copies of the temporary paths for the signal handler, which may not touch std::string.
+char g_ini_path[512];
+char g_dir_path[512];
+
+void remember_paths(const std::string& ini, const std::string& dir) {
+    if (ini.size() >= sizeof g_ini_path || dir.size() >= sizeof g_dir_path) return;
+    std::memcpy(g_dir_path, dir.c_str(), dir.size() + 1);
+    std::memcpy(g_ini_path, ini.c_str(), ini.size() + 1);
+}
+
+}  // namespace
+
+void remove_temporary_files() {
+    // unlink and rmdir are safe in a signal handler.
+    if (g_ini_path[0]) ::unlink(g_ini_path);
+    if (g_dir_path[0]) ::rmdir(g_dir_path);
+}
 
 std::string Connection::problem() const {
     const int ways = (!config.empty() || !section.empty()) + !tcp.empty() + (!serial.empty() && !simulate) + simulate;
@@ -32,6 +53,7 @@ Session::~Session() {
     if (!dir_.empty()) {
         std::error_code ec;
         std::filesystem::remove_all(dir_, ec);
+        g_ini_path[0] = g_dir_path[0] = '\0';
     }
 }
 
@@ -48,6 +70,7 @@ bool Session::write_ini(const std::string& type, const std::string& port, const 
     std::ofstream f(ini_, std::ios::binary);
     f << "[" << section_ << "]\nZR_PORT_TYPE=" << type << "\nZR_COM_NUMBER=" << port << "\nZR_HOST_NAME=" << host
       << "\n";
+    remember_paths(ini_, dir_);
     if (!f.flush()) {
         error = "cannot write the settings file " + ini_;
         return false;

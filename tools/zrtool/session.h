@@ -11,6 +11,10 @@ class Simulator;
 
 namespace zrtool {
 
+// Removes the temporary settings file of the session that is open, if any. Safe to call from
+// a signal handler.
+void remove_temporary_files();
+
 struct Connection {
     std::string config, section;  // --config FILE --section NAME
     std::string tcp;              // --tcp ADDRESS

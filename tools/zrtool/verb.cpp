@@ -9,6 +9,7 @@
 namespace zrtool {
 
 std::atomic<bool> interrupted{false};
+std::atomic<bool> catch_interrupts{false};
 
 namespace {
 

@@ -106,8 +106,11 @@ std::string meaning(int result, Kind kind);
 void put_result(Json& j, int result, Kind kind);
 std::string hex(const std::uint8_t* p, std::size_t n);
 
-// Set when the user presses Ctrl-C; loops that run until then (inventory --watch) poll it.
+// Ctrl-C ends the tool at once (removing its temporary settings file), unless a verb that
+// runs until then (inventory --watch) has set `catch_interrupts`: then it sets `interrupted`,
+// which the verb polls to finish cleanly; a second Ctrl-C ends the tool all the same.
 extern std::atomic<bool> interrupted;
+extern std::atomic<bool> catch_interrupts;
 
 // Parsed argument values and outputs of one verb run.
 class Call {

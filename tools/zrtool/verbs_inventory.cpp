@@ -121,6 +121,7 @@ int inventory(Call& c) {
     const int antenna = c.byte("antenna"), option1 = c.byte("option1"), option2 = c.byte("option2");
     if (c.flag("watch")) {
         Watch watch(c.json());
+        catch_interrupts = true;
         const int rounds = c.integer("rounds");
         bool all_ok = true;
         for (int n = 1; !interrupted && (rounds <= 0 || n <= rounds); ++n) {
