@@ -69,29 +69,13 @@ std::string arg_usage(const Arg& a) {
     return a.fallback ? "[" + s + "]" : s;
 }
 
-void print_global_help(std::FILE* f) {
-    std::fputs(kGlobalHelp, f);
-    std::fputs("\nVerbs:\n", f);
-    for (auto* g : verb_groups()) {
-        std::fprintf(f, "  %s\n", g->title);
-        for (const auto& v : g->verbs) {
-            std::string fn = *v.function ? std::string(" (") + v.function + ")" : "";
-            std::fprintf(f, "    %-20s %s%s\n", v.name, v.summary, fn.c_str());
-        }
-    }
-    std::fputs("\nExamples:\n  zrtool --simulate demo\n  zrtool --simulate reset\n"
-               "  zrtool --config reader.ini --section reader1 --json reset\n"
-               "  zrtool decode 55 00 01 61 07 46\n",
-               f);
-}
-
 // "  --name TYPE         help text" with the help wrapped to the width of a terminal.
 void print_wrapped(std::FILE* f, const std::string& name, const std::string& help) {
-    constexpr std::size_t kIndent = 23, kWidth = 96;
+    constexpr std::size_t kIndent = 25, kWidth = 100;
     std::string line = "  " + name;
     line.resize(std::max(line.size() + 1, kIndent), ' ');
     if (line.size() > kIndent) {
-        std::fprintf(f, "%s\n", line.c_str());
+        std::fprintf(f, "%s\n", line.substr(0, line.size() - 1).c_str());
         line.assign(kIndent, ' ');
     }
     std::size_t start = line.size();
@@ -111,6 +95,22 @@ void print_wrapped(std::FILE* f, const std::string& name, const std::string& hel
         i = end + 1;
     }
     std::fprintf(f, "%s\n", line.c_str());
+}
+
+void print_global_help(std::FILE* f) {
+    std::fputs(kGlobalHelp, f);
+    std::fputs("\nVerbs:\n", f);
+    for (auto* g : verb_groups()) {
+        std::fprintf(f, "  %s\n", g->title);
+        for (const auto& v : g->verbs) {
+            std::string fn = *v.function ? std::string(" (") + v.function + ")" : "";
+            print_wrapped(f, std::string("  ") + v.name, v.summary + fn);
+        }
+    }
+    std::fputs("\nExamples:\n  zrtool --simulate demo\n  zrtool --simulate reset\n"
+               "  zrtool --config reader.ini --section reader1 --json reset\n"
+               "  zrtool decode 55 00 01 61 07 46\n",
+               f);
 }
 
 const char* kind_name(Kind k) {

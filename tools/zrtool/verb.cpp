@@ -68,6 +68,11 @@ std::string hex(const std::uint8_t* p, std::size_t n) {
     return s;
 }
 
+std::string hex_trimmed(const std::uint8_t* p, std::size_t n) {
+    while (n > 0 && p[n - 1] == 0) --n;
+    return hex(p, n);
+}
+
 bool Call::given(const char* name) const {
     auto it = values_.find(name);
     return it != values_.end() && it->second.given;

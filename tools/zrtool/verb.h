@@ -105,6 +105,9 @@ std::string meaning(int result, Kind kind);
 // Adds "result": 1, "text": "ok", "success": true to the object `j`.
 void put_result(Json& j, int result, Kind kind);
 std::string hex(const std::uint8_t* p, std::size_t n);
+// The first `n` bytes without their trailing zeros: for outputs whose length the library does
+// not tell (the report calls that copy a frame's data without its LEN) read from a zeroed buffer.
+std::string hex_trimmed(const std::uint8_t* p, std::size_t n);
 
 // Ctrl-C ends the tool at once (removing its temporary settings file), unless a verb that
 // runs until then (inventory --watch) has set `catch_interrupts`: then it sets `interrupted`,
@@ -131,8 +134,12 @@ public:
 
     int byte(const char* name) const { return static_cast<int>(value(name, Type::byte).number); }
     int integer(const char* name) const { return static_cast<int>(value(name, Type::integer).number); }
-    // A hex argument's bytes (never null) and their number.
-    const unsigned char* bytes(const char* name) const { return value(name, Type::hex).bytes.data(); }
+    // A hex argument's bytes (never null: hex arguments hold at least one byte) and their
+    // number. The bytes are the call's own copy, so functions that take them through a
+    // non-const pointer may have them too.
+    unsigned char* bytes(const char* name) const {
+        return const_cast<unsigned char*>(value(name, Type::hex).bytes.data());
+    }
     int size(const char* name) const { return static_cast<int>(value(name, Type::hex).bytes.size()); }
     const std::string& text(const char* name) const { return value(name, Type::text).text; }
     bool flag(const char* name) const { return value(name, Type::flag).number != 0; }

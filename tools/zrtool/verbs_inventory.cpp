@@ -166,7 +166,19 @@ int inventory(Call& c) {
     return round.ok() ? kExitOk : kExitFailed;
 }
 
-const VerbGroup kInventory(20, "EPC, TID and user-data inventory", {
+// LEN high, LEN low, code, status, data: the whole frame without its CRC.
+int frame_report(Call& c, int (*fn)(int, unsigned char*)) {
+    auto* buf = c.buffer();
+    const int r = fn(c.handle(), buf);
+    if (r == ZR_OK) {
+        const auto data = report_data(buf);
+        c.out("length", buf[0] * 256 + buf[1]);
+        c.out("data", hex(data.data(), data.size()));
+    }
+    return r;
+}
+
+const VerbGroup kInventory(21, "EPC, TID and user-data inventory", {
     {"identify-epc-code", "ZRIdentifyEpcCode", "start an EPC inventory; the reader answers with reports",
      {byte_arg("antenna", "1", "antenna byte"), byte_arg("option1", "0", "first option byte, passed through"),
       byte_arg("option2", "0", "second option byte, passed through")},
@@ -174,15 +186,32 @@ const VerbGroup kInventory(20, "EPC, TID and user-data inventory", {
      [](Call& c) { return ZRIdentifyEpcCode(c.handle(), c.byte("antenna"), c.byte("option1"), c.byte("option2")); },
      Kind::send_only},
     {"epc-code-report", "ZREpcCodeReport", "collect one EPC report (0 when none has come)", {},
-     "zrtool --simulate epc-code-report",
+     "zrtool --simulate epc-code-report", [](Call& c) { return frame_report(c, ZREpcCodeReport); }, Kind::report},
+    {"identify-tid-code", "ZRIdentifyTIDCode", "start a TID inventory (reports: tid-code-report)",
+     {byte_arg("antenna", "1", "antenna byte"), byte_arg("option1", "0", "first option byte, passed through"),
+      byte_arg("option2", "0", "second option byte, passed through"),
+      hex_arg("password", 4, "00000000", "access password")},
+     "zrtool --simulate identify-tid-code --password 00000000",
+     [](Call& c) {
+         return ZRIdentifyTIDCode(c.handle(), c.byte("antenna"), c.byte("option1"), c.byte("option2"),
+                                  c.bytes("password"));
+     },
+     Kind::send_only},
+    {"tid-code-report", "ZRTIDCodeReport", "collect one TID report (0 when none has come)", {},
+     "zrtool --simulate tid-code-report", [](Call& c) { return frame_report(c, ZRTIDCodeReport); }, Kind::report},
+    {"get-use-data", "ZRGetUseData",
+     "start reading user memory words under a password (reports: get-use-data-report)",
+     {hex_arg("password", 4, "00000000", "access password"), byte_arg("address", "0", "first word (0-14)"),
+      byte_arg("words", "2", "words to read (address + 2 x words at most 28)")},
+     "zrtool --simulate get-use-data --address 0 --words 2",
+     [](Call& c) { return ZRGetUseData(c.handle(), c.bytes("password"), c.byte("address"), c.byte("words"), 0); },
+     Kind::send_only},
+    {"get-use-data-report", "ZRGetUseDataReport", "collect the user memory words read by get-use-data", {},
+     "zrtool --simulate get-use-data-report",
      [](Call& c) {
          auto* buf = c.buffer();
-         const int r = ZREpcCodeReport(c.handle(), buf);
-         if (r == ZR_OK) {
-             const auto data = report_data(buf);
-             c.out("length", buf[0] * 256 + buf[1]);
-             c.out("data", hex(data.data(), data.size()));
-         }
+         const int r = ZRGetUseDataReport(c.handle(), buf);
+         if (r == ZR_OK) c.out("data", hex_trimmed(buf + 2, 254));  // status, the reader's count byte, words
          return r;
      },
      Kind::report},
