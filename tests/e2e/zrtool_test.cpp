@@ -433,7 +433,8 @@ TEST(Zrtool, EveryVerbHasHelpAndItsExampleReachesTheReader) {
 // Every exported command has its verb: the export list is the list of what must be reachable.
 TEST(Zrtool, EveryExportedCommandHasAVerb) {
     std::set<std::string> functions;
-    for (const auto& v : parse_json(zrtool({"--help", "--json"}).out)["verbs"].a) functions.insert(v["function"].s);
+    const J listing = parse_json(zrtool({"--help", "--json"}).out);
+    for (const auto& v : listing["verbs"].a) functions.insert(v["function"].s);
     std::ifstream def(ZR_DEF_PATH);
     ASSERT_TRUE(def) << ZR_DEF_PATH;
     int exports = 0;
