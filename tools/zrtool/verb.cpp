@@ -42,7 +42,7 @@ const Verb* find_verb(const std::string& name) {
 bool succeeded(int result, Kind kind) { return kind == Kind::send_only ? result > 0 : result == ZR_OK; }
 
 std::string meaning(int result, Kind kind) {
-    if (kind == Kind::send_only && result > 0) return std::to_string(result) + " bytes sent";
+    if (kind == Kind::send_only && result > 0) return std::to_string(result) + (result == 1 ? " byte sent" : " bytes sent");
     if (kind == Kind::report && result == 0) return "no report waiting";
     return ZRResultText(result);
 }
