@@ -561,6 +561,20 @@ ZR_API int ZR_CALL ZRGetReaderfixNO(int handle, unsigned char* reserved);
 
 /* ---- Result texts ---------------------------------------------------------------------- */
 
+/* The meaning of a result code, as a short English text for people ("ok", "no valid reply",
+ * "reader status 0x04").
+ * code:    any value an exported function returned.
+ * Results: a zero-terminated text that stays valid and unchanged for as long as the library is
+ *          loaded; the caller must not free or modify it. Never NULL.
+ *          Every code the library returns has its own text: 1 "ok", 0, -1 to -16, -20, 242,
+ *          and the mapped reader statuses 1001-1015, 2001-2007, 3001-3010, 4001-4013, whose
+ *          texts name the status byte ("reader status 0x04" for 1004). -5 and -7 name both
+ *          what the library refused and the status byte that maps to them in device classes
+ *          1 and 2. Any other value gives "unknown result code". Functions that only send
+ *          return a number of bytes sent instead of a result: such counts are not result
+ *          codes and get no text of their own (the count 1 reads as "ok"). */
+ZR_API const char* ZR_CALL ZRResultText(int code);
+
 #ifdef __cplusplus
 }
 #endif

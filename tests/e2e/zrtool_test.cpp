@@ -1,0 +1,452 @@
+// zrtool as a user runs it: the binary as a child process, against the simulator hosted by
+// the test (so that the test sees what reached the reader) or its own --simulate.
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cctype>
+#include <chrono>
+#include <cstring>
+#include <fstream>
+#include <map>
+#include <set>
+#include <memory>
+#include <optional>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "sim_fixture.h"
+
+#ifndef ZRTOOL_PATH
+#error "ZRTOOL_PATH must name the zrtool binary"
+#endif
+
+using namespace zr::test;
+using zr::sim::Fault;
+using zr::sim::FaultKind;
+
+namespace {
+
+struct Run {
+    int status = -1;  // exit status; -1 when it did not exit normally
+    std::string out, err;
+};
+
+// Runs zrtool with `args`, feeding `input` on its standard input. A child that hangs is killed.
+Run zrtool(const std::vector<std::string>& args, const std::string& input = "") {
+    int in[2], out[2], err[2];
+    if (::pipe(in) || ::pipe(out) || ::pipe(err)) return {};
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        ::dup2(in[0], 0);
+        ::dup2(out[1], 1);
+        ::dup2(err[1], 2);
+        for (int fd : {in[0], in[1], out[0], out[1], err[0], err[1]}) ::close(fd);
+        std::vector<char*> argv{const_cast<char*>(ZRTOOL_PATH)};
+        for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+        argv.push_back(nullptr);
+        ::execv(ZRTOOL_PATH, argv.data());
+        ::_exit(127);
+    }
+    ::close(in[0]);
+    ::close(out[1]);
+    ::close(err[1]);
+    if (!input.empty()) (void)!::write(in[1], input.data(), input.size());
+    ::close(in[1]);
+    Run r;
+    pollfd fds[2] = {{out[0], POLLIN, 0}, {err[0], POLLIN, 0}};
+    std::string* sinks[2] = {&r.out, &r.err};
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    int open_fds = 2;
+    while (open_fds > 0 && std::chrono::steady_clock::now() < deadline) {
+        if (::poll(fds, 2, 200) <= 0) continue;
+        for (int i = 0; i < 2; ++i) {
+            if (fds[i].fd < 0 || !(fds[i].revents & (POLLIN | POLLHUP))) continue;
+            char buf[4096];
+            const ssize_t n = ::read(fds[i].fd, buf, sizeof buf);
+            if (n > 0) {
+                sinks[i]->append(buf, static_cast<std::size_t>(n));
+            } else {
+                ::close(fds[i].fd);
+                fds[i].fd = -1;
+                --open_fds;
+            }
+        }
+    }
+    if (open_fds > 0) ::kill(pid, SIGKILL);
+    for (auto& f : fds)
+        if (f.fd >= 0) ::close(f.fd);
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    r.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return r;
+}
+
+std::vector<std::string> words(const std::string& text) {
+    std::istringstream in(text);
+    std::vector<std::string> w;
+    for (std::string s; in >> s;) w.push_back(s);
+    return w;
+}
+
+// A strict little JSON reader, enough to hold the tool's --json output to the grammar.
+struct J {
+    enum Kind { null, boolean, number, string, array, object } kind = null;
+    bool b = false;
+    double n = 0;
+    std::string s;
+    std::vector<J> a;
+    std::map<std::string, J> o;
+    const J& operator[](const std::string& key) const {
+        static const J none;
+        auto it = o.find(key);
+        return it == o.end() ? none : it->second;
+    }
+};
+
+class JsonReader {
+public:
+    explicit JsonReader(const std::string& t) : t_(t) {}
+    bool document(J& out) {
+        if (!value(out)) return false;
+        space();
+        return i_ == t_.size();
+    }
+
+private:
+    void space() {
+        while (i_ < t_.size() && std::isspace(static_cast<unsigned char>(t_[i_]))) ++i_;
+    }
+    bool literal(const char* word) {
+        const std::size_t n = std::strlen(word);
+        if (t_.compare(i_, n, word) != 0) return false;
+        i_ += n;
+        return true;
+    }
+    bool str(std::string& out) {
+        if (t_[i_] != '"') return false;
+        for (++i_; i_ < t_.size(); ++i_) {
+            const char c = t_[i_];
+            if (c == '"') {
+                ++i_;
+                return true;
+            }
+            if (static_cast<unsigned char>(c) < 0x20) return false;
+            if (c == '\\') {
+                if (++i_ >= t_.size()) return false;
+                const char e = t_[i_];
+                if (e == 'u') {
+                    if (i_ + 4 >= t_.size()) return false;
+                    for (int k = 1; k <= 4; ++k)
+                        if (!std::isxdigit(static_cast<unsigned char>(t_[i_ + k]))) return false;
+                    out += '?';
+                    i_ += 4;
+                } else if (std::strchr("\"\\/bfnrt", e)) {
+                    out += e;
+                } else {
+                    return false;
+                }
+            } else {
+                out += c;
+            }
+        }
+        return false;
+    }
+    bool value(J& v) {
+        space();
+        if (i_ >= t_.size()) return false;
+        const char c = t_[i_];
+        if (c == '{') {
+            v.kind = J::object;
+            ++i_;
+            space();
+            if (i_ < t_.size() && t_[i_] == '}') return ++i_, true;
+            for (;;) {
+                space();
+                std::string key;
+                if (i_ >= t_.size() || !str(key)) return false;
+                space();
+                if (i_ >= t_.size() || t_[i_++] != ':') return false;
+                if (!value(v.o[key])) return false;
+                space();
+                if (i_ >= t_.size()) return false;
+                if (t_[i_] == ',') ++i_;
+                else if (t_[i_] == '}') return ++i_, true;
+                else return false;
+            }
+        }
+        if (c == '[') {
+            v.kind = J::array;
+            ++i_;
+            space();
+            if (i_ < t_.size() && t_[i_] == ']') return ++i_, true;
+            for (;;) {
+                v.a.emplace_back();
+                if (!value(v.a.back())) return false;
+                space();
+                if (i_ >= t_.size()) return false;
+                if (t_[i_] == ',') ++i_;
+                else if (t_[i_] == ']') return ++i_, true;
+                else return false;
+            }
+        }
+        if (c == '"') return v.kind = J::string, str(v.s);
+        if (literal("true")) return v.kind = J::boolean, v.b = true, true;
+        if (literal("false")) return v.kind = J::boolean, true;
+        if (literal("null")) return true;
+        std::size_t end = i_;
+        if (end < t_.size() && t_[end] == '-') ++end;
+        const std::size_t digits = end;
+        while (end < t_.size() && std::isdigit(static_cast<unsigned char>(t_[end]))) ++end;
+        if (end == digits) return false;
+        v.kind = J::number;
+        v.n = std::stod(t_.substr(i_, end - i_));
+        i_ = end;
+        return true;
+    }
+    const std::string& t_;
+    std::size_t i_ = 0;
+};
+
+J parse_json(const std::string& text) {
+    J j;
+    EXPECT_TRUE(JsonReader(text).document(j)) << "not one JSON document: " << text;
+    return j;
+}
+
+bool contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+
+}  // namespace
+
+TEST(Zrtool, UsageErrorsSayWhatIsWrongAndExitTwo) {
+    struct Case {
+        std::vector<std::string> args;
+        const char* message;
+    };
+    const Case cases[] = {
+        {{}, "no verb given"},
+        {{"frobnicate"}, "unknown verb 'frobnicate'"},
+        {{"--frobnicate", "reset"}, "unknown option '--frobnicate'"},
+        {{"reset"}, "no reader given"},
+        {{"--simulate", "--tcp", "127.0.0.1", "reset"}, "give only one of"},
+        {{"--simulate", "--serial", "/dev/ttyS0", "reset"}, "--simulate brings its own serial port"},
+        {{"--serial", "reset"}, "--serial needs a port name"},
+        {{"--config", "zr.ini", "reset"}, "--config needs --section"},
+        {{"--tcp"}, "--tcp needs a value"},
+        {{"--simulate", "reset", "--antenna", "1"}, "reset has no option '--antenna'"},
+        {{"--simulate", "reset", "extra"}, "reset takes no argument 'extra'"},
+        {{"--simulate", "demo", "--tag-id", "E200"}, "--tag-id wants 8 bytes (16 hex digits), not 2"},
+        {{"--simulate", "demo", "--tag-id", "E2003412010203XY"}, "--tag-id wants bytes in hex"},
+        {{"--simulate", "demo", "--tag-id", "E200341201020301", "--tag-id", "E200341201020302"}, "given twice"},
+        {{"decode"}, "decode wants frames in hex"},
+        {{"decode", "0"}, "decode wants frames in hex"},
+        {{"decode", "--device-class", "256", "00"}, "--device-class wants a byte, 0-255"},
+        {{"decode", "--device-class", "4", "00"}, "--device-class wants 1, 2 or 3"},
+        {{"decode", "--as", "answer", "00"}, "--as wants request, reply or both"},
+    };
+    for (const auto& c : cases) {
+        std::string line;
+        for (const auto& a : c.args) line += a + " ";
+        SCOPED_TRACE(line);
+        auto r = zrtool(c.args);
+        EXPECT_EQ(r.status, 2);
+        EXPECT_TRUE(contains(r.err, c.message)) << r.err;
+        EXPECT_EQ(r.out, "");
+    }
+}
+
+TEST(Zrtool, ResetReachesTheReaderAndPrintsTheResultAndItsMeaning) {
+    SimHost host;
+    struct Case {
+        const char* name;
+        std::vector<std::string> connection;
+        std::optional<Fault> fault;
+        const char* line;
+        int status;
+    };
+    const Case cases[] = {
+        {"tcp", {"--tcp", host.address()}, {}, "reset: 1 ok\n", 0},
+        {"serial", {"--serial", host.pty()}, {}, "reset: 1 ok\n", 0},
+        {"config", {"--config", host.ini(), "--section", "tcp"}, {}, "reset: 1 ok\n", 0},
+        {"status 0x04", {"--tcp", host.address()}, Fault{FaultKind::status, 0x04}, "reset: 1004 reader status 0x04\n", 1},
+        {"no reply", {"--tcp", host.address()}, Fault{FaultKind::drop}, "reset: -4 no valid reply\n", 1},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        host.sim().clear_requests();
+        host.sim().clear_faults();
+        if (c.fault) host.sim().set_fault(0x67, *c.fault);
+        auto args = c.connection;
+        args.push_back("reset");
+        auto r = zrtool(args);
+        EXPECT_EQ(r.out, c.line);
+        EXPECT_EQ(r.status, c.status) << r.err;
+        auto requests = host.sim().requests();
+        ASSERT_EQ(requests.size(), 1u);
+        EXPECT_EQ(requests[0], (zr::sim::Bytes{0x00, 0x01, 0x67}));
+    }
+}
+
+TEST(Zrtool, SimulateNeedsNoReaderOnEitherLink) {
+    for (auto link : {std::vector<std::string>{"--simulate"}, std::vector<std::string>{"--simulate", "--serial"}}) {
+        link.push_back("reset");
+        auto r = zrtool(link);
+        EXPECT_EQ(r.out, "reset: 1 ok\n");
+        EXPECT_EQ(r.status, 0) << r.err;
+    }
+    auto demo = zrtool({"--simulate", "demo"});
+    EXPECT_EQ(demo.status, 0) << demo.out << demo.err;
+    EXPECT_TRUE(contains(demo.out, "reset the reader (ZRReset): 1 ok")) << demo.out;
+    // --trace shows the frames on standard error, leaving the result alone.
+    auto trace = zrtool({"--simulate", "--trace", "reset"});
+    EXPECT_EQ(trace.out, "reset: 1 ok\n");
+    EXPECT_TRUE(contains(trace.err, "00 01 67 07 52")) << trace.err;
+}
+
+TEST(Zrtool, AFailedOpenIsReportedWithItsResult) {
+    auto r = zrtool({"--tcp", SimHost::unique_address(), "reset"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_TRUE(contains(r.out, "-12 the TCP connection did not come up")) << r.out << r.err;
+}
+
+TEST(Zrtool, DecodesTheWorkedExamples) {
+    struct Case {
+        const char* input;
+        std::vector<const char*> lines;
+        int status;
+    };
+    const Case cases[] = {
+        {"00 01 61 07 46", {"command:    0x61 POWER_OFF", "crc:        07 46 good", "request:    no parameters"}, 0},
+        {"55 00 01 61 07 46", {"serial:     start byte and stuffing removed", "frame 1: 00 01 61 07 46", "07 46 good"}, 0},
+        {"00 02 61 00 C6 2D", {"LEN 2, 6 bytes", "C6 2D good", "as reply:   status 0x00 -> 1 ok; data none"}, 0},
+        {"00 02 67 00 D2 2D", {"0x67 RESET/TEST_MODE", "D2 2D good", "status 0x00 -> 1 ok"}, 0},
+        {"00 03 71 01 00 BC D7",
+         {"0x71 IDENTIFY", "BC D7 good", "as request: parameters 01 00", "status 0x01 -> 1001 reader status 0x01"}, 0},
+        // Several frames in one input, one after another.
+        {"000161 0746 00026700D22D", {"frame 1: 00 01 61 07 46", "frame 2: 00 02 67 00 D2 2D"}, 0},
+        // A stuffed byte on the line: 55 inside a frame goes as 56 56, 56 as 56 57.
+        {"55 00 03 71 56 56 56 57 ", {}, 1},
+        {"00 02 67 01 D2 2D", {"D2 2D BAD (the bytes before it give", "problem:    CRC does not match"}, 1},
+        {"00 02 67 00", {"truncated: LEN says 6 bytes, 4 present"}, 1},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.input);
+        auto args = words(c.input);
+        args.insert(args.begin(), "decode");
+        auto r = zrtool(args);
+        EXPECT_EQ(r.status, c.status) << r.out << r.err;
+        for (const char* line : c.lines) EXPECT_TRUE(contains(r.out, line)) << line << "\n" << r.out;
+    }
+    // Stuffing removed: the payload 00 03 71 55 56 with its CRC, written to the line stuffed.
+    auto wire = zr::sim::serial_wire({0x00, 0x03, 0x71, 0x55, 0x56});
+    auto r = zrtool({"decode", zr::sim::hex(wire)});
+    EXPECT_EQ(r.status, 0) << r.out;
+    EXPECT_TRUE(contains(r.out, "frame 1: 00 03 71 55 56 ")) << r.out;
+    EXPECT_TRUE(contains(r.out, "parameters 55 56")) << r.out;
+    // Standard input, and the class 1/2 table.
+    r = zrtool({"decode", "--as", "reply", "--device-class", "1", "-"}, zr::sim::hex(zr::sim::with_crc({0, 2, 0x72, 0x90})));
+    EXPECT_EQ(r.status, 0);
+    EXPECT_TRUE(contains(r.out, "reply:      status 0x90 -> 4001 reader status 0x90")) << r.out;
+}
+
+TEST(Zrtool, JsonOutputIsOneDocumentWithTheResult) {
+    auto reset = parse_json(zrtool({"--simulate", "--json", "reset"}).out);
+    EXPECT_EQ(reset["verb"].s, "reset");
+    EXPECT_EQ(reset["function"].s, "ZRReset");
+    EXPECT_EQ(reset["result"].n, 1);
+    EXPECT_EQ(reset["text"].s, "ok");
+    EXPECT_TRUE(reset["success"].b);
+
+    auto failed = zrtool({"--json", "--tcp", SimHost::unique_address(), "reset"});
+    EXPECT_EQ(failed.status, 1);
+    auto open = parse_json(failed.out);
+    EXPECT_EQ(open["function"].s, "ZROpen");
+    EXPECT_EQ(open["result"].n, -12);
+    EXPECT_FALSE(open["success"].b);
+
+    auto decoded = parse_json(zrtool({"--json", "decode", "55", "00", "03", "71", "01", "00", "BC", "D7"}).out);
+    ASSERT_EQ(decoded["frames"].a.size(), 1u);
+    const auto& f = decoded["frames"].a[0];
+    EXPECT_EQ(f["name"].s, "IDENTIFY");
+    EXPECT_TRUE(f["crc_ok"].b);
+    EXPECT_TRUE(f["serial"].b);
+    EXPECT_EQ(f["request"]["parameters"].s, "01 00");
+    EXPECT_EQ(f["reply"]["result"].n, 1001);
+    EXPECT_EQ(f["reply"]["text"].s, "reader status 0x01");
+
+    auto demo = parse_json(zrtool({"--simulate", "--json", "demo"}).out);
+    EXPECT_TRUE(demo["success"].b);
+    ASSERT_FALSE(demo["steps"].a.empty());
+    EXPECT_EQ(demo["steps"].a[0]["function"].s, "ZRReset");
+}
+
+// Every verb has help with an example, and every example runs: against the test's simulator
+// instead of its own, so the test sees each command verb reach the reader.
+TEST(Zrtool, EveryVerbHasHelpAndItsExampleReachesTheReader) {
+    auto global = zrtool({"--help"});
+    EXPECT_EQ(global.status, 0);
+    auto listing = zrtool({"--help", "--json"});
+    auto verbs = parse_json(listing.out)["verbs"].a;
+    ASSERT_FALSE(verbs.empty());
+    SimHost host;
+    std::set<std::string> names;
+    for (const auto& v : verbs) {
+        const std::string name = v["name"].s;
+        EXPECT_TRUE(names.insert(name).second) << "two verbs named " << name;
+        SCOPED_TRACE(name);
+        EXPECT_TRUE(contains(global.out, "    " + name + " ")) << "missing from zrtool --help";
+        auto help = zrtool({name, "--help"});
+        EXPECT_EQ(help.status, 0);
+        EXPECT_TRUE(contains(help.out, "Example:\n  zrtool ")) << help.out;
+
+        // The options of the tool itself come first wherever they stand, so no verb may use them.
+        for (const auto& a : v["args"].a)
+            for (const char* global : {"help", "json", "trace", "simulate", "tcp", "serial", "config", "section"})
+                EXPECT_NE(a["name"].s, global) << "--" << global << " is the tool's own option";
+
+        auto example = words(v["example"].s);
+        ASSERT_GE(example.size(), 2u);
+        ASSERT_EQ(example[0], "zrtool");
+        example.erase(example.begin());
+        if (v["needs_session"].b) {
+            // Examples run on the built-in simulator; here they go to the test's.
+            ASSERT_EQ(example[0], "--simulate") << "an example that needs no reader of its own";
+            example.erase(example.begin());
+            const bool serial = !example.empty() && example[0] == "--serial";
+            if (serial) example.erase(example.begin());
+            example.insert(example.begin(), {serial ? "--serial" : "--tcp", serial ? host.pty() : host.address()});
+        }
+        host.sim().clear_requests();
+        auto r = zrtool(example);
+        EXPECT_NE(r.status, 2) << r.err;
+        EXPECT_EQ(r.err, "");
+        if (v["needs_session"].b && (v["kind"].s == "status" || v["kind"].s == "send_only")) {
+            EXPECT_FALSE(host.sim().requests().empty()) << "nothing reached the reader";
+            EXPECT_TRUE(contains(r.out, name + ": ")) << r.out;
+        }
+    }
+}
+
+// Every exported command has its verb: the export list is the list of what must be reachable.
+TEST(Zrtool, EveryExportedCommandHasAVerb) {
+    std::set<std::string> functions;
+    const J listing = parse_json(zrtool({"--help", "--json"}).out);
+    for (const auto& v : listing["verbs"].a) functions.insert(v["function"].s);
+    std::ifstream def(ZR_DEF_PATH);
+    ASSERT_TRUE(def) << ZR_DEF_PATH;
+    int exports = 0;
+    for (std::string line; std::getline(def, line);) {
+        auto w = words(line);
+        if (w.size() != 1 || (w[0].rfind("ZR", 0) != 0 && w[0].rfind("_ZR", 0) != 0)) continue;
+        std::string name = w[0];
+        if (name[0] == '_') name = name.substr(1, name.find('@') - 1);  // _ZRTestModeSet@8
+        ++exports;
+        // Sessions are the connection options of every verb; result texts are how it prints.
+        if (name == "ZROpen" || name == "ZRClose" || name == "ZRResultText") continue;
+        EXPECT_TRUE(functions.count(name)) << name << " has no verb";
+    }
+    EXPECT_GE(exports, 4);
+}

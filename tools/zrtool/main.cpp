@@ -1,0 +1,429 @@
+// zrtool: talks to a UHF RFID reader through the zr library's C API, one verb per command.
+#include <algorithm>
+#include <cctype>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <iostream>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include <unistd.h>
+
+#include "protocol.h"
+#include "session.h"
+#include "verb.h"
+#include "zr.h"
+
+using namespace zrtool;
+
+namespace {
+
+const char* kGlobalHelp =
+    "usage: zrtool CONNECTION [--json] VERB [OPTIONS]\n"
+    "       zrtool VERB --help\n"
+    "\n"
+    "Talks to a UHF RFID reader through the zr library: one verb per reader command.\n"
+    "\n"
+    "Connection (one of):\n"
+    "  --simulate                start the built-in reader simulator and talk to it over loopback TCP\n"
+    "  --simulate --serial       the same over the simulator's pseudo-terminal (serial link)\n"
+    "  --tcp ADDRESS             a reader at ADDRESS (dotted IPv4), port 7086\n"
+    "  --serial PORT             a reader on serial port PORT (/dev/ttyUSB0, COM3), 19200 baud\n"
+    "  --config FILE --section NAME\n"
+    "                            the settings as an application uses them (INI file)\n"
+    "\n"
+    "Output:\n"
+    "  --json                    one JSON document on standard output instead of text\n"
+    "  --trace                   with --simulate: every frame the simulator receives and sends,\n"
+    "                            in hex with the command name, on standard error\n"
+    "  --help                    this text; after a verb, the verb's own; with --json, the\n"
+    "                            verbs and their arguments as JSON\n"
+    "\n"
+    "Arguments: bytes in decimal or 0x-hex (--antenna 1, --option 0x10); byte strings in hex\n"
+    "(--tag-id E200341201020301, --password 00000000; spaces, ':' and ',' may separate bytes).\n"
+    "\n"
+    "Results print as the code and its meaning: \"1 ok\", \"-4 no valid reply\", \"1004 reader\n"
+    "status 0x04\"; commands that only send print the number of bytes sent (\"8 bytes sent\").\n"
+    "Exit status: 0 when the command succeeded (result 1; for commands that only send, a\n"
+    "positive number of bytes sent), 1 when it did not or the session could not be opened,\n"
+    "2 for a usage error.\n";
+
+const char* type_word(const Arg& a) {
+    switch (a.type) {
+        case Type::byte: return "BYTE";
+        case Type::integer: return "INT";
+        case Type::hex: return "HEX";
+        case Type::text: return "TEXT";
+        case Type::flag: return "";
+        case Type::rest: return "";
+    }
+    return "";
+}
+
+std::string arg_usage(const Arg& a) {
+    if (a.type == Type::rest) return std::string(a.name) + "...";
+    std::string s = std::string("--") + a.name;
+    if (a.type != Type::flag) s += std::string(" ") + type_word(a);
+    return a.fallback ? "[" + s + "]" : s;
+}
+
+// "  --name TYPE         help text" with the help wrapped to the width of a terminal.
+void print_wrapped(std::FILE* f, const std::string& name, const std::string& help) {
+    constexpr std::size_t kIndent = 25, kWidth = 100;
+    std::string line = "  " + name;
+    line.resize(std::max(line.size() + 1, kIndent), ' ');
+    if (line.size() > kIndent) {
+        std::fprintf(f, "%s\n", line.substr(0, line.size() - 1).c_str());
+        line.assign(kIndent, ' ');
+    }
+    std::size_t start = line.size();
+    std::size_t i = 0;
+    while (i < help.size()) {
+        std::size_t end = help.find(' ', i);
+        if (end == std::string::npos) end = help.size();
+        const std::string word = help.substr(i, end - i);
+        if (line.size() > start && line.size() + 1 + word.size() > kWidth) {
+            std::fprintf(f, "%s\n", line.c_str());
+            line.assign(kIndent, ' ');
+        } else if (line.size() > start) {
+            line += ' ';
+        }
+        line += word;
+        start = kIndent;
+        i = end + 1;
+    }
+    std::fprintf(f, "%s\n", line.c_str());
+}
+
+void print_global_help(std::FILE* f) {
+    std::fputs(kGlobalHelp, f);
+    std::fputs("\nVerbs:\n", f);
+    for (auto* g : verb_groups()) {
+        std::fprintf(f, "  %s\n", g->title);
+        for (const auto& v : g->verbs) {
+            std::string fn = *v.function ? std::string(" (") + v.function + ")" : "";
+            print_wrapped(f, std::string("  ") + v.name, v.summary + fn);
+        }
+    }
+    std::fputs("\nExamples:\n  zrtool --simulate demo\n  zrtool --simulate reset\n"
+               "  zrtool --config reader.ini --section reader1 --json reset\n"
+               "  zrtool decode 55 00 01 61 07 46\n",
+               f);
+}
+
+const char* kind_name(Kind k) {
+    switch (k) {
+        case Kind::status: return "status";
+        case Kind::send_only: return "send_only";
+        case Kind::report: return "report";
+        case Kind::tool: return "tool";
+    }
+    return "";
+}
+
+const char* type_name(Type t) {
+    switch (t) {
+        case Type::byte: return "byte";
+        case Type::integer: return "integer";
+        case Type::hex: return "hex";
+        case Type::text: return "text";
+        case Type::flag: return "flag";
+        case Type::rest: return "rest";
+    }
+    return "";
+}
+
+// --help --json: the verb tables, for scripts and for the tests that run every verb.
+Json verbs_json(const Verb* only) {
+    auto verbs = Json::array();
+    for (auto* g : verb_groups())
+        for (const auto& v : g->verbs) {
+            if (only && only != &v) continue;
+            auto j = Json::object();
+            j.set("name", v.name);
+            j.set("function", v.function);
+            j.set("group", g->title);
+            j.set("summary", v.summary);
+            j.set("kind", kind_name(v.kind));
+            j.set("needs_session", v.needs_session);
+            j.set("example", v.example);
+            auto args = Json::array();
+            for (const auto& a : v.args) {
+                auto x = Json::object();
+                x.set("name", a.name);
+                x.set("type", type_name(a.type));
+                x.set("default", a.fallback ? Json(a.fallback) : Json());
+                x.set("help", a.help);
+                if (a.size) x.set("size", a.size);
+                args.push(x);
+            }
+            j.set("args", args);
+            verbs.push(j);
+        }
+    return Json::object().set("verbs", verbs);
+}
+
+void print_verb_help(const Verb& v, std::FILE* f) {
+    std::string line = std::string("usage: zrtool ") + (v.needs_session ? "CONNECTION " : "") + v.name;
+    for (const auto& a : v.args) line += " " + arg_usage(a);
+    std::fprintf(f, "%s\n\n  %s", line.c_str(), v.summary);
+    if (*v.function) std::fprintf(f, " (%s)", v.function);
+    std::fputs(".\n", f);
+    if (!v.args.empty()) {
+        std::fputs("\nOptions:\n", f);
+        for (const auto& a : v.args) {
+            std::string name = a.type == Type::rest ? std::string(a.name) + "..."
+                                                     : std::string("--") + a.name + (a.type == Type::flag ? "" : " ") +
+                                                           type_word(a);
+            std::string help = a.help;
+            if (a.type == Type::hex && a.size) help += " (" + std::to_string(a.size) + " bytes)";
+            if (!a.fallback) help += " (required)";
+            else if (*a.fallback) help += std::string(" (default ") + a.fallback + ")";
+            print_wrapped(f, name, help);
+        }
+    }
+    std::fprintf(f, "\nExample:\n  %s\n", v.example);
+    if (v.needs_session) std::fputs("\nConnection options: see zrtool --help.\n", f);
+}
+
+struct UsageError : std::runtime_error {
+    using std::runtime_error::runtime_error;
+};
+
+bool parse_number(const std::string& s, long long min, long long max, long long& out) {
+    if (s.empty()) return false;
+    std::size_t i = 0;
+    bool negative = false;
+    if (s[0] == '-' || s[0] == '+') {
+        negative = s[0] == '-';
+        i = 1;
+    }
+    int base = 10;
+    if (s.size() > i + 1 && s[i] == '0' && (s[i + 1] == 'x' || s[i + 1] == 'X')) {
+        base = 16;
+        i += 2;
+    }
+    if (i >= s.size() || s.size() - i > 12) return false;
+    long long v = 0;
+    for (; i < s.size(); ++i) {
+        const char c = s[i];
+        int d;
+        if (std::isdigit(static_cast<unsigned char>(c))) d = c - '0';
+        else if (base == 16 && std::isxdigit(static_cast<unsigned char>(c))) d = std::tolower(c) - 'a' + 10;
+        else return false;
+        v = v * base + d;
+    }
+    out = negative ? -v : v;
+    return out >= min && out <= max;
+}
+
+Call::Value parse_value(const Arg& a, const std::string& text) {
+    Call::Value value;
+    const std::string opt = std::string("--") + a.name;
+    switch (a.type) {
+        case Type::byte:
+            if (!parse_number(text, 0, 255, value.number))
+                throw UsageError(opt + " wants a byte, 0-255 in decimal or 0x-hex, not '" + text + "'");
+            break;
+        case Type::integer:
+            if (!parse_number(text, INT32_MIN, INT32_MAX, value.number))
+                throw UsageError(opt + " wants a number in decimal or 0x-hex, not '" + text + "'");
+            break;
+        case Type::hex:
+            if (!zr::sim::parse_hex(text, value.bytes) || value.bytes.empty())
+                throw UsageError(opt + " wants bytes in hex (two digits each), not '" + text + "'");
+            if (a.size && static_cast<int>(value.bytes.size()) != a.size)
+                throw UsageError(opt + " wants " + std::to_string(a.size) + " bytes (" + std::to_string(a.size * 2) +
+                                 " hex digits), not " + std::to_string(value.bytes.size()));
+            break;
+        case Type::text:
+            value.text = text;
+            break;
+        case Type::flag:
+            value.number = text.empty() ? 0 : 1;
+            break;
+        case Type::rest:
+            break;
+    }
+    return value;
+}
+
+struct Parsed {
+    Connection connection;
+    bool json = false;
+    bool help = false;
+    const Verb* verb = nullptr;
+    std::map<std::string, Call::Value> values;
+    std::vector<std::string> rest;
+};
+
+// Fills `p` as far as it gets, so that a usage error can still name the verb.
+void parse(int argc, char** argv, Parsed& p) {
+    std::vector<std::string> args(argv + 1, argv + argc);
+    std::map<std::string, std::string> verb_options;  // option -> value as typed
+    auto global_value = [&](std::size_t& i, const std::string& name) -> std::string {
+        if (i + 1 >= args.size()) throw UsageError(name + " needs a value");
+        return args[++i];
+    };
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        std::string a = args[i], inline_value;
+        bool has_inline = false;
+        if (a.rfind("--", 0) == 0) {
+            if (auto eq = a.find('='); eq != std::string::npos) {
+                inline_value = a.substr(eq + 1);
+                a = a.substr(0, eq);
+                has_inline = true;
+            }
+        }
+        auto value = [&](const std::string& name) { return has_inline ? inline_value : global_value(i, name); };
+        if (a == "--help" || a == "-h") p.help = true;
+        else if (a == "--json") p.json = true;
+        else if (a == "--trace") p.connection.trace = true;
+        else if (a == "--simulate") p.connection.simulate = true;
+        else if (a == "--tcp") p.connection.tcp = value(a);
+        else if (a == "--config") p.connection.config = value(a);
+        else if (a == "--section") p.connection.section = value(a);
+        else if (a == "--serial") {
+            // The port is optional: "--simulate --serial" takes the simulator's own. A verb's
+            // name or an option after it is never a port.
+            p.connection.serial_flag = true;
+            if (has_inline) p.connection.serial = inline_value;
+            else if (i + 1 < args.size() && args[i + 1].rfind("-", 0) != 0 && !find_verb(args[i + 1]))
+                p.connection.serial = args[++i];
+        } else if (!p.verb) {
+            if (a.rfind("-", 0) == 0) throw UsageError("unknown option '" + args[i] + "'");
+            p.verb = find_verb(a);
+            if (!p.verb) throw UsageError("unknown verb '" + a + "' (zrtool --help lists them)");
+        } else if (a.rfind("--", 0) == 0 && a.size() > 2) {
+            const std::string name = a.substr(2);
+            const Arg* arg = nullptr;
+            for (const auto& x : p.verb->args)
+                if (name == x.name && x.type != Type::rest) arg = &x;
+            if (!arg) throw UsageError(std::string(p.verb->name) + " has no option '" + a + "'");
+            if (verb_options.count(name)) throw UsageError(a + " is given twice");
+            if (arg->type == Type::flag) {
+                if (has_inline) throw UsageError(a + " takes no value");
+                verb_options[name] = "1";
+            } else if (has_inline) {
+                verb_options[name] = inline_value;
+            } else {
+                // A value may start with '-' (a negative number), so the next word is taken as is.
+                if (i + 1 >= args.size()) throw UsageError(a + " needs a value");
+                verb_options[name] = args[++i];
+            }
+        } else {
+            bool takes_rest = false;
+            for (const auto& x : p.verb->args) takes_rest |= x.type == Type::rest;
+            if (!takes_rest) throw UsageError(std::string(p.verb->name) + " takes no argument '" + a + "'");
+            p.rest.push_back(args[i]);
+        }
+    }
+    if (p.help || !p.verb) return;
+    for (const auto& a : p.verb->args) {
+        if (a.type == Type::rest) continue;
+        auto it = verb_options.find(a.name);
+        if (it == verb_options.end()) {
+            if (!a.fallback) throw UsageError(std::string(p.verb->name) + " needs --" + a.name);
+            p.values[a.name] = parse_value(a, a.fallback);
+        } else {
+            p.values[a.name] = parse_value(a, it->second);
+            p.values[a.name].given = true;
+        }
+    }
+    if (p.verb->needs_session) {
+        if (auto problem = p.connection.problem(); !problem.empty()) throw UsageError(problem);
+    }
+}
+
+void print_result(const Call& call, int result) {
+    const Verb& v = call.verb();
+    if (call.json()) {
+        auto j = Json::object();
+        j.set("verb", v.name);
+        j.set("function", v.function);
+        put_result(j, result, v.kind);
+        j.set("outputs", call.outputs());
+        std::printf("%s\n", j.dump().c_str());
+        return;
+    }
+    std::printf("%s: %s\n", v.name, describe(result, v.kind).c_str());
+    for (const auto& m : call.outputs().members()) std::printf("  %s: %s\n", m.key.c_str(), m.value.text().c_str());
+}
+
+void on_interrupt(int signal) {
+    if (catch_interrupts && !interrupted) {
+        interrupted = true;
+        return;
+    }
+    remove_temporary_files();
+    ::_exit(128 + signal);
+}
+
+int run(int argc, char** argv) {
+    Parsed p;
+    try {
+        parse(argc, argv, p);
+    } catch (const UsageError& e) {
+        std::fprintf(stderr, "zrtool: %s\n", e.what());
+        std::fprintf(stderr, "Try 'zrtool --help'%s.\n",
+                     p.verb ? (std::string(" or 'zrtool ") + p.verb->name + " --help'").c_str() : "");
+        return kExitUsage;
+    }
+    if (p.help) {
+        if (p.json) std::printf("%s\n", verbs_json(p.verb).dump().c_str());
+        else if (p.verb) print_verb_help(*p.verb, stdout);
+        else print_global_help(stdout);
+        return kExitOk;
+    }
+    if (!p.verb) {
+        std::fprintf(stderr, "zrtool: no verb given\n");
+        print_global_help(stderr);
+        return kExitUsage;
+    }
+
+    std::signal(SIGINT, on_interrupt);
+    std::signal(SIGTERM, on_interrupt);
+    Session session;
+    if (p.verb->needs_session) {
+        std::string error;
+        const int opened = session.open(p.connection, error);
+        if (!error.empty()) {
+            std::fprintf(stderr, "zrtool: %s\n", error.c_str());
+            return kExitFailed;
+        }
+        if (opened != ZR_OK) {
+            if (p.json) {
+                auto j = Json::object();
+                j.set("verb", "open");
+                j.set("function", "ZROpen");
+                put_result(j, opened, Kind::status);
+                j.set("target", session.target());
+                std::printf("%s\n", j.dump().c_str());
+            } else {
+                std::printf("open %s: %s\n", session.target().c_str(), describe(opened, Kind::status).c_str());
+            }
+            return kExitFailed;
+        }
+    }
+    Call call(*p.verb, std::move(p.values), std::move(p.rest), session.handle(), p.json);
+    const int result = p.verb->run(call);
+    if (p.verb->kind != Kind::tool) print_result(call, result);
+    std::fflush(stdout);
+    if (const int closed = session.close(); closed != ZR_OK)
+        std::fprintf(stderr, "zrtool: close: %s\n", describe(closed, Kind::status).c_str());
+    if (p.verb->kind == Kind::tool) return result;
+    return succeeded(result, p.verb->kind) ? kExitOk : kExitFailed;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    try {
+        return run(argc, argv);
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "zrtool: internal error: %s\n", e.what());
+        return kExitFailed;
+    }
+}

@@ -1,0 +1,136 @@
+#include "session.h"
+
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <random>
+
+#include "server.h"
+#include "zr.h"
+
+namespace zrtool {
+
+namespace {
+
+// Copies of the temporary paths for the signal handler, which may not touch std::string.
+char g_ini_path[512];
+char g_dir_path[512];
+
+void remember_paths(const std::string& ini, const std::string& dir) {
+    if (ini.size() >= sizeof g_ini_path || dir.size() >= sizeof g_dir_path) return;
+    std::memcpy(g_dir_path, dir.c_str(), dir.size() + 1);
+    std::memcpy(g_ini_path, ini.c_str(), ini.size() + 1);
+}
+
+}  // namespace
+
+void remove_temporary_files() {
+    // unlink and rmdir are safe in a signal handler.
+    if (g_ini_path[0]) ::unlink(g_ini_path);
+    if (g_dir_path[0]) ::rmdir(g_dir_path);
+}
+
+std::string Connection::problem() const {
+    const int ways = (!config.empty() || !section.empty()) + !tcp.empty() + (!serial.empty() && !simulate) + simulate;
+    if (serial_flag && serial.empty() && !simulate) return "--serial needs a port name (or use --simulate --serial)";
+    if (ways == 0) return "no reader given: use --simulate, --tcp ADDRESS, --serial PORT or --config FILE --section NAME";
+    if (simulate && !serial.empty()) return "--simulate brings its own serial port: use --simulate --serial without a port";
+    if (ways > 1) return "give only one of --simulate, --tcp, --serial and --config";
+    if (!config.empty() && section.empty()) return "--config needs --section NAME";
+    if (config.empty() && !section.empty()) return "--section needs --config FILE";
+    if (trace && !simulate) return "--trace works with --simulate only";
+    return "";
+}
+
+Session::Session() = default;
+
+Session::~Session() {
+    close();
+    if (sim_) sim_->stop();
+    if (!dir_.empty()) {
+        std::error_code ec;
+        std::filesystem::remove_all(dir_, ec);
+        g_ini_path[0] = g_dir_path[0] = '\0';
+    }
+}
+
+bool Session::write_ini(const std::string& type, const std::string& port, const std::string& host, std::string& error) {
+    auto tmp = std::filesystem::temp_directory_path().string() + "/zrtool-XXXXXX";
+    if (!::mkdtemp(tmp.data())) {
+        error = "cannot create a temporary directory for the settings file";
+        return false;
+    }
+    dir_ = tmp;
+    ini_ = dir_ + "/zrtool.ini";
+    section_ = "zrtool";
+    // The library wants all three keys; the one the transport does not use gets a placeholder.
+    std::ofstream f(ini_, std::ios::binary);
+    f << "[" << section_ << "]\nZR_PORT_TYPE=" << type << "\nZR_COM_NUMBER=" << port << "\nZR_HOST_NAME=" << host
+      << "\n";
+    remember_paths(ini_, dir_);
+    if (!f.flush()) {
+        error = "cannot write the settings file " + ini_;
+        return false;
+    }
+    return true;
+}
+
+bool Session::start_simulator(bool serial, bool trace, std::string& port_or_host, std::string& error) {
+    sim_ = std::make_unique<zr::sim::Simulator>();
+    if (trace)
+        sim_->set_trace([](const std::string& line) {
+            std::fprintf(stderr, "sim: %s\n", line.c_str());
+            std::fflush(stderr);
+        });
+    if (serial) {
+        if (!sim_->open_pty(port_or_host, error)) return false;
+        target_ = "simulator on " + port_or_host;
+    } else {
+        // Any 127.x.y.z listens on the reader port, so each run takes an address of its own
+        // and runs side by side with other tools and tests.
+        std::random_device rd;
+        std::mt19937 rng(rd() ^ static_cast<unsigned>(::getpid()));
+        std::uniform_int_distribution<int> part(1, 254);
+        for (int attempt = 0; attempt < 20 && port_or_host.empty(); ++attempt) {
+            auto a = "127." + std::to_string(part(rng)) + "." + std::to_string(part(rng)) + "." + std::to_string(part(rng));
+            if (sim_->listen_tcp(a, zr::sim::kReaderPort, error)) port_or_host = a;
+        }
+        if (port_or_host.empty()) return false;
+        target_ = "simulator on " + port_or_host + ":" + std::to_string(zr::sim::kReaderPort);
+    }
+    sim_->start();
+    return true;
+}
+
+int Session::open(const Connection& c, std::string& error) {
+    std::string path = c.config, section = c.section;
+    if (c.simulate) {
+        std::string where;
+        if (!start_simulator(c.serial_flag, c.trace, where, error)) return 0;
+        if (!(c.serial_flag ? write_ini("COM", where, "127.0.0.1", error) : write_ini("TCP", "COM1", where, error)))
+            return 0;
+    } else if (!c.tcp.empty()) {
+        if (!write_ini("TCP", "COM1", c.tcp, error)) return 0;
+        target_ = c.tcp + ":7086";
+    } else if (!c.serial.empty()) {
+        if (!write_ini("COM", c.serial, "127.0.0.1", error)) return 0;
+        target_ = c.serial;
+    } else {
+        target_ = "[" + c.section + "] of " + c.config;
+    }
+    if (!ini_.empty()) {
+        path = ini_;
+        section = section_;
+    }
+    return ZROpen(&handle_, path.c_str(), section.c_str());
+}
+
+int Session::close() {
+    if (handle_ == -1) return ZR_OK;
+    return ZRClose(&handle_);
+}
+
+}  // namespace zrtool

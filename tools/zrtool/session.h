@@ -1,0 +1,55 @@
+// The reader session a verb talks to: from the application's INI file, from an INI file the
+// tool writes for --tcp / --serial (and removes again), or to the built-in simulator.
+#pragma once
+
+#include <memory>
+#include <string>
+
+namespace zr::sim {
+class Simulator;
+}
+
+namespace zrtool {
+
+// Removes the temporary settings file of the session that is open, if any. Safe to call from
+// a signal handler.
+void remove_temporary_files();
+
+struct Connection {
+    std::string config, section;  // --config FILE --section NAME
+    std::string tcp;              // --tcp ADDRESS
+    std::string serial;           // --serial PORT
+    bool serial_flag = false;     // --serial without a port (with --simulate: its pty)
+    bool simulate = false;
+    bool trace = false;           // --trace: the simulator prints every frame (stderr)
+
+    // The usage problem with this combination of options, or "" when it is sound.
+    std::string problem() const;
+};
+
+class Session {
+public:
+    Session();
+    ~Session();
+    Session(const Session&) = delete;
+    Session& operator=(const Session&) = delete;
+
+    // Prepares the INI file (and the simulator) and calls ZROpen. Returns ZROpen's result, or
+    // 0 with `error` set when the tool could not prepare the session itself.
+    int open(const Connection& c, std::string& error);
+    int handle() const { return handle_; }
+    // ZRClose's result (1 when nothing was open).
+    int close();
+    // Where the session goes, for messages: "simulator on 127.3.4.5:7086" and the like.
+    const std::string& target() const { return target_; }
+
+private:
+    bool write_ini(const std::string& type, const std::string& port, const std::string& host, std::string& error);
+    bool start_simulator(bool serial, bool trace, std::string& port_or_host, std::string& error);
+
+    int handle_ = -1;
+    std::unique_ptr<zr::sim::Simulator> sim_;
+    std::string dir_, ini_, section_, target_;
+};
+
+}  // namespace zrtool

@@ -1,0 +1,296 @@
+// EPC inventory: the start and report verbs, `inventory` (start, then reports until none
+// come; --watch keeps a live table of the tags seen), and the tour's steps that need tags.
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <ctime>
+#include <map>
+#include <thread>
+#include <vector>
+
+#include "demo.h"
+#include "verb.h"
+#include "zr.h"
+
+namespace zrtool {
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+using Clock = std::chrono::system_clock;
+
+// An EPC report as ZREpcCodeReport hands it over: LEN high, LEN low, 0x81, status, data.
+Bytes report_data(const unsigned char* buffer) {
+    const int len = buffer[0] * 256 + buffer[1];
+    if (len < 2 || len > 252) return {};
+    return Bytes(buffer + 4, buffer + 2 + len);
+}
+
+// How one inventory round went: what the start returned, the reports collected, and the
+// result that ended the collection (0 when the reader had no more to say).
+struct Round {
+    int start = 0;
+    std::vector<Bytes> reports;
+    int end = 0;
+    bool ok() const { return start > 0 && end == 0; }
+};
+
+// The reader answers a start with one report per tag; a report call takes only what has
+// arrived, so a few empty calls a short pause apart mean "no more".
+constexpr int kQuietCalls = 3;
+constexpr auto kQuietPause = std::chrono::milliseconds(50);
+
+Round inventory_round(int handle, int antenna, int option1, int option2) {
+    Round round;
+    round.start = ZRIdentifyEpcCode(handle, antenna, option1, option2);
+    if (round.start <= 0) return round;
+    unsigned char buffer[256] = {};
+    for (int quiet = 0; quiet < kQuietCalls && !interrupted;) {
+        const int r = ZREpcCodeReport(handle, buffer);
+        if (r == ZR_OK) {
+            round.reports.push_back(report_data(buffer));
+            quiet = 0;
+        } else if (r == 0) {
+            ++quiet;
+            std::this_thread::sleep_for(kQuietPause);
+        } else {
+            round.end = r;  // an error ends the round: a mapped status, -4, -1
+            break;
+        }
+    }
+    return round;
+}
+
+std::string clock_text(Clock::time_point t) {
+    const std::time_t s = Clock::to_time_t(t);
+    std::tm tm{};
+    ::localtime_r(&s, &tm);
+    char buf[16];
+    std::strftime(buf, sizeof buf, "%H:%M:%S", &tm);
+    return buf;
+}
+
+struct Seen {
+    long long times = 0;
+    Clock::time_point last;
+};
+
+// The watch table: redrawn in place on a terminal; elsewhere one plain line per sighting.
+class Watch {
+public:
+    Watch(bool json) : json_(json), terminal_(!json && ::isatty(1)) {}
+
+    void add(const Round& round, int number) {
+        const auto now = Clock::now();
+        for (const auto& epc : round.reports) {
+            auto& s = seen_[epc];
+            ++s.times;
+            s.last = now;
+            if (json_) {
+                auto j = Json::object();
+                j.set("epc", hex(epc.data(), epc.size()));
+                j.set("seen", s.times);
+                j.set("last_seen", clock_text(now));
+                std::printf("%s\n", j.dump().c_str());
+            } else if (!terminal_) {
+                std::printf("%s  %s  seen %lld\n", clock_text(now).c_str(), hex(epc.data(), epc.size()).c_str(), s.times);
+            }
+        }
+        if (terminal_) draw(round, number);
+        std::fflush(stdout);
+    }
+
+private:
+    void draw(const Round& round, int number) {
+        std::printf("\033[H\033[2J");
+        std::printf("zrtool inventory --watch: round %d, %zu tags (Ctrl-C ends)\n", number, seen_.size());
+        if (!round.ok())
+            std::printf("last round: start %s, end %s\n", describe(round.start, Kind::send_only).c_str(),
+                        describe(round.end, Kind::report).c_str());
+        std::printf("\n%-40s %10s  %s\n", "EPC", "seen", "last seen");
+        for (const auto& [epc, s] : seen_)
+            std::printf("%-40s %10lld  %s\n", hex(epc.data(), epc.size()).c_str(), s.times, clock_text(s.last).c_str());
+    }
+
+    bool json_, terminal_;
+    std::map<Bytes, Seen> seen_;
+};
+
+int inventory(Call& c) {
+    const int antenna = c.byte("antenna"), option1 = c.byte("option1"), option2 = c.byte("option2");
+    if (c.flag("watch")) {
+        Watch watch(c.json());
+        catch_interrupts = true;
+        const int rounds = c.integer("rounds");
+        bool all_ok = true;
+        for (int n = 1; !interrupted && (rounds <= 0 || n <= rounds); ++n) {
+            const auto round = inventory_round(c.handle(), antenna, option1, option2);
+            all_ok = all_ok && round.ok();
+            watch.add(round, n);
+            std::this_thread::sleep_for(std::chrono::milliseconds(c.integer("interval")));
+        }
+        return all_ok ? kExitOk : kExitFailed;
+    }
+
+    const auto round = inventory_round(c.handle(), antenna, option1, option2);
+    std::map<Bytes, long long> tags;
+    for (const auto& epc : round.reports) ++tags[epc];
+    if (c.json()) {
+        auto j = Json::object();
+        j.set("verb", "inventory");
+        auto start = Json::object();
+        start.set("function", "ZRIdentifyEpcCode");
+        put_result(start, round.start, Kind::send_only);
+        j.set("start", start);
+        auto end = Json::object();
+        end.set("function", "ZREpcCodeReport");
+        end.set("result", round.end);
+        end.set("text", meaning(round.end, Kind::report));
+        j.set("end", end);
+        j.set("reports", static_cast<long long>(round.reports.size()));
+        auto list = Json::array();
+        for (const auto& [epc, n] : tags) list.push(Json::object().set("epc", hex(epc.data(), epc.size())).set("seen", n));
+        j.set("tags", list);
+        j.set("success", round.ok());
+        std::printf("%s\n", j.dump().c_str());
+    } else {
+        std::printf("identify-epc-code: %s\n", describe(round.start, Kind::send_only).c_str());
+        if (round.start > 0) {
+            std::printf("epc-code-report: %zu reports, then %s\n", round.reports.size(),
+                        describe(round.end, Kind::report).c_str());
+            std::printf("inventory: %zu tags\n", tags.size());
+            for (const auto& [epc, n] : tags) std::printf("  %s  seen %lld\n", hex(epc.data(), epc.size()).c_str(), n);
+        }
+    }
+    return round.ok() ? kExitOk : kExitFailed;
+}
+
+// LEN high, LEN low, code, status, data: the whole frame without its CRC.
+int frame_report(Call& c, int (*fn)(int, unsigned char*)) {
+    auto* buf = c.buffer();
+    const int r = fn(c.handle(), buf);
+    if (r == ZR_OK) {
+        const auto data = report_data(buf);
+        c.out("length", buf[0] * 256 + buf[1]);
+        c.out("data", hex(data.data(), data.size()));
+    }
+    return r;
+}
+
+const VerbGroup kInventory(21, "EPC, TID and user-data inventory", {
+    {"identify-epc-code", "ZRIdentifyEpcCode", "start an EPC inventory; the reader answers with reports",
+     {byte_arg("antenna", "1", "antenna byte"), byte_arg("option1", "0", "first option byte, passed through"),
+      byte_arg("option2", "0", "second option byte, passed through")},
+     "zrtool --simulate identify-epc-code --antenna 1",
+     [](Call& c) { return ZRIdentifyEpcCode(c.handle(), c.byte("antenna"), c.byte("option1"), c.byte("option2")); },
+     Kind::send_only},
+    {"epc-code-report", "ZREpcCodeReport", "collect one EPC report (0 when none has come)", {},
+     "zrtool --simulate epc-code-report", [](Call& c) { return frame_report(c, ZREpcCodeReport); }, Kind::report},
+    {"identify-tid-code", "ZRIdentifyTIDCode", "start a TID inventory (reports: tid-code-report)",
+     {byte_arg("antenna", "1", "antenna byte"), byte_arg("option1", "0", "first option byte, passed through"),
+      byte_arg("option2", "0", "second option byte, passed through"),
+      hex_arg("password", 4, "00000000", "access password")},
+     "zrtool --simulate identify-tid-code --password 00000000",
+     [](Call& c) {
+         return ZRIdentifyTIDCode(c.handle(), c.byte("antenna"), c.byte("option1"), c.byte("option2"),
+                                  c.bytes("password"));
+     },
+     Kind::send_only},
+    {"tid-code-report", "ZRTIDCodeReport", "collect one TID report (0 when none has come)", {},
+     "zrtool --simulate tid-code-report", [](Call& c) { return frame_report(c, ZRTIDCodeReport); }, Kind::report},
+    {"get-use-data", "ZRGetUseData",
+     "start reading user memory words under a password (reports: get-use-data-report)",
+     {hex_arg("password", 4, "00000000", "access password"), byte_arg("address", "0", "first word (0-14)"),
+      byte_arg("words", "2", "words to read (address + 2 x words at most 28)")},
+     "zrtool --simulate get-use-data --address 0 --words 2",
+     [](Call& c) { return ZRGetUseData(c.handle(), c.bytes("password"), c.byte("address"), c.byte("words"), 0); },
+     Kind::send_only},
+    {"get-use-data-report", "ZRGetUseDataReport", "collect the user memory words read by get-use-data", {},
+     "zrtool --simulate get-use-data-report",
+     [](Call& c) {
+         auto* buf = c.buffer();
+         const int r = ZRGetUseDataReport(c.handle(), buf);
+         if (r == ZR_OK) c.out("data", hex_trimmed(buf + 2, 254));  // status, the reader's count byte, words
+         return r;
+     },
+     Kind::report},
+    {"inventory", "ZRIdentifyEpcCode", "start an EPC inventory and collect reports until none come",
+     {byte_arg("antenna", "1", "antenna byte"), byte_arg("option1", "0", "first option byte, passed through"),
+      byte_arg("option2", "0", "second option byte, passed through"),
+      flag_arg("watch", "repeat, keeping a table of the tags seen (EPC, times seen, last seen); plain lines "
+                        "when the output is not a terminal; Ctrl-C ends"),
+      int_arg("interval", "200", "with --watch: milliseconds between rounds"),
+      int_arg("rounds", "0", "with --watch: stop after this many rounds (0: until Ctrl-C)")},
+     "zrtool --simulate inventory",
+     inventory, Kind::tool},
+});
+
+const unsigned char kDemoData[4] = {0xC0, 0xFF, 0xEE, 0x01};
+
+const DemoSteps kInventorySteps({
+    {20, "take an EPC inventory", "ZRIdentifyEpcCode, ZREpcCodeReport",
+     [](DemoContext& d) {
+         const auto round = inventory_round(d.handle(), 1, 0, 0);
+         auto list = Json::array();
+         for (const auto& epc : round.reports) list.push(hex(epc.data(), epc.size()));
+         d.out("start", describe(round.start, Kind::send_only));
+         d.out("tags", list);
+         d.epcs = round.reports;
+         if (round.start <= 0) return round.start;
+         return round.end == 0 ? ZR_OK : round.end;
+     }},
+    {30, "read 8 bytes of the tag's user memory", "ZRReadUserData",
+     [](DemoContext& d) {
+         unsigned char buf[256] = {};
+         d.out("tag-id", hex(d.call.bytes("tag-id"), 8));
+         const int r = ZRReadUserData(d.handle(), 1, 0, 8, d.call.bytes("tag-id"), buf);
+         if (r == ZR_OK) {
+             d.out("data", hex(buf, 8));
+             d.kept["original"] = Bytes(buf, buf + 4);
+         }
+         return r;
+     }},
+    {40, "write 4 bytes to the tag's user memory", "ZRWriteUserData",
+     [](DemoContext& d) {
+         d.out("data", hex(kDemoData, 4));
+         return ZRWriteUserData(d.handle(), 1, 0, d.call.bytes("tag-id"), kDemoData, 4);
+     }},
+    {45, "read them back", "ZRReadUserData",
+     [](DemoContext& d) {
+         unsigned char buf[256] = {};
+         const int r = ZRReadUserData(d.handle(), 1, 0, 4, d.call.bytes("tag-id"), buf);
+         if (r != ZR_OK) return r;
+         const bool same = std::equal(kDemoData, kDemoData + 4, buf);
+         d.out("data", hex(buf, 4));
+         d.out("as written", same);
+         return same ? ZR_OK : ZR_ERR_NO_REPLY;
+     }},
+    {47, "put the original bytes back", "ZRWriteUserData",
+     [](DemoContext& d) {
+         auto it = d.kept.find("original");
+         if (it == d.kept.end()) {
+             d.out("note", "the first read failed: nothing to put back");
+             return ZR_ERR_NO_REPLY;
+         }
+         d.out("data", hex(it->second.data(), it->second.size()));
+         return ZRWriteUserData(d.handle(), 1, 0, d.call.bytes("tag-id"), it->second.data(), 4);
+     }},
+    {50, "query the RF power", "ZRPowerQuery",
+     [](DemoContext& d) {
+         unsigned char buf[256] = {};
+         const int r = ZRPowerQuery(d.handle(), 0, 2, buf);
+         if (r == ZR_OK) d.out("power", hex(buf, 2));
+         return r;
+     }},
+    {60, "read the reader state", "ZRGetReaderState",
+     [](DemoContext& d) {
+         unsigned char state[256] = {};
+         const int r = ZRGetReaderState(d.handle(), 0, state);
+         if (r == ZR_OK) d.out("state", hex(state, 6));
+         return r;
+     }},
+});
+
+}  // namespace
+}  // namespace zrtool
