@@ -30,9 +30,9 @@ const VerbGroup kTagMemory(30, "Tag memory", {
          return ZRWriteUserData(c.handle(), c.byte("antenna"), c.byte("address"), c.bytes("tag-id"), c.bytes("data"),
                                 c.size("data"));
      }},
-    {"set-epc-code", "ZRSetEpcCode", "write a new EPC code to the tag",
+    {"set-epc", "ZRSetEpcCode", "write a new EPC code to the tag",
      {kAntenna, kPassword, hex_arg("epc", 0, nullptr, "the new EPC, a whole number of words (at most 12 bytes)")},
-     "zrtool --simulate set-epc-code --epc 300833B2DDD9014000000001",
+     "zrtool --simulate set-epc --epc 300833B2DDD9014000000001",
      [](Call& c) {
          return ZRSetEpcCode(c.handle(), c.byte("antenna"), c.bytes("password"), c.size("epc"), words(c, "epc"),
                              c.bytes("epc"));
