@@ -1,0 +1,16 @@
+#!/usr/bin/env bash
+# Installs the build tools and GoogleTest when this Debian machine lacks them.
+set -euo pipefail
+need=()
+command -v cmake >/dev/null || need+=(cmake)
+command -v g++ >/dev/null || need+=(g++)
+command -v make >/dev/null || need+=(make)
+dpkg -s libgtest-dev >/dev/null 2>&1 || need+=(libgtest-dev)
+dpkg -s libgmock-dev >/dev/null 2>&1 || need+=(libgmock-dev)
+[ ${#need[@]} -eq 0 ] && exit 0
+echo "installing: ${need[*]}"
+sudo=""
+[ "$(id -u)" -ne 0 ] && sudo=sudo
+export DEBIAN_FRONTEND=noninteractive
+$sudo apt-get update -qq
+$sudo apt-get install -y -qq "${need[@]}"
