@@ -1,5 +1,7 @@
 #include "fake_platform.h"
 
+#include <gtest/gtest.h>
+
 #include <algorithm>
 
 #include "api/zr.h"
@@ -231,6 +233,11 @@ int open_fake(FakePlatform& fake, const std::string& port_type, const std::strin
     fake.files["/fake/zr.ini"] = ini;
     handle = -1;
     return ZROpen(&handle, "/fake/zr.ini", "reader");
+}
+
+Rig::Rig(const LinkCase& l, const std::string& extra_keys) : peer(peer_of(fake, l)), serial(l.serial) {
+    EXPECT_EQ(open_fake(fake, l.type, l.name, h, extra_keys), 1);
+    fake.sleeps.clear();
 }
 
 }  // namespace zr::test

@@ -110,4 +110,27 @@ private:
 int open_fake(FakePlatform& fake, const std::string& port_type, const std::string& name, int& handle,
               const std::string& extra_keys = "");
 
+// The two links, for tests that run each case on both.
+struct LinkCase {
+    const char* type;  // "COM" or "TCP"
+    const char* name;
+    bool serial;
+};
+inline const LinkCase kLinks[] = {{"COM", "COM3", true}, {"TCP", "192.0.2.7", false}};
+
+inline Peer& peer_of(FakePlatform& fake, const LinkCase& l) {
+    return l.serial ? fake.serial(l.name) : fake.tcp(l.name);
+}
+
+// A session on the link's fake peer, ready for one call: sleeps so far are forgotten.
+struct Rig {
+    explicit Rig(const LinkCase& l, const std::string& extra_keys = "");
+    // Flushes the command itself did (the serial link also flushes before every byte it writes).
+    int command_flushes() const { return peer.flushes - static_cast<int>(peer.written.size()); }
+    FakePlatform fake;
+    Peer& peer;
+    bool serial;
+    int h = -1;
+};
+
 }  // namespace zr::test

@@ -13,26 +13,9 @@
 
 namespace zr::test::config {
 
-struct LinkCase {
-    const char* type;
-    const char* name;
-    bool serial;
-};
-inline const LinkCase kLinks[] = {{"COM", "COM3", true}, {"TCP", "192.0.2.7", false}};
-
-// A session on a fake peer, opened with the antenna-control byte 5.
-struct Session {
-    explicit Session(const LinkCase& l, const std::string& extra = "ZR_ANTENNA_CONCTL=5\n")
-        : peer(l.serial ? fake.serial(l.name) : fake.tcp(l.name)), serial(l.serial) {
-        EXPECT_EQ(open_fake(fake, l.type, l.name, h, extra), ZR_OK);
-        fake.sleeps.clear();
-    }
-    // Flushes the command itself did (the serial link also flushes before every byte it writes).
-    int command_flushes() const { return peer.flushes - static_cast<int>(peer.written.size()); }
-    FakePlatform fake;
-    Peer& peer;
-    bool serial;
-    int h = -1;
+// A session opened with the antenna-control byte 5.
+struct Session : Rig {
+    explicit Session(const LinkCase& l, const std::string& extra = "ZR_ANTENNA_CONCTL=5\n") : Rig(l, extra) {}
 };
 
 inline constexpr std::uint8_t kUnset = 0xEE;  // what output buffers hold before a call

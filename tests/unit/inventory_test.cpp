@@ -12,24 +12,7 @@ using namespace zr::test;
 
 namespace {
 
-struct LinkCase {
-    const char* type;
-    const char* name;
-    bool serial() const { return std::string(type) == "COM"; }
-};
-const LinkCase kLinks[] = {{"COM", "COM3"}, {"TCP", "192.0.2.7"}};
 
-// A session on a fake peer, ready for one call.
-struct Rig {
-    FakePlatform fake;
-    Peer* peer;
-    int h = -1;
-    explicit Rig(const LinkCase& l, const std::string& keys = "") {
-        peer = l.serial() ? &fake.serial(l.name) : &fake.tcp(l.name);
-        EXPECT_EQ(open_fake(fake, l.type, l.name, h, keys), ZR_OK);
-        fake.sleeps.clear();
-    }
-};
 
 constexpr unsigned char kUntouched = 0xEE;
 using Buffer = std::array<unsigned char, 256>;
@@ -80,13 +63,13 @@ TEST(InventoryStart, SendsItsRequestAndReturnsTheSendResultWithoutWaitingOrReadi
         for (const auto& c : kStarts) {
             SCOPED_TRACE(std::string(l.type) + " " + c.name);
             Rig rig(l, kUserKeys);
-            rig.peer->reply_next({0x00, 0x04, c.payload[2], 0x00, 0xAA, 0xBB});
-            const int expected = static_cast<int>(c.payload.size()) + (l.serial() ? 0 : 2);
+            rig.peer.reply_next({0x00, 0x04, c.payload[2], 0x00, 0xAA, 0xBB});
+            const int expected = static_cast<int>(c.payload.size()) + (l.serial ? 0 : 2);
             EXPECT_EQ(c.call(rig.h), expected);
-            ASSERT_EQ(rig.peer->requests.size(), 1u);
-            EXPECT_EQ(rig.peer->requests[0], c.payload);
+            ASSERT_EQ(rig.peer.requests.size(), 1u);
+            EXPECT_EQ(rig.peer.requests[0], c.payload);
             EXPECT_TRUE(rig.fake.sleeps.empty());
-            EXPECT_FALSE(rig.peer->incoming.empty()) << "the answer is left for the report";
+            EXPECT_FALSE(rig.peer.incoming.empty()) << "the answer is left for the report";
         }
 }
 
@@ -94,7 +77,7 @@ TEST(InventoryStart, IdentifyPutsTheDocumentedBytesOnTheWire) {
     for (const auto& l : kLinks) {
         Rig rig(l);
         ZRIdentify(rig.h, 1, 0);
-        EXPECT_EQ(rig.peer->written, l.serial() ? (Bytes{0x55, 0x00, 0x03, 0x71, 0x01, 0x00, 0xBC, 0xD7})
+        EXPECT_EQ(rig.peer.written, l.serial ? (Bytes{0x55, 0x00, 0x03, 0x71, 0x01, 0x00, 0xBC, 0xD7})
                                                 : (Bytes{0x00, 0x03, 0x71, 0x01, 0x00, 0xBC, 0xD7}));
     }
 }
@@ -106,14 +89,14 @@ TEST(InventoryStart, WithoutSessionGivesMinusOneAndSendsNothing) {
             Rig rig(l);
             EXPECT_EQ(c.call(-1), ZR_ERR_NO_SESSION);
             EXPECT_EQ(c.call(rig.h + 100), ZR_ERR_NO_SESSION);
-            EXPECT_TRUE(rig.peer->written.empty());
+            EXPECT_TRUE(rig.peer.written.empty());
         }
 }
 
 TEST(InventoryStart, FailedSendIsReported) {
     for (const auto& l : kLinks) {
         Rig rig(l);
-        rig.peer->failing_writes = 1000;
+        rig.peer.failing_writes = 1000;
         EXPECT_EQ(ZRIdentify(rig.h, 1, 0), 0);
     }
 }
@@ -138,8 +121,8 @@ TEST(InventoryStart, RefusedArgumentsSendNothing) {
             SCOPED_TRACE(std::string(l.type) + " " + c.name);
             Rig rig(l);
             EXPECT_EQ(c.call(rig.h), c.expected);
-            EXPECT_TRUE(rig.peer->written.empty());
-            EXPECT_EQ(rig.peer->flushes, 0);
+            EXPECT_TRUE(rig.peer.written.empty());
+            EXPECT_EQ(rig.peer.flushes, 0);
         }
 }
 
@@ -173,7 +156,7 @@ TEST(Report, CopiesTheWaitingFrameAtOnce) {
             SCOPED_TRACE(std::string(l.type) + " " + c.name);
             Rig rig(l);
             const Bytes frame{0x00, 0x05, c.code, 0x00, 0xAA, 0xBB, 0xCC};
-            rig.peer->send(frame);
+            rig.peer.send(frame);
             auto buffer = fresh();
             EXPECT_EQ(c.call(rig.h, buffer.data()), ZR_OK);
             if (c.whole_frame) {
@@ -184,7 +167,7 @@ TEST(Report, CopiesTheWaitingFrameAtOnce) {
                 EXPECT_EQ(buffer[4], kUntouched);
             }
             EXPECT_TRUE(rig.fake.sleeps.empty());
-            EXPECT_TRUE(rig.peer->written.empty()) << "a report sends nothing";
+            EXPECT_TRUE(rig.peer.written.empty()) << "a report sends nothing";
         }
 }
 
@@ -192,12 +175,12 @@ TEST(Report, KnownFrameWithItsCrc) {
     for (const auto& l : kLinks) {
         Rig rig(l);
         const Bytes frame{0x00, 0x04, 0x71, 0x00, 0xAA, 0xBB, 0xAA, 0x67};
-        if (l.serial()) {
+        if (l.serial) {
             Bytes wire{0x55};
             wire.insert(wire.end(), frame.begin(), frame.end());
-            rig.peer->send_raw(wire);
+            rig.peer.send_raw(wire);
         } else {
-            rig.peer->send_raw(frame);
+            rig.peer.send_raw(frame);
         }
         auto buffer = fresh();
         EXPECT_EQ(ZRReport(rig.h, buffer.data()), ZR_OK);
@@ -214,7 +197,7 @@ TEST(Report, NothingWaitingGivesZeroWithinTheTransportsLimits) {
             const auto t0 = rig.fake.now();
             EXPECT_EQ(c.call(rig.h, buffer.data()), 0);
             const auto waited = rig.fake.now() - t0;
-            if (l.serial())
+            if (l.serial)
                 EXPECT_EQ(waited, microseconds(0));
             else
                 EXPECT_LE(waited, milliseconds(60));  // 30 reads of 2 ms
@@ -228,7 +211,7 @@ TEST(Report, ReaderErrorLeavesTheBufferUntouched) {
         for (const auto& c : kReports) {
             SCOPED_TRACE(std::string(l.type) + " " + c.name);
             Rig rig(l);
-            rig.peer->send({0x00, 0x04, c.code, 0x01, 0x00, 0x00});
+            rig.peer.send({0x00, 0x04, c.code, 0x01, 0x00, 0x00});
             auto buffer = fresh();
             EXPECT_EQ(c.call(rig.h, buffer.data()), c.long_kind ? ZR_ERR_REPORT_STATUS : 1001);
             EXPECT_TRUE(untouched(buffer));
@@ -237,7 +220,7 @@ TEST(Report, ReaderErrorLeavesTheBufferUntouched) {
 
 TEST(Report, ReaderErrorIsMappedByTheDeviceClass) {
     Rig rig(kLinks[0]);
-    rig.peer->send({0x00, 0x04, 0x71, 0x60, 0x00, 0x00});
+    rig.peer.send({0x00, 0x04, 0x71, 0x60, 0x00, 0x00});
     auto buffer = fresh();
     EXPECT_EQ(ZRReport(rig.h, buffer.data()), 3001);
 }
@@ -249,9 +232,9 @@ TEST(Report, FrameOfAnotherCommand) {
         for (const auto& c : kReports) {
             SCOPED_TRACE(std::string(l.type) + " " + c.name);
             Rig rig(l);
-            rig.peer->send({0x00, 0x04, 0x67, 0x00, 0x02, 0x10});
+            rig.peer.send({0x00, 0x04, 0x67, 0x00, 0x02, 0x10});
             auto buffer = fresh();
-            const bool taken = !l.serial() && c.long_kind;
+            const bool taken = !l.serial && c.long_kind;
             EXPECT_EQ(c.call(rig.h, buffer.data()), taken ? ZR_OK : 0);
             EXPECT_EQ(untouched(buffer), !taken);
         }
@@ -261,8 +244,8 @@ TEST(Report, SerialSkipsOtherFramesToReachItsOwn) {
     for (const auto& c : kReports) {
         SCOPED_TRACE(c.name);
         Rig rig(kLinks[0]);
-        rig.peer->send({0x00, 0x04, 0x67, 0x00, 0x02, 0x10});
-        rig.peer->send({0x00, 0x04, c.code, 0x00, 0x12, 0x34});
+        rig.peer.send({0x00, 0x04, 0x67, 0x00, 0x02, 0x10});
+        rig.peer.send({0x00, 0x04, c.code, 0x00, 0x12, 0x34});
         auto buffer = fresh();
         EXPECT_EQ(c.call(rig.h, buffer.data()), ZR_OK);
     }
@@ -276,16 +259,16 @@ TEST(Report, TcpMinimumLengths) {
             SCOPED_TRACE(std::string(l.type) + " " + c.name);
             for (const Bytes& frame : {Bytes{0x00, 0x02, c.code, 0x00}, Bytes{0x00, 0x03, c.code, 0x00, 0xAA}}) {
                 Rig rig(l);
-                rig.peer->send(frame);
+                rig.peer.send(frame);
                 auto buffer = fresh();
-                const bool taken = l.serial() || !c.long_kind;
+                const bool taken = l.serial || !c.long_kind;
                 EXPECT_EQ(c.call(rig.h, buffer.data()), taken ? ZR_OK : 0) << frame.size() + 2 << " bytes";
                 if (taken && frame.size() == 5) {
                     EXPECT_EQ(buffer[c.whole_frame ? 4 : 1], 0xAA);
                 }
             }
             Rig rig(l);
-            rig.peer->send({0x00, 0x01, c.code});  // 5 bytes: too short everywhere
+            rig.peer.send({0x00, 0x01, c.code});  // 5 bytes: too short everywhere
             auto buffer = fresh();
             EXPECT_EQ(c.call(rig.h, buffer.data()), 0);
             EXPECT_TRUE(untouched(buffer));
@@ -297,15 +280,15 @@ TEST(Report, BadCrcAndGarbageAreNotTaken) {
         for (const auto& c : kReports) {
             SCOPED_TRACE(std::string(l.type) + " " + c.name);
             Rig rig(l);
-            Bytes bad = l.serial() ? zr::sim::serial_wire({0x00, 0x04, c.code, 0x00, 1, 2})
+            Bytes bad = l.serial ? zr::sim::serial_wire({0x00, 0x04, c.code, 0x00, 1, 2})
                                    : zr::sim::with_crc({0x00, 0x04, c.code, 0x00, 1, 2});
             bad.back() ^= 0x01;
-            rig.peer->send_raw(bad);
+            rig.peer.send_raw(bad);
             auto buffer = fresh();
             EXPECT_EQ(c.call(rig.h, buffer.data()), 0);
             EXPECT_TRUE(untouched(buffer));
             // The link is still usable for the next frame.
-            rig.peer->send({0x00, 0x04, c.code, 0x00, 1, 2});
+            rig.peer.send({0x00, 0x04, c.code, 0x00, 1, 2});
             EXPECT_EQ(c.call(rig.h, buffer.data()), ZR_OK);
         }
 }
@@ -314,8 +297,8 @@ TEST(Report, FrameArrivingInPiecesIsCompletedByALaterCall) {
     // Over TCP the receive keeps its place between calls.
     Rig rig(kLinks[1]);
     const Bytes frame = zr::sim::with_crc({0x00, 0x05, 0x71, 0x00, 0xA1, 0xA2, 0xA3});
-    rig.peer->send_raw(Bytes(frame.begin(), frame.begin() + 3));
-    rig.peer->send_raw(Bytes(frame.begin() + 3, frame.end()), 200);
+    rig.peer.send_raw(Bytes(frame.begin(), frame.begin() + 3));
+    rig.peer.send_raw(Bytes(frame.begin() + 3, frame.end()), 200);
     auto buffer = fresh();
     EXPECT_EQ(ZRReport(rig.h, buffer.data()), 0);
     rig.fake.advance(milliseconds(200));
@@ -328,7 +311,7 @@ TEST(Report, RefusesNullBufferWithoutSessionOrReading) {
         for (const auto& c : kReports) {
             SCOPED_TRACE(std::string(l.type) + " " + c.name);
             Rig rig(l);
-            rig.peer->send({0x00, 0x04, c.code, 0x00, 1, 2});
+            rig.peer.send({0x00, 0x04, c.code, 0x00, 1, 2});
             auto buffer = fresh();
             EXPECT_EQ(c.call(-1, buffer.data()), ZR_ERR_NO_SESSION);
             EXPECT_EQ(c.call(rig.h + 7, buffer.data()), ZR_ERR_NO_SESSION);
@@ -345,13 +328,13 @@ TEST(Report, LargestFramesFitTheDocumentedBufferSizes) {
         for (const auto& c : kReports) {
             SCOPED_TRACE(std::string(l.type) + " " + c.name);
             Rig rig(l);
-            const std::size_t frame_size = l.serial() ? 256 : 100;
+            const std::size_t frame_size = l.serial ? 256 : 100;
             Bytes payload(frame_size - 2, 0x5A);
             payload[0] = 0;
             payload[1] = static_cast<std::uint8_t>(frame_size - 4);
             payload[2] = c.code;
             payload[3] = 0;
-            rig.peer->send(payload);
+            rig.peer.send(payload);
             std::vector<unsigned char> buffer(frame_size + 16, kUntouched);
             EXPECT_EQ(c.call(rig.h, buffer.data()), ZR_OK);
             const std::size_t written = c.whole_frame ? frame_size - 2 : frame_size - 5;
@@ -367,19 +350,19 @@ TEST(Report, OversizeTcpFrameIsDroppedAndTheNextOneTaken) {
     big[1] = 118;  // 122 bytes with the CRC
     big[2] = 0x71;
     big[3] = 0;
-    rig.peer->send(big);
+    rig.peer.send(big);
     auto buffer = fresh();
     EXPECT_EQ(ZRReport(rig.h, buffer.data()), 0);
     EXPECT_TRUE(untouched(buffer));
-    rig.peer->send({0x00, 0x04, 0x71, 0x00, 1, 2});
+    rig.peer.send({0x00, 0x04, 0x71, 0x00, 1, 2});
     EXPECT_EQ(ZRReport(rig.h, buffer.data()), ZR_OK);
 }
 
 TEST(Report, PeerThatClosesMidFrameGivesZeroWithoutHanging) {
     Rig rig(kLinks[1]);
     const Bytes frame = zr::sim::with_crc({0x00, 0x05, 0x71, 0x00, 0xA1, 0xA2, 0xA3});
-    rig.peer->send_raw(Bytes(frame.begin(), frame.begin() + 4));
-    rig.peer->hang_up = true;
+    rig.peer.send_raw(Bytes(frame.begin(), frame.begin() + 4));
+    rig.peer.hang_up = true;
     auto buffer = fresh();
     EXPECT_EQ(ZRReport(rig.h, buffer.data()), 0);
     EXPECT_EQ(ZRReport(rig.h, buffer.data()), 0);
@@ -389,10 +372,10 @@ TEST(Report, PeerThatClosesMidFrameGivesZeroWithoutHanging) {
 TEST(Report, SerialFrameCutOffMidWayIsDropped) {
     Rig rig(kLinks[0]);
     Bytes wire = zr::sim::serial_wire({0x00, 0x05, 0x71, 0x00, 0xA1, 0xA2, 0xA3});
-    rig.peer->send_raw(Bytes(wire.begin(), wire.begin() + 5));
+    rig.peer.send_raw(Bytes(wire.begin(), wire.begin() + 5));
     auto buffer = fresh();
     EXPECT_EQ(ZRReport(rig.h, buffer.data()), 0);
     EXPECT_TRUE(untouched(buffer));
-    rig.peer->send({0x00, 0x04, 0x71, 0x00, 1, 2});
+    rig.peer.send({0x00, 0x04, 0x71, 0x00, 1, 2});
     EXPECT_EQ(ZRReport(rig.h, buffer.data()), ZR_OK);
 }

@@ -12,23 +12,7 @@ using namespace zr::test;
 
 namespace {
 
-struct LinkCase {
-    const char* type;
-    const char* name;
-    bool serial() const { return std::string(type) == "COM"; }
-};
-const LinkCase kLinks[] = {{"COM", "COM3"}, {"TCP", "192.0.2.7"}};
 
-struct Rig {
-    FakePlatform fake;
-    Peer* peer;
-    int h = -1;
-    explicit Rig(const LinkCase& l) {
-        peer = l.serial() ? &fake.serial(l.name) : &fake.tcp(l.name);
-        EXPECT_EQ(open_fake(fake, l.type, l.name, h), ZR_OK);
-        fake.sleeps.clear();
-    }
-};
 
 const unsigned char kPassword[4] = {0xA1, 0xB2, 0xC3, 0xD4};
 std::vector<int> times(int n, int ms) { return std::vector<int>(static_cast<std::size_t>(n), ms); }
@@ -67,15 +51,15 @@ TEST(ListenReader, TakesTheFrameFillsTheOutputsAndAcknowledges) {
     for (const auto& l : kLinks) {
         SCOPED_TRACE(l.type);
         Rig rig(l);
-        rig.peer->send(listen_frame());
+        rig.peer.send(listen_frame());
         Outputs o;
         EXPECT_EQ(o.listen(rig.h), ZR_OK);
         using A8 = std::array<unsigned char, 8>;
         EXPECT_EQ(o.first, (A8{1, 2, 3, 4, 5, 6, 7, 8}));
         EXPECT_EQ(o.second, (A8{9, 10, 11, 12, 13, 14, 15, 16}));
         EXPECT_EQ(o.last_six, (std::array<unsigned char, 6>{11, 12, 13, 14, 15, 16}));
-        ASSERT_EQ(rig.peer->requests.size(), 1u);
-        EXPECT_EQ(rig.peer->requests[0], (Bytes{0x00, 0x0B, 0xA1, 0x00, 1, 2, 3, 4, 5, 6, 7, 8, 0x0A}));
+        ASSERT_EQ(rig.peer.requests.size(), 1u);
+        EXPECT_EQ(rig.peer.requests[0], (Bytes{0x00, 0x0B, 0xA1, 0x00, 1, 2, 3, 4, 5, 6, 7, 8, 0x0A}));
         EXPECT_EQ(rig.fake.sleeps, (std::vector<int>{50, 50}));
     }
 }
@@ -98,14 +82,14 @@ TEST(ListenReader, FramesNotTakenGetTheRefusalAndZeroOutputs) {
         for (const auto& c : cases) {
             SCOPED_TRACE(std::string(l.type) + " " + c.name);
             Rig rig(l);
-            if (!c.frame.empty()) rig.peer->send(c.frame);
+            if (!c.frame.empty()) rig.peer.send(c.frame);
             Outputs o;
-            const bool serial_takes = l.serial() && c.frame.size() == 25;
+            const bool serial_takes = l.serial && c.frame.size() == 25;
             EXPECT_EQ(o.listen(rig.h), serial_takes ? ZR_OK : 0);
             if (serial_takes) continue;
             EXPECT_TRUE(o.zero());
-            ASSERT_EQ(rig.peer->requests.size(), 1u);
-            EXPECT_EQ(rig.peer->requests[0], kRefusal);
+            ASSERT_EQ(rig.peer.requests.size(), 1u);
+            EXPECT_EQ(rig.peer.requests[0], kRefusal);
             EXPECT_EQ(rig.fake.sleeps, (std::vector<int>{50, 50}));
         }
 }
@@ -114,7 +98,7 @@ TEST(ListenReader, RefusedCallsTouchNothing) {
     for (const auto& l : kLinks) {
         SCOPED_TRACE(l.type);
         Rig rig(l);
-        rig.peer->send(listen_frame());
+        rig.peer.send(listen_frame());
         Outputs o;
         EXPECT_EQ(ZRListenReader(-1, 0, o.last_six.data(), o.first.data(), o.second.data()), ZR_ERR_NO_SESSION);
         EXPECT_EQ(ZRListenReader(rig.h, 0, nullptr, o.first.data(), o.second.data()), ZR_ERR_ARGUMENT);
@@ -122,7 +106,7 @@ TEST(ListenReader, RefusedCallsTouchNothing) {
         EXPECT_EQ(ZRListenReader(rig.h, 0, o.last_six.data(), o.first.data(), nullptr), ZR_ERR_ARGUMENT);
         EXPECT_EQ(o.first[0], 0xEE);
         EXPECT_EQ(o.last_six[0], 0xEE);
-        EXPECT_TRUE(rig.peer->written.empty());
+        EXPECT_TRUE(rig.peer.written.empty());
         EXPECT_TRUE(rig.fake.sleeps.empty());
         EXPECT_EQ(o.listen(rig.h), ZR_OK) << "the frame is still there";
     }
@@ -149,10 +133,10 @@ TEST(DataReturn, SendsWaitsAndMapsTheStatus) {
         for (const auto& c : cases) {
             SCOPED_TRACE(std::string(l.type) + " " + c.name);
             Rig rig(l);
-            if (c.reply.empty()) rig.peer->silent_next(); else rig.peer->reply_next(c.reply);
-            EXPECT_EQ(ZRDataReturn(rig.h, 1, 4), l.serial() ? c.serial : c.tcp);
-            ASSERT_EQ(rig.peer->requests.size(), 1u);
-            EXPECT_EQ(rig.peer->requests[0], (Bytes{0x00, 0x03, 0x68, 0x01, 0x04}));
+            if (c.reply.empty()) rig.peer.silent_next(); else rig.peer.reply_next(c.reply);
+            EXPECT_EQ(ZRDataReturn(rig.h, 1, 4), l.serial ? c.serial : c.tcp);
+            ASSERT_EQ(rig.peer.requests.size(), 1u);
+            EXPECT_EQ(rig.peer.requests[0], (Bytes{0x00, 0x03, 0x68, 0x01, 0x04}));
             EXPECT_EQ(rig.fake.sleeps, std::vector<int>{50});
         }
 }
@@ -163,7 +147,7 @@ TEST(DataReturn, OptionAboveFourIsRefusedBeforeSending) {
         EXPECT_EQ(ZRDataReturn(rig.h, 1, 5), ZR_ERR_PARAMETER);
         EXPECT_EQ(ZRDataReturn(rig.h, 1, 0xFF), ZR_ERR_PARAMETER);
         EXPECT_EQ(ZRDataReturn(-1, 1, 5), ZR_ERR_NO_SESSION);
-        EXPECT_TRUE(rig.peer->written.empty());
+        EXPECT_TRUE(rig.peer.written.empty());
     }
 }
 
@@ -195,10 +179,10 @@ TEST(CodeSending, ThreePassesAndTheLastOneDecides) {
             SCOPED_TRACE(std::string(l.type) + " " + c.name);
             Rig rig(l);
             for (const auto& r : c.replies)
-                if (r.empty()) rig.peer->silent_next(); else rig.peer->reply_next(r);
+                if (r.empty()) rig.peer.silent_next(); else rig.peer.reply_next(r);
             const unsigned char data[] = {0x10, 0x20};
-            EXPECT_EQ(ZRCodeSending(rig.h, 2, 0, data), l.serial() ? c.serial : c.tcp);
-            EXPECT_EQ(rig.peer->requests, std::vector<Bytes>(3, Bytes{0x00, 0x03, 0x5F, 0x10, 0x20}));
+            EXPECT_EQ(ZRCodeSending(rig.h, 2, 0, data), l.serial ? c.serial : c.tcp);
+            EXPECT_EQ(rig.peer.requests, std::vector<Bytes>(3, Bytes{0x00, 0x03, 0x5F, 0x10, 0x20}));
             EXPECT_EQ(rig.fake.sleeps, c.sleeps);
         }
 }
@@ -216,20 +200,20 @@ TEST(CodeSending, LengthLimitsAndRefusals) {
         EXPECT_EQ(ZRCodeSending(rig.h, 254, 0, data.data()), ZR_ERR_ARGUMENT);
         EXPECT_EQ(ZRCodeSending(rig.h, 1 << 20, 0, data.data()), ZR_ERR_ARGUMENT);
         EXPECT_EQ(ZRCodeSending(rig.h, 2, 0, nullptr), ZR_ERR_ARGUMENT);
-        EXPECT_TRUE(rig.peer->written.empty());
+        EXPECT_TRUE(rig.peer.written.empty());
         EXPECT_TRUE(rig.fake.sleeps.empty());
         // 253 bytes fill the 256-byte request exactly.
         EXPECT_EQ(ZRCodeSending(rig.h, 253, 0, data.data()), 0);
-        ASSERT_EQ(rig.peer->requests.size(), 3u);
-        EXPECT_EQ(rig.peer->requests[0].size(), 256u);
-        EXPECT_EQ(rig.peer->requests[0][0], 0x00);
-        EXPECT_EQ(rig.peer->requests[0][1], 0xFE);
+        ASSERT_EQ(rig.peer.requests.size(), 3u);
+        EXPECT_EQ(rig.peer.requests[0].size(), 256u);
+        EXPECT_EQ(rig.peer.requests[0][0], 0x00);
+        EXPECT_EQ(rig.peer.requests[0][1], 0xFE);
     }
 }
 
 TEST(CodeSending, FailedTcpSendEndsTheCall) {
     Rig rig(kLinks[1]);
-    rig.peer->failing_writes = 1000;
+    rig.peer.failing_writes = 1000;
     const unsigned char data[] = {0x10};
     EXPECT_EQ(ZRCodeSending(rig.h, 1, 0, data), 0);
     EXPECT_TRUE(rig.fake.sleeps.empty());
@@ -237,7 +221,7 @@ TEST(CodeSending, FailedTcpSendEndsTheCall) {
 
 TEST(CodeSending, FailedSerialSendStillReads) {
     Rig rig(kLinks[0]);
-    rig.peer->failing_writes = 1000;
+    rig.peer.failing_writes = 1000;
     const unsigned char data[] = {0x10};
     EXPECT_EQ(ZRCodeSending(rig.h, 1, 0, data), 0);
     EXPECT_EQ(rig.fake.sleeps, times(3, 50));
@@ -249,19 +233,19 @@ TEST(EasAlarm, ConfigFlagSendsPasswordAndFlagAndMapsTheStatus) {
     for (const auto& l : kLinks) {
         SCOPED_TRACE(l.type);
         Rig rig(l);
-        rig.peer->reply_next({0x00, 0x02, 0x8C, 0x00});
+        rig.peer.reply_next({0x00, 0x02, 0x8C, 0x00});
         EXPECT_EQ(ZRConfigEASflag(rig.h, 1, kPassword, 1), ZR_OK);
-        rig.peer->reply_next({0x00, 0x02, 0x8C, 0x62});
+        rig.peer.reply_next({0x00, 0x02, 0x8C, 0x62});
         EXPECT_EQ(ZRConfigEASflag(rig.h, 1, kPassword, 0x100), 3003);
-        rig.peer->silent_next();
+        rig.peer.silent_next();
         EXPECT_EQ(ZRConfigEASflag(rig.h, 1, kPassword, 1), ZR_ERR_NO_REPLY);
-        ASSERT_EQ(rig.peer->requests.size(), 3u);
-        EXPECT_EQ(rig.peer->requests[0], (Bytes{0x00, 0x07, 0x8C, 0x01, 0xA1, 0xB2, 0xC3, 0xD4, 0x01}));
-        EXPECT_EQ(rig.peer->requests[1].back(), 0x00);
+        ASSERT_EQ(rig.peer.requests.size(), 3u);
+        EXPECT_EQ(rig.peer.requests[0], (Bytes{0x00, 0x07, 0x8C, 0x01, 0xA1, 0xB2, 0xC3, 0xD4, 0x01}));
+        EXPECT_EQ(rig.peer.requests[1].back(), 0x00);
         EXPECT_EQ(rig.fake.sleeps, times(3, 50));
         EXPECT_EQ(ZRConfigEASflag(rig.h, 1, nullptr, 1), ZR_ERR_ARGUMENT);
         EXPECT_EQ(ZRConfigEASflag(-1, 1, kPassword, 1), ZR_ERR_NO_SESSION);
-        EXPECT_EQ(rig.peer->requests.size(), 3u);
+        EXPECT_EQ(rig.peer.requests.size(), 3u);
     }
 }
 
@@ -274,7 +258,7 @@ TEST(EasAlarm, ReportPollsSixTimesTenMillisecondsApart) {
         EXPECT_EQ(ZREASAlarmReport(rig.h, buffer.data()), 0);
         EXPECT_EQ(rig.fake.sleeps, times(6, 10));
         EXPECT_EQ(buffer[0], 0xEE);
-        EXPECT_TRUE(rig.peer->written.empty());
+        EXPECT_TRUE(rig.peer.written.empty());
     }
 }
 
@@ -283,8 +267,8 @@ TEST(EasAlarm, ReportTakesTheAlarmWhenItComes) {
         SCOPED_TRACE(l.type);
         Rig rig(l);
         // Other frames are passed over while the loop lasts.
-        rig.peer->send({0x00, 0x04, 0x71, 0x00, 0x09, 0x09}, 5);
-        rig.peer->send({0x00, 0x05, 0x8D, 0x00, 0x01, 0x02, 0x03}, 25);
+        rig.peer.send({0x00, 0x04, 0x71, 0x00, 0x09, 0x09}, 5);
+        rig.peer.send({0x00, 0x05, 0x8D, 0x00, 0x01, 0x02, 0x03}, 25);
         std::array<unsigned char, 256> buffer;
         buffer.fill(0xEE);
         EXPECT_EQ(ZREASAlarmReport(rig.h, buffer.data()), ZR_OK);
@@ -299,11 +283,11 @@ TEST(EasAlarm, ReportErrorsAndRefusals) {
         Rig rig(l);
         std::array<unsigned char, 256> buffer;
         buffer.fill(0xEE);
-        rig.peer->send({0x00, 0x04, 0x8D, 0x05, 0x01, 0x02});
+        rig.peer.send({0x00, 0x04, 0x8D, 0x05, 0x01, 0x02});
         EXPECT_EQ(ZREASAlarmReport(rig.h, buffer.data()), 1005);
         EXPECT_EQ(buffer[0], 0xEE);
         EXPECT_EQ(ZREASAlarmReport(-1, buffer.data()), ZR_ERR_NO_SESSION);
-        rig.peer->send({0x00, 0x04, 0x8D, 0x00, 0x01, 0x02});
+        rig.peer.send({0x00, 0x04, 0x8D, 0x00, 0x01, 0x02});
         rig.fake.sleeps.clear();
         EXPECT_EQ(ZREASAlarmReport(rig.h, nullptr), ZR_ERR_ARGUMENT);
         EXPECT_TRUE(rig.fake.sleeps.empty());
@@ -328,10 +312,10 @@ TEST(EasAlarm, EndSendsModeZeroAndTakesTheFirstAlarmFrame) {
         for (const auto& c : cases) {
             SCOPED_TRACE(std::string(l.type) + " " + c.name);
             Rig rig(l);
-            if (c.reply.empty()) rig.peer->silent_next(); else rig.peer->reply_next(c.reply);
+            if (c.reply.empty()) rig.peer.silent_next(); else rig.peer.reply_next(c.reply);
             EXPECT_EQ(ZREndEASAlarm(rig.h, 1), c.expected);
-            ASSERT_EQ(rig.peer->requests.size(), 1u);
-            EXPECT_EQ(rig.peer->requests[0], (Bytes{0x00, 0x04, 0x8D, 0x01, 0x00, 0x00}));
+            ASSERT_EQ(rig.peer.requests.size(), 1u);
+            EXPECT_EQ(rig.peer.requests[0], (Bytes{0x00, 0x04, 0x8D, 0x01, 0x00, 0x00}));
             EXPECT_EQ(rig.fake.sleeps, c.sleeps);
         }
 }
@@ -340,8 +324,8 @@ TEST(EasAlarm, EndKeepsReadingPastFramesOfOtherCommands) {
     for (const auto& l : kLinks) {
         SCOPED_TRACE(l.type);
         Rig rig(l);
-        rig.peer->reply_next({0x00, 0x04, 0x71, 0x00, 0x09, 0x09});
-        rig.peer->send({0x00, 0x02, 0x8D, 0x00}, 120);
+        rig.peer.reply_next({0x00, 0x04, 0x71, 0x00, 0x09, 0x09});
+        rig.peer.send({0x00, 0x02, 0x8D, 0x00}, 120);
         EXPECT_EQ(ZREndEASAlarm(rig.h, 1), ZR_OK);
         EXPECT_LE(rig.fake.sleeps.size(), 6u);
         EXPECT_GE(rig.fake.sleeps.size(), 2u);

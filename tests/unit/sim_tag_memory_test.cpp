@@ -22,16 +22,10 @@ const unsigned char kAny[4] = {0, 0, 0, 0};
 const unsigned char kSecret[4] = {0x5E, 0xC2, 0xE7, 0x01};
 const unsigned char kKill[4] = {0xDE, 0xAD, 0xBE, 0xEF};
 
-struct LinkCase {
-    const char* type;
-    const char* name;
-};
-const LinkCase kLinks[] = {{"COM", "COM4"}, {"TCP", "192.0.2.9"}};
-
 // A session whose peer is the reader model.
 class SimSession {
 public:
-    explicit SimSession(const LinkCase& l) : peer(std::string(l.type) == "COM" ? fake.serial(l.name) : fake.tcp(l.name)) {
+    explicit SimSession(const LinkCase& l) : peer(peer_of(fake, l)) {
         peer.model = &model;
         EXPECT_EQ(open_fake(fake, l.type, l.name, h), ZR_OK);
     }

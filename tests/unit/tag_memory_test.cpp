@@ -13,14 +13,7 @@ using namespace zr::test;
 
 namespace {
 
-struct LinkCase {
-    const char* type;
-    const char* name;
-    bool serial() const { return std::string(type) == "COM"; }
-};
-const LinkCase kLinks[] = {{"COM", "COM3"}, {"TCP", "192.0.2.7"}};
 
-Peer& peer_of(FakePlatform& fake, const LinkCase& l) { return l.serial() ? fake.serial(l.name) : fake.tcp(l.name); }
 
 const unsigned char kId[8] = {0xE2, 0x00, 0x34, 0x12, 0x01, 0x02, 0x03, 0x04};
 const unsigned char kPwd[4] = {0x11, 0x22, 0x33, 0x44};
@@ -152,7 +145,7 @@ TEST(TagCommands, SendTheirRequestWaitAndDeliverTheReply) {
             EXPECT_EQ(s.fake.sleeps, row.sleeps);
             EXPECT_EQ(Buffer(out.begin(), out.begin() + static_cast<long>(row.output.size())), Buffer(row.output.begin(), row.output.end()));
             EXPECT_TRUE(untouched(Buffer(out.begin() + static_cast<long>(row.output.size()), out.end())));
-            if (l.serial()) {
+            if (l.serial) {
                 // Every byte written is preceded by a flush; a command's own flush comes on top.
                 EXPECT_EQ(static_cast<std::size_t>(s.peer.flushes), s.peer.written.size() + (row.flushes ? 1 : 0));
             }
@@ -166,7 +159,7 @@ TEST(TagCommands, WithoutAReplyEachGivesItsOwnResultAfterItsWaits) {
             Session s(l);
             s.peer.silent_next();
             auto out = fresh_buffer();
-            EXPECT_EQ(row.call(s.handle, out.data()), l.serial() ? row.unanswered_serial : row.unanswered_tcp);
+            EXPECT_EQ(row.call(s.handle, out.data()), l.serial ? row.unanswered_serial : row.unanswered_tcp);
             EXPECT_EQ(s.peer.requests.size(), 1u);
             EXPECT_EQ(s.fake.sleeps, waits(row.answer_waits, row.sleeps[0]));
             EXPECT_TRUE(untouched(out));
@@ -234,9 +227,9 @@ TEST(TagCommands, BadRepliesGiveTheUnansweredResultTouchNothingAndLeaveTheLinkUs
                 Session s(l);
                 kind.script(s.peer, row);
                 auto out = fresh_buffer();
-                EXPECT_EQ(row.call(s.handle, out.data()), l.serial() ? row.unanswered_serial : row.unanswered_tcp);
+                EXPECT_EQ(row.call(s.handle, out.data()), l.serial ? row.unanswered_serial : row.unanswered_tcp);
                 EXPECT_TRUE(untouched(out));
-                if (l.serial() || kind.tcp_keeps_framing) s.expect_usable();
+                if (l.serial || kind.tcp_keeps_framing) s.expect_usable();
             }
 }
 
@@ -307,7 +300,7 @@ TEST(TagCommands, ZeroLengthReadsAndWritesAreWellFormed) {
 TEST(TagCommands, ReadLoopsTakeAReplyOnTheirLastAttemptButMakeNoMore) {
     // When the reply comes due: serial reads at each 50 ms wait; a TCP receive also spends
     // 30 reads of 2 ms, so its attempt n ends 110 * n ms after the send.
-    auto due_in_attempt = [](const LinkCase& l, int n) { return l.serial() ? 50 * n - 10 : 110 * n - 30; };
+    auto due_in_attempt = [](const LinkCase& l, int n) { return l.serial ? 50 * n - 10 : 110 * n - 30; };
     struct Case {
         const char* name;
         std::function<int(int, unsigned char*)> call;
@@ -470,7 +463,7 @@ TEST(TagCommands, ZRSetEpcCodeReturnsZeroWhenNothingCouldBeSentAndNoReplyCame) {
     for (const auto& l : kLinks) {
         SCOPED_TRACE(l.type);
         Session s(l);
-        if (l.serial())
+        if (l.serial)
             s.peer.failing_writes = 300;  // the start byte fails every try
         else
             s.peer.not_writable = true;
@@ -482,7 +475,7 @@ TEST(TagCommands, ZRLockUserDataReturnsZeroWithoutReceivingWhenTheSendFails) {
     for (const auto& l : kLinks) {
         SCOPED_TRACE(l.type);
         Session s(l, "ZR_READ_TRIES=5\n");
-        if (l.serial())
+        if (l.serial)
             s.peer.failing_writes = 300;
         else
             s.peer.failing_writes = 100;  // every send call of the frame

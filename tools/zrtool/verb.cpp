@@ -1,5 +1,7 @@
 #include "verb.h"
 
+#include "protocol.h"
+
 #include <algorithm>
 #include <cstdio>
 #include <stdexcept>
@@ -58,15 +60,7 @@ void put_result(Json& j, int result, Kind kind) {
     j.set("success", succeeded(result, kind));
 }
 
-std::string hex(const std::uint8_t* p, std::size_t n) {
-    std::string s;
-    char buf[4];
-    for (std::size_t i = 0; i < n; ++i) {
-        std::snprintf(buf, sizeof buf, i ? " %02X" : "%02X", p[i]);
-        s += buf;
-    }
-    return s;
-}
+std::string hex(const std::uint8_t* p, std::size_t n) { return zr::sim::hex(p, n); }
 
 std::string hex_trimmed(const std::uint8_t* p, std::size_t n) {
     while (n > 0 && p[n - 1] == 0) --n;
