@@ -6,12 +6,13 @@
 # every name in api/zr.def must have a row in the scenario.
 #
 # usage: run_wine_tests.sh [--linux DIR] [--win32 DIR] [--win64 DIR|--no-win64]
-#                          [--prefix DIR] [--no-build]
+#                          [--prefix DIR] [--no-build] [--linux-only]
 #   --linux DIR   Linux build with zrsim, libzr.so and zr_scenario (default build-wine/linux)
 #   --win32 DIR   mingw i686 build with zr.dll and zr_scenario.exe (default build-wine/win32)
 #   --win64 DIR   mingw x86_64 build (default build-wine/win64); --no-win64 skips it
 #   --prefix DIR  the Wine prefix (default build-wine/wineprefix; created when missing)
 #   --no-build    use the builds as they are (default: configure when needed, then make)
+#   --linux-only  only the Linux runs (to try new scenario rows quickly); no Wine needed
 # Needs no display. Exit status 0 when everything matched.
 set -eu
 
@@ -22,6 +23,7 @@ WIN32=$WORK/win32
 WIN64=$WORK/win64
 PREFIX=
 BUILD=1
+LINUX_ONLY=0
 JOBS=${ZR_JOBS:-2}
 
 while [ $# -gt 0 ]; do
@@ -32,15 +34,16 @@ while [ $# -gt 0 ]; do
         --no-win64) WIN64=; shift ;;
         --prefix) PREFIX=$2; shift 2 ;;
         --no-build) BUILD=0; shift ;;
+        --linux-only) LINUX_ONLY=1; shift ;;
         *) echo "run_wine_tests: unknown argument '$1'" >&2; exit 2 ;;
     esac
 done
 abs() { mkdir -p "$1" && (cd "$1" && pwd); }
 LINUX=$(abs "$LINUX")
-WIN32=$(abs "$WIN32")
-[ -n "$WIN64" ] && WIN64=$(abs "$WIN64")
+[ "$LINUX_ONLY" = 1 ] || WIN32=$(abs "$WIN32")
+[ "$LINUX_ONLY" = 1 ] || [ -z "$WIN64" ] || WIN64=$(abs "$WIN64")
 [ -n "$PREFIX" ] || PREFIX=$WORK/wineprefix
-PREFIX=$(abs "$PREFIX")
+[ "$LINUX_ONLY" = 1 ] || PREFIX=$(abs "$PREFIX")
 RESULTS=$(abs "$WORK/results")
 rm -f "$RESULTS"/*.txt "$RESULTS"/*.ini "$RESULTS"/*.log
 
@@ -62,13 +65,17 @@ build() {  # dir toolchain-or-empty targets...
     fi
     make -C "$dir" -j"$JOBS" "$@" >"$dir/build.log" 2>&1 || { tail -40 "$dir/build.log" >&2; fail "cannot build $dir"; }
 }
+if [ "$LINUX_ONLY" = 1 ]; then
+    WIN32=
+    WIN64=
+fi
 if [ "$BUILD" = 1 ]; then
-    say "building (Linux, i686${WIN64:+, x86_64})"
+    say "building (Linux${WIN32:+, i686}${WIN64:+, x86_64})"
     build "$LINUX" "" zr zrsim zr_scenario
-    build "$WIN32" mingw-i686.cmake zr zr_scenario
+    [ -z "$WIN32" ] || build "$WIN32" mingw-i686.cmake zr zr_scenario
     [ -z "$WIN64" ] || build "$WIN64" mingw-x86_64.cmake zr zr_scenario
 fi
-for f in "$LINUX/zrsim" "$LINUX/libzr.so" "$LINUX/zr_scenario" "$WIN32/zr.dll" "$WIN32/zr_scenario.exe"; do
+for f in "$LINUX/zrsim" "$LINUX/libzr.so" "$LINUX/zr_scenario" ${WIN32:+"$WIN32/zr.dll" "$WIN32/zr_scenario.exe"}; do
     [ -e "$f" ] || fail "$f is missing (build it, or drop --no-build)"
 done
 
@@ -81,24 +88,25 @@ uncovered=$(comm -23 "$RESULTS/exports.txt" "$RESULTS/rows.txt")
 say "$(wc -l <"$RESULTS/exports.txt") exports, each with a scenario row"
 
 # ---- Wine -----------------------------------------------------------------------------------
-export WINEPREFIX="$PREFIX" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
-unset DISPLAY WAYLAND_DISPLAY 2>/dev/null || true
-command -v wine >/dev/null || fail "wine is not installed"
-
 SIM_PID=
 cleanup() {
     [ -z "$SIM_PID" ] || kill "$SIM_PID" 2>/dev/null || true
-    wineserver -k >/dev/null 2>&1 || true
+    [ "$LINUX_ONLY" = 1 ] || wineserver -k >/dev/null 2>&1 || true
 }
 trap cleanup EXIT
 trap 'exit 130' INT TERM
 
-if [ ! -f "$PREFIX/system.reg" ]; then
-    say "creating the Wine prefix $PREFIX (once)"
-    wineboot -i >"$RESULTS/wineboot.log" 2>&1 || { cat "$RESULTS/wineboot.log" >&2; fail "wineboot"; }
+if [ "$LINUX_ONLY" = 0 ]; then
+    export WINEPREFIX="$PREFIX" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+    unset DISPLAY WAYLAND_DISPLAY 2>/dev/null || true
+    command -v wine >/dev/null || fail "wine is not installed"
+    if [ ! -f "$PREFIX/system.reg" ]; then
+        say "creating the Wine prefix $PREFIX (once)"
+        wineboot -i >"$RESULTS/wineboot.log" 2>&1 || { cat "$RESULTS/wineboot.log" >&2; fail "wineboot"; }
+    fi
+    # One wineserver for all runs, instead of one start-up per run.
+    wineserver -p </dev/null >/dev/null 2>&1 || true
 fi
-# One wineserver for all runs, instead of one start-up per run.
-wineserver -p </dev/null >/dev/null 2>&1 || true
 
 winpath() { printf 'Z:%s' "$1" | tr / '\\'; }
 
@@ -218,7 +226,7 @@ compare() {  # build-name link
     fi
 }
 
-builds="win32${WIN64:+ win64}"
+builds="${WIN32:+win32}${WIN64:+ win64}"
 for b in $builds; do
     dir=$WIN32
     [ "$b" = win32 ] || dir=$WIN64

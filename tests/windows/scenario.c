@@ -21,8 +21,8 @@
  *    returns const char*. The compiler checks the count and the types against zr.h.
  * 2. A row in `table`: the function, the result the call must give on a fresh simulator
  *    (ANY: compared between the builds only) and the argument kinds with their values:
- *        ROW(ZRReadUserData, 1, SESSION, INT(1), INT(0), LEN(4, 250, -14), IN_BYTES(8, TAG1),
- *            OUT_BYTES(4))
+ *        ROW(ZRReadUserData, 1, SESSION, INT(1), INT(0), LEN(4, 250, -14),
+ *            IN_BYTES(8, "\x30\x00\x11\x22\x33\x44\x55\x66"), OUT_BYTES(4))
  *    SESSION             the open session's handle
  *    INT(v)              an int
  *    LEN(v, o, e)        an int that counts bytes; also called with the oversize value o,
@@ -42,6 +42,8 @@
  *    AGAIN(...) is a further call of the same shape without the bad-input calls.
  *    ROW_AS(fn, "_Name@N", ...) for a function exported under a decorated name.
  * Rows run in table order against one simulator, so a report call can follow its start.
+ * Every name in api/zr.def needs a row: run_wine_tests.sh fails on an export without one.
+ * To try rows on Linux alone: tests/windows/run_wine_tests.sh --linux-only
  */
 #include <limits.h>
 #include <stdio.h>
