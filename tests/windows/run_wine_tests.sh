@@ -199,7 +199,11 @@ run() {  # build-name link
     fi
     : "${rc:=0}"
     stop_sim
-    if [ "$rc" != 0 ] || ! tail -1 "$out" | grep -q '^0 failed checks$'; then
+    if ! tail -1 "$out" | grep -q 'failed checks$'; then
+        echo "run_wine_tests: $name: the scenario stopped (exit status $rc) in the call:" >&2
+        tail -1 "$out" | cut -c1-300 | sed 's/^/  /' >&2
+        status=1
+    elif [ "$rc" != 0 ] || ! tail -1 "$out" | grep -q '^0 failed checks$'; then
         echo "run_wine_tests: $name: the scenario failed its own checks (see $out):" >&2
         grep -E '<-- expected|missing$|cannot load' "$out" | head -20 | sed 's/^/  /' >&2
         tail -1 "$out" | sed 's/^/  /' >&2

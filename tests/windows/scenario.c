@@ -165,6 +165,10 @@ typedef struct {
 #define AGAIN(fn, expect, ...) {#fn, NULL, call_##fn, 0, (expect), {__VA_ARGS__}}
 #define AGAIN_AS(fn, export_name, expect, ...) {#fn, export_name, call_##fn, 0, (expect), {__VA_ARGS__}}
 
+/* Text far longer than any name or path the library keeps: 4000 characters. */
+#define TIMES10(s) s s s s s s s s s s
+#define LONG_TEXT TIMES10(TIMES10(TIMES10("long")))
+
 /* ---- Callers --------------------------------------------------------------------------- */
 
 CALLS(ZROpen, P0, P1, P2)
@@ -186,6 +190,8 @@ static const Row table[] = {
     AGAIN(ZROpen, 0, VAR(-1), INI, STR("no such section")), /* missing keys read as "0" */
     AGAIN(ZROpen, ZR_ERR_CONNECT, VAR(-1), INI, STR("refused")),
     AGAIN(ZROpen, ZR_ERR_OPEN_PORT, VAR(-1), INI, STR("nocom")),
+    AGAIN(ZROpen, 0, VAR(-1), INI, STR(LONG_TEXT)),
+    AGAIN(ZROpen, 0, VAR(-1), STR(LONG_TEXT), LINK_SECTION),
     /* A second session on the same link: over TCP another connection (1), while a serial
      * port is held exclusively (-13; the driver checks that line). */
     AGAIN(ZROpen, ANY, SECOND_VAR, INI, LINK_SECTION),
@@ -275,7 +281,8 @@ static void call_once(Run* run, const Row* row, void* function, int nulled, int 
                 break;
             case K_TEXT:
                 slots[k].p = (void*)a->data;
-                printf("\"%s\"", a->data);
+                if (strlen(a->data) > 40) printf("\"%.8s...\"[%u]", a->data, (unsigned)strlen(a->data));
+                else printf("\"%s\"", a->data);
                 break;
             case K_SESSION_VAR:
                 slots[k].p = &run->sessions[a->value];

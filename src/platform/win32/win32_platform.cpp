@@ -242,6 +242,9 @@ public:
 
     std::string read_profile(const std::string& path, const std::string& section, const std::string& key,
                              const std::string& fallback) override {
+        // The profile functions take no names beyond MAX_PATH (some implementations even
+        // crash on them); such a file cannot be read, as a missing one cannot.
+        if (path.size() >= MAX_PATH) return fallback;
         // The system function applies the profile rules itself (and, for a bare file name,
         // looks in the Windows directory). It reports a cut-off value as size - 1.
         std::vector<char> buffer(512);
@@ -255,6 +258,7 @@ public:
 
     bool write_profile(const std::string& path, const std::string& section, const std::string& key,
                        const std::string& value) override {
+        if (path.size() >= MAX_PATH) return false;
         return WritePrivateProfileStringA(section.c_str(), key.c_str(), value.c_str(), path.c_str()) != 0;
     }
 
