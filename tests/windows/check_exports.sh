@@ -1,6 +1,7 @@
 #!/bin/sh
 # Checks that a DLL's export table holds exactly the names of api/zr.def: no name missing,
-# none extra (no plain ZRTestModeSet, no Name@N duplicates), decorated names exactly as listed.
+# none extra (no plain ZRTestModeSet, no Name@N duplicates), decorated names exactly as listed;
+# and that it imports no compiler runtime DLL.
 # usage: check_exports.sh zr.dll api/zr.def [objdump]
 set -eu
 dll=$1
@@ -27,3 +28,12 @@ if ! cmp -s "$tmp/expected" "$tmp/actual"; then
     exit 1
 fi
 echo "check_exports: $(wc -l < "$tmp/actual") exports of $(basename "$dll") match $(basename "$def")"
+
+# Nothing but Windows' own DLLs: the mingw runtimes (libgcc_s_*, libstdc++-6, libwinpthread-1)
+# must be linked in, not imported.
+runtimes=$(sed -n 's/^[[:space:]]*DLL Name:[[:space:]]*//p' "$tmp/dump" | grep -i '^lib' || true)
+if [ -n "$runtimes" ]; then
+    echo "check_exports: $dll imports compiler runtime DLLs: $(echo $runtimes)" >&2
+    exit 1
+fi
+echo "check_exports: $(basename "$dll") imports only $(sed -n 's/^[[:space:]]*DLL Name:[[:space:]]*//p' "$tmp/dump" | sort -u | tr '\n' ' ')"
