@@ -29,6 +29,7 @@
  *                        which must give e (ANY: compared only)
  *    IN_BYTES(n, bytes)  a pointer to n input bytes (a string literal of hex escapes)
  *    OUT_BYTES(n)        a pointer to an output buffer; its first n bytes are printed
+ *    OUT_BYTES_IS(n, b)  the same, and the good call must leave the n bytes b there
  *    STR(s)              a C string
  *    SESSION_VAR         the address of the session's handle variable (ZROpen, ZRClose)
  *    SECOND_VAR          the address of a second session's handle variable
@@ -78,7 +79,8 @@ enum Kind { K_END, K_HANDLE, K_INT, K_LEN, K_IN, K_OUT, K_TEXT, K_SESSION_VAR, K
 typedef struct {
     enum Kind kind;
     int value;          /* INT, LEN, VAR: the value; IN, OUT: the byte count */
-    const char* data;   /* IN: the bytes; TEXT: the text */
+    const char* data;   /* IN: the bytes; OUT: the bytes the good call must give, or NULL;
+                           TEXT: the text */
     int bad;            /* LEN: the oversize value */
     int bad_expect;     /* LEN: result of the oversize call; pointers: result of NULL */
 } Arg;
@@ -90,6 +92,7 @@ typedef struct {
 #define IN_BYTES_X(n, bytes, null_expect) {K_IN, (n), (bytes), 0, (null_expect)}
 #define OUT_BYTES(n) {K_OUT, (n), NULL, 0, ZR_ERR_ARGUMENT}
 #define OUT_BYTES_X(n, null_expect) {K_OUT, (n), NULL, 0, (null_expect)}
+#define OUT_BYTES_IS(n, bytes) {K_OUT, (n), (bytes), 0, ZR_ERR_ARGUMENT}
 #define STR(s) {K_TEXT, 0, (s), 0, ZR_ERR_ARGUMENT}
 #define STR_X(s, null_expect) {K_TEXT, 0, (s), 0, (null_expect)}
 #define SESSION_VAR {K_SESSION_VAR, 0, NULL, 0, ZR_ERR_ARGUMENT}
@@ -335,6 +338,13 @@ static void call_once(Run* run, const Row* row, void* function, int nulled, int 
     }
     if (!r.is_text && expect != ANY && r.code != expect) {
         printf("  <-- expected %d", expect);
+        ++run->failures;
+    }
+    for (int k = 0; k < n && nulled < 0 && bad < 0; ++k) {
+        const Arg* a = &row->args[k];
+        if (a->kind != K_OUT || !a->data || memcmp(buffers[k], a->data, (size_t)a->value) == 0) continue;
+        printf("  <-- expected out%d=", k);
+        print_hex((const unsigned char*)a->data, a->value);
         ++run->failures;
     }
     printf("\n");
