@@ -1,0 +1,262 @@
+#!/bin/sh
+# Runs the scenario program (tests/windows/scenario.c) natively on Linux against libzr.so and
+# under Wine against zr.dll (32-bit, and 64-bit when built), each time against a fresh zrsim,
+# over loopback TCP and over a pseudo-terminal that Wine sees as COM17. The Wine output must
+# equal the Linux output of the same link line for line; every run must pass its own checks;
+# every name in api/zr.def must have a row in the scenario.
+#
+# usage: run_wine_tests.sh [--linux DIR] [--win32 DIR] [--win64 DIR|--no-win64]
+#                          [--prefix DIR] [--no-build] [--linux-only]
+#   --linux DIR   Linux build with zrsim, libzr.so and zr_scenario (default build-wine/linux)
+#   --win32 DIR   mingw i686 build with zr.dll and zr_scenario.exe (default build-wine/win32)
+#   --win64 DIR   mingw x86_64 build (default build-wine/win64); --no-win64 skips it
+#   --prefix DIR  the Wine prefix (default build-wine/wineprefix; created when missing)
+#   --no-build    use the builds as they are (default: configure when needed, then make)
+#   --linux-only  only the Linux runs (to try new scenario rows quickly); no Wine needed
+# Needs no display. Exit status 0 when everything matched.
+set -eu
+
+ROOT=$(cd "$(dirname "$0")/../.." && pwd)
+WORK=$ROOT/build-wine
+LINUX=$WORK/linux
+WIN32=$WORK/win32
+WIN64=$WORK/win64
+PREFIX=
+BUILD=1
+LINUX_ONLY=0
+JOBS=${ZR_JOBS:-2}
+
+while [ $# -gt 0 ]; do
+    case $1 in
+        --linux) LINUX=$2; shift 2 ;;
+        --win32) WIN32=$2; shift 2 ;;
+        --win64) WIN64=$2; shift 2 ;;
+        --no-win64) WIN64=; shift ;;
+        --prefix) PREFIX=$2; shift 2 ;;
+        --no-build) BUILD=0; shift ;;
+        --linux-only) LINUX_ONLY=1; shift ;;
+        *) echo "run_wine_tests: unknown argument '$1'" >&2; exit 2 ;;
+    esac
+done
+abs() { mkdir -p "$1" && (cd "$1" && pwd); }
+LINUX=$(abs "$LINUX")
+[ "$LINUX_ONLY" = 1 ] || WIN32=$(abs "$WIN32")
+[ "$LINUX_ONLY" = 1 ] || [ -z "$WIN64" ] || WIN64=$(abs "$WIN64")
+[ -n "$PREFIX" ] || PREFIX=$WORK/wineprefix
+[ "$LINUX_ONLY" = 1 ] || PREFIX=$(abs "$PREFIX")
+RESULTS=$(abs "$WORK/results")
+rm -f "$RESULTS"/*.txt "$RESULTS"/*.ini "$RESULTS"/*.log
+
+say() { echo "run_wine_tests: $*"; }
+fail() { echo "run_wine_tests: FAILED: $*" >&2; exit 1; }
+
+# ---- Builds ---------------------------------------------------------------------------------
+build() {  # dir toolchain-or-empty targets...
+    dir=$1 toolchain=$2
+    shift 2
+    if [ ! -f "$dir/CMakeCache.txt" ]; then
+        if [ -n "$toolchain" ]; then
+            cmake -S "$ROOT" -B "$dir" -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/$toolchain" >"$dir/configure.log" 2>&1 ||
+                { cat "$dir/configure.log" >&2; fail "cannot configure $dir"; }
+        else
+            cmake -S "$ROOT" -B "$dir" >"$dir/configure.log" 2>&1 ||
+                { cat "$dir/configure.log" >&2; fail "cannot configure $dir"; }
+        fi
+    fi
+    make -C "$dir" -j"$JOBS" "$@" >"$dir/build.log" 2>&1 || { tail -40 "$dir/build.log" >&2; fail "cannot build $dir"; }
+}
+if [ "$LINUX_ONLY" = 1 ]; then
+    WIN32=
+    WIN64=
+fi
+if [ "$BUILD" = 1 ]; then
+    say "building (Linux${WIN32:+, i686}${WIN64:+, x86_64})"
+    build "$LINUX" "" zr zrsim zr_scenario
+    [ -z "$WIN32" ] || build "$WIN32" mingw-i686.cmake zr zr_scenario
+    [ -z "$WIN64" ] || build "$WIN64" mingw-x86_64.cmake zr zr_scenario
+fi
+for f in "$LINUX/zrsim" "$LINUX/libzr.so" "$LINUX/zr_scenario" ${WIN32:+"$WIN32/zr.dll" "$WIN32/zr_scenario.exe"}; do
+    [ -e "$f" ] || fail "$f is missing (build it, or drop --no-build)"
+done
+
+# ---- Coverage: a scenario row for every export ---------------------------------------------
+sed -e 's/;.*//' -e 's/^[[:space:]]*//' -e 's/[[:space:]].*//' "$ROOT/api/zr.def" |
+    awk 'found && NF { print } /^EXPORTS$/ { found = 1 }' | sort >"$RESULTS/exports.txt"
+"$LINUX/zr_scenario" --list | sort >"$RESULTS/rows.txt"
+uncovered=$(comm -23 "$RESULTS/exports.txt" "$RESULTS/rows.txt")
+[ -z "$uncovered" ] || fail "exports without a scenario row: $(echo $uncovered)"
+say "$(wc -l <"$RESULTS/exports.txt") exports, each with a scenario row"
+
+# ---- Wine -----------------------------------------------------------------------------------
+SIM_PID=
+cleanup() {
+    [ -z "$SIM_PID" ] || kill "$SIM_PID" 2>/dev/null || true
+    [ "$LINUX_ONLY" = 1 ] || wineserver -k >/dev/null 2>&1 || true
+}
+trap cleanup EXIT
+trap 'exit 130' INT TERM
+
+if [ "$LINUX_ONLY" = 0 ]; then
+    export WINEPREFIX="$PREFIX" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+    unset DISPLAY WAYLAND_DISPLAY 2>/dev/null || true
+    command -v wine >/dev/null || fail "wine is not installed"
+    if [ ! -f "$PREFIX/system.reg" ]; then
+        say "creating the Wine prefix $PREFIX (once)"
+        wineboot -i >"$RESULTS/wineboot.log" 2>&1 || { cat "$RESULTS/wineboot.log" >&2; fail "wineboot"; }
+    fi
+    # One wineserver for all runs, instead of one start-up per run.
+    wineserver -p </dev/null >/dev/null 2>&1 || true
+fi
+
+winpath() { printf 'Z:%s' "$1" | tr / '\\'; }
+
+# Wine's output into a file, never a pipe: the helper processes Wine starts (services,
+# device drivers) inherit it and would hold a pipe open after the program has ended.
+wine_run() {  # output-file program args...
+    out_file=$1
+    shift
+    rc_wine=0
+    timeout 300 wine "$@" >"$out_file.raw" 2>&1 </dev/null || rc_wine=$?
+    tr -d '\r' <"$out_file.raw" >"$out_file"
+    rm -f "$out_file.raw"
+    return $rc_wine
+}
+
+# ---- Runs -----------------------------------------------------------------------------------
+# A loopback network of its own for this run of the script; .1 serves, .2 refuses.
+NET=127.$((100 + $$ % 100)).$(($$ / 100 % 250 + 1))
+COM=COM17
+com_link=$PREFIX/dosdevices/$(echo "$COM" | tr A-Z a-z)
+
+start_sim() {  # name -> SIM_PID, PTS
+    log=$RESULTS/$1.zrsim.log
+    "$LINUX/zrsim" --tcp "$NET.1" --trace >"$log" 2>&1 &
+    SIM_PID=$!
+    i=0
+    while ! grep -q '^zrsim: serial ' "$log" 2>/dev/null; do
+        i=$((i + 1))
+        [ $i -lt 100 ] && kill -0 "$SIM_PID" 2>/dev/null || { cat "$log" >&2; fail "zrsim did not start"; }
+        sleep 0.05
+    done
+    PTS=$(sed -n 's/^zrsim: serial //p' "$log")
+}
+stop_sim() {
+    kill "$SIM_PID" 2>/dev/null || true
+    wait "$SIM_PID" 2>/dev/null || true
+    SIM_PID=
+}
+
+write_ini() {  # file serial-port missing-port
+    cat >"$1" <<EOF
+[tcp]
+ZR_PORT_TYPE=TCP
+ZR_COM_NUMBER=COM1
+ZR_HOST_NAME=$NET.1
+
+[serial]
+ZR_PORT_TYPE=COM
+ZR_COM_NUMBER=$2
+ZR_HOST_NAME=127.0.0.1
+
+[udp]
+ZR_PORT_TYPE=UDP
+ZR_COM_NUMBER=COM1
+ZR_HOST_NAME=$NET.1
+
+[empty]
+ZR_PORT_TYPE=
+ZR_COM_NUMBER=
+ZR_HOST_NAME=
+
+[refused]
+ZR_PORT_TYPE=TCP
+ZR_COM_NUMBER=COM1
+ZR_HOST_NAME=$NET.2
+
+[nocom]
+ZR_PORT_TYPE=COM
+ZR_COM_NUMBER=$3
+ZR_HOST_NAME=127.0.0.1
+EOF
+}
+
+status=0
+run() {  # build-name link
+    name=$1-$2
+    out=$RESULTS/$name.txt
+    start_sim "$name"
+    started=$(date +%s)
+    if [ "$1" = linux ]; then
+        write_ini "$RESULTS/$name.ini" "$PTS" /dev/zr-no-such-port
+        timeout 300 "$LINUX/zr_scenario" "$LINUX/libzr.so" "$RESULTS/$name.ini" "$2" >"$out" 2>&1 || rc=$?
+    else
+        dir=$WIN32
+        [ "$1" = win32 ] || dir=$WIN64
+        # The pseudo-terminal as a COM port above 9, which needs the \\.\ device name.
+        ln -sfn "$PTS" "$com_link"
+        write_ini "$RESULTS/$name.ini" "$COM" COM42
+        wine_run "$out" "$dir/zr_scenario.exe" "$(winpath "$dir/zr.dll")" "$(winpath "$RESULTS/$name.ini")" "$2" || rc=$?
+    fi
+    : "${rc:=0}"
+    stop_sim
+    if ! tail -1 "$out" | grep -q 'failed checks$'; then
+        echo "run_wine_tests: $name: the scenario stopped (exit status $rc) in the call:" >&2
+        tail -1 "$out" | cut -c1-300 | sed 's/^/  /' >&2
+        status=1
+    elif [ "$rc" != 0 ] || ! tail -1 "$out" | grep -q '^0 failed checks$'; then
+        echo "run_wine_tests: $name: the scenario failed its own checks (see $out):" >&2
+        grep -E '<-- expected|missing$|cannot load' "$out" | head -20 | sed 's/^/  /' >&2
+        tail -1 "$out" | sed 's/^/  /' >&2
+        status=1
+    fi
+    say "$name: $(grep -c '(' "$out") calls in $(($(date +%s) - started)) s"
+    unset rc
+}
+
+# Lines whose values are known, beyond the table's own expectations.
+known() {  # file line
+    grep -qxF "$2" "$1" || { echo "run_wine_tests: $(basename "$1"): missing the line: $2" >&2; status=1; }
+}
+
+compare() {  # build-name link
+    a=$RESULTS/linux-$2.txt
+    b=$RESULTS/$1-$2.txt
+    if cmp -s "$a" "$b"; then
+        say "$1 $2: same $(wc -l <"$b") lines as Linux"
+    else
+        echo "run_wine_tests: $1 $2: Wine output differs from Linux (< Linux, > Wine):" >&2
+        diff "$a" "$b" | head -40 | sed 's/^/  /' >&2
+        status=1
+    fi
+}
+
+builds="${WIN32:+win32}${WIN64:+ win64}"
+for b in $builds; do
+    dir=$WIN32
+    [ "$b" = win32 ] || dir=$WIN64
+    wine_run "$RESULTS/$b-resources.log" "$dir/zr_scenario.exe" --resources "$(winpath "$dir/zr.dll")" || true
+    if grep -qx 'resources: ok' "$RESULTS/$b-resources.log"; then
+        say "$b: start-up message and version resources ok"
+    else
+        sed 's/^/  /' "$RESULTS/$b-resources.log" >&2
+        status=1
+    fi
+done
+
+for link in tcp serial; do
+    run linux "$link"
+    for b in $builds; do
+        run "$b" "$link"
+        compare "$b" "$link"
+    done
+done
+for f in "$RESULTS"/*-tcp.txt "$RESULTS"/*-serial.txt; do
+    known "$f" 'ZRReset(h) = 1'
+    known "$f" 'ZRReset(-1) = -1'
+done
+for f in "$RESULTS"/*-serial.txt; do
+    known "$f" 'ZROpen(&second=-1, ini, "serial") = -13 second=-1'
+done
+
+[ "$status" = 0 ] || fail "see above; outputs and zrsim traces in $RESULTS"
+say "all runs passed"
