@@ -236,7 +236,8 @@ int Listen::run() {
         payload[1] = static_cast<std::uint8_t>(len & 0xFF);
     }
     if (wait_ms_ > 0) lib().os().sleep_ms(wait_ms_);
-    link->send_frame(payload);  // the answer is not confirmed by the reader
+    // The reader does not confirm the answer: the next command must not wait for a reply to it.
+    if (link->send_frame(payload) > 0) link->no_reply_owed();
     return accepted ? ZR_OK : 0;
 }
 

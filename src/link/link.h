@@ -28,6 +28,8 @@ public:
     // One frame into `dest`: its length LEN + 4, or 0. Serial skips frames whose code is not
     // `expected` (0 takes any); TCP yields nothing shorter than `min_length` + 2 bytes.
     virtual int receive_frame(ReplyBuffer& dest, int min_length, std::uint8_t expected) = 0;
+    // The frame just sent is answered by nothing (an acknowledgement): no reply is owed for it.
+    virtual void no_reply_owed() {}
     // The output flush a command does before it sends (nothing on TCP).
     virtual void flush() = 0;
     virtual CloseResult close() = 0;

@@ -19,6 +19,9 @@ public:
     int send_frame(std::span<const std::uint8_t> payload) override;
     int receive_frame(ReplyBuffer& dest, int min_length, std::uint8_t expected) override;
     void flush() override {}
+    void no_reply_owed() override {
+        if (outstanding_ > 0) --outstanding_;
+    }
     CloseResult close() override;
 
     // Has the non-blocking connect finished within `ms`?

@@ -64,6 +64,20 @@ TEST(ListenReader, TakesTheFrameFillsTheOutputsAndAcknowledges) {
     }
 }
 
+TEST(ListenReader, TheAcknowledgementOwesNoReplySoTheNextCommandDoesNotWait) {
+    for (const auto& l : kLinks) {
+        SCOPED_TRACE(l.type);
+        Rig rig(l);
+        rig.peer.send(listen_frame());
+        Outputs o;
+        ASSERT_EQ(o.listen(rig.h), ZR_OK);
+        rig.peer.reply_next({0x00, 0x04, 0x67, 0x00, 0x02, 0x10});
+        auto t0 = rig.fake.now();
+        EXPECT_EQ(ZRReset(rig.h), ZR_OK);
+        EXPECT_EQ(rig.fake.now() - t0, milliseconds(50));
+    }
+}
+
 TEST(ListenReader, FramesNotTakenGetTheRefusalAndZeroOutputs) {
     struct Case {
         const char* name;
