@@ -2,8 +2,9 @@
 # Runs the scenario program (tests/windows/scenario.c) natively on Linux against libzr.so and
 # under Wine against zr.dll (32-bit, and 64-bit when built), each time against a fresh zrsim,
 # over loopback TCP and over a pseudo-terminal that Wine sees as COM17. The Wine output must
-# equal the Linux output of the same link line for line; every run must pass its own checks;
-# every name in api/zr.def must have a row in the scenario.
+# equal the Linux output of the same link line for line, and zrsim must have got the same
+# requests; every run must pass its own checks; every name in api/zr.def must have a row in
+# the scenario.
 #
 # usage: run_wine_tests.sh [--linux DIR] [--win32 DIR] [--win64 DIR|--no-win64]
 #                          [--prefix DIR] [--no-build] [--linux-only]
@@ -228,6 +229,17 @@ compare() {  # build-name link
         diff "$a" "$b" | head -40 | sed 's/^/  /' >&2
         status=1
     fi
+    # The requests the simulator got: arguments that show in no output still reach it.
+    for n in "linux-$2" "$1-$2"; do grep '^<-' "$RESULTS/$n.zrsim.log" >"$RESULTS/$n.requests.txt" || true; done
+    a=$RESULTS/linux-$2.requests.txt
+    b=$RESULTS/$1-$2.requests.txt
+    if cmp -s "$a" "$b"; then
+        say "$1 $2: zrsim got the same $(wc -l <"$b") requests as from Linux"
+    else
+        echo "run_wine_tests: $1 $2: zrsim got other requests than from Linux (< Linux, > Wine):" >&2
+        diff "$a" "$b" | head -40 | sed 's/^/  /' >&2
+        status=1
+    fi
 }
 
 builds="${WIN32:+win32}${WIN64:+ win64}"
@@ -256,6 +268,14 @@ for f in "$RESULTS"/*-tcp.txt "$RESULTS"/*-serial.txt; do
 done
 for f in "$RESULTS"/*-serial.txt; do
     known "$f" 'ZROpen(&second=-1, ini, "serial") = -13 second=-1'
+done
+# ZRNetAddrSet recorded the reader's new address in the session's INI file.
+for f in "$RESULTS"/*-tcp.ini "$RESULTS"/*-serial.ini; do
+    keys=$(tr -d '\r' <"$f" | awk '/^\[/ { s = $0; next } s == "[scenario network]"')
+    for k in ZR_HOST_NAME=10.1.2.3 ZR_SUBNET=255.255.0.0 ZR_GATE=10.1.0.254; do
+        printf '%s\n' "$keys" | grep -qxF "$k" ||
+            { echo "run_wine_tests: $(basename "$f"): no $k in [scenario network]" >&2; status=1; }
+    done
 done
 
 [ "$status" = 0 ] || fail "see above; outputs and zrsim traces in $RESULTS"
