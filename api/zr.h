@@ -12,7 +12,8 @@
  *   ZR_ERR_ARGUMENT (-14)      an argument the library cannot safely use: a NULL pointer, or
  *                              a size whose request would not fit the 256-byte request buffer;
  *                              checked before anything is flushed or sent
- *   ZR_ERR_INTERNAL (-16)      the library could not complete the call (out of memory)
+ *   ZR_ERR_INTERNAL (-16)      the library could not complete the call: out of memory, or
+ *                              (ZRNetAddrSet) the configuration file could not be written
  *   a reader status            a non-zero status byte, mapped by the device class:
  *                                status 01..09 -> 1001..1009, 11..16 -> 1010..1015,
  *                                20..26 -> 2001..2007 (every class);
