@@ -129,25 +129,19 @@ public:
         if (s_ != INVALID_SOCKET) closesocket(s_);
     }
     Ready wait_connected(int ms) override {
-        // Winsock reports a refused non-blocking connect in the exception set only: without
-        // it the wait would run its full time for a peer that has already said no.
-        fd_set writable, failed;
-        FD_ZERO(&writable);
-        FD_ZERO(&failed);
-        FD_SET(s_, &writable);
-        FD_SET(s_, &failed);
-        timeval tv = limit_of(ms);
-        int r = select(0, nullptr, &writable, &failed, &tv);
-        if (r == 0) return Ready::timeout;
-        if (r == SOCKET_ERROR || FD_ISSET(s_, &failed)) return Ready::error;
+        // A refused attempt shows in the exception set, which wait_writable watches.
+        Ready r = wait_writable(ms);
+        if (r != Ready::yes) return r;
         // Some stacks also mark a failed attempt writable; its pending error tells.
         int err = 0;
         int len = sizeof err;
         if (getsockopt(s_, SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&err), &len) != 0 || err != 0)
             return Ready::error;
-        return FD_ISSET(s_, &writable) ? Ready::yes : Ready::error;
+        return Ready::yes;
     }
     Ready wait_writable(int ms) override {
+        // Winsock reports a refused non-blocking connect in the exception set only: without
+        // it a wait would run its full time for a peer that has already said no.
         fd_set writable, failed;
         FD_ZERO(&writable);
         FD_ZERO(&failed);
