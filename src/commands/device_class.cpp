@@ -1,7 +1,6 @@
-#include "commands/parameters.h"
+#include "core/exchange.h"
 
 using namespace zr::core;
-using zr::commands::copy_data;
 
 namespace {
 
@@ -38,7 +37,7 @@ extern "C" ZR_API int ZR_CALL ZRGetDeviceClass(int handle, int* classValue) {
             .accept(kCountTest | kEchoTest)
             .on_ok([&](const Reply& r) {
                 unsigned char info[4];
-                copy_data(r, sizeof info, info);
+                r.copy_data(sizeof info, info);
                 *classValue = static_cast<int>(static_cast<std::uint32_t>(info[0]) | std::uint32_t{info[1]} << 8 |
                                                std::uint32_t{info[2]} << 16 | std::uint32_t{info[3]} << 24);
                 return ZR_OK;
@@ -70,7 +69,7 @@ extern "C" ZR_API int ZR_CALL ZRGetInterfere(int handle, unsigned char* settings
             .accept(kCountTest | kLengthTest)
             .on_ok([&](const Reply& r) {
                 unsigned char data[3];  // the first data byte is not handed out
-                copy_data(r, sizeof data, data);
+                r.copy_data(sizeof data, data);
                 settings[0] = data[1];
                 settings[1] = data[2];
                 return ZR_OK;

@@ -44,7 +44,7 @@ int area_query(int handle, std::uint8_t code, int address, int length, unsigned 
         .tcp_min(n + 4)
         .accept(kCountTest | kEchoTest)
         .on_ok([&](const Reply& r) {
-            copy_data(r, static_cast<std::size_t>(n), buffer);
+            r.copy_data(static_cast<std::size_t>(n), buffer);
             return ZR_OK;
         })
         .run();
@@ -56,13 +56,6 @@ Command system_block_write(int handle, int address, int count, const unsigned ch
     return block_write(handle, 0x63, address, count, data, kSystemBlockMax, ZR_ERR_TOO_LONG);
 }
 
-void copy_data(const Reply& r, std::size_t n, unsigned char* dest) {
-    const int carried_bytes = std::min(r.count() - 6, r.len() - 2);
-    const std::size_t carried = carried_bytes > 0 ? static_cast<std::size_t>(carried_bytes) : 0;
-    const std::size_t k = std::min(n, carried);
-    r.copy(4, k, dest);
-    std::fill(dest + k, dest + n, 0);
-}
 
 }  // namespace zr::commands
 

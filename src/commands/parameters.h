@@ -10,8 +10,4 @@ namespace zr::commands {
 // a failed TCP send gives 0, a further 50 ms after an error status.
 core::Command system_block_write(int handle, int address, int count, const unsigned char* data);
 
-// Copies `n` data bytes of `r` (from reply index 4) to `dest`; bytes the reply does not
-// carry, its CRC included, are zeros.
-void copy_data(const core::Reply& r, std::size_t n, unsigned char* dest);
-
 }  // namespace zr::commands

@@ -1,7 +1,6 @@
 #include "commands/parameters.h"
 
 using namespace zr::core;
-using zr::commands::copy_data;
 using zr::commands::system_block_write;
 
 namespace {
@@ -36,7 +35,7 @@ extern "C" ZR_API int ZR_CALL ZRPowerQuery(int handle, int /*reserved*/, int len
             .wait(500)
             .accept(kCountTest | kEchoTest)
             .on_ok([&](const Reply& r) {
-                if (length > 0) copy_data(r, static_cast<std::size_t>(length), buffer);
+                if (length > 0) r.copy_data(static_cast<std::size_t>(length), buffer);
                 return ZR_OK;
             })
             .run();

@@ -9,6 +9,28 @@ constexpr int kErrorPauseMs = 50;
 
 Library& lib() { return Library::instance(); }
 
+// One receive into a zeroed buffer. A frame the link dropped (bad CRC, cut off) may have left
+// its bytes behind: they are no reply and must never pass for an echo of the code.
+int receive_once(link::Link& link, link::ReplyBuffer& buffer, int tcp_min, std::uint8_t code) {
+    buffer.fill(0);
+    const int count = link.receive_frame(buffer, tcp_min, code);
+    if (count <= 0) buffer.fill(0);
+    return count;
+}
+
+// Up to `attempts` receives, each after `wait_ms`, until a frame of 6 bytes or more echoes
+// `code` (or carries any code). The last frame received stays in `buffer`.
+int receive_attempts(link::Link& link, link::ReplyBuffer& buffer, int attempts, int wait_ms, int tcp_min,
+                     std::uint8_t code, bool any_code = false) {
+    int count = 0;
+    for (int attempt = 0; attempt < attempts; ++attempt) {
+        if (wait_ms > 0) lib().os().sleep_ms(wait_ms);
+        count = receive_once(link, buffer, tcp_min, code);
+        if (count >= 6 && (any_code || buffer[2] == code)) break;
+    }
+    return count;
+}
+
 }  // namespace
 
 int map_status(std::uint8_t s, std::uint8_t device_class) {
@@ -28,6 +50,13 @@ void Reply::copy(std::size_t from, std::size_t n, std::uint8_t* dest) const {
     if (n == 0 || from >= buffer_.size()) return;
     n = std::min(n, buffer_.size() - from);
     std::copy_n(buffer_.begin() + static_cast<std::ptrdiff_t>(from), n, dest);
+}
+
+void Reply::copy_data(std::size_t n, std::uint8_t* dest) const {
+    const int carried = std::min(count_ - 6, len() - 2);
+    const std::size_t k = std::min(n, carried > 0 ? static_cast<std::size_t>(carried) : std::size_t{0});
+    copy(4, k, dest);
+    std::fill(dest + k, dest + n, std::uint8_t{0});
 }
 
 // ---- Command ---------------------------------------------------------------------------
@@ -99,15 +128,6 @@ int Command::wait_ms() const { return link_->kind() == link::Kind::serial ? wait
 
 int Command::send() { return link_->send_frame(payload_); }
 
-int Command::receive(link::ReplyBuffer& reply) {
-    reply.fill(0);
-    const int count = link_->receive_frame(reply, tcp_min_, code_);
-    // A frame the link dropped (bad CRC, cut off) may have left its bytes behind; they are
-    // no reply and must never pass for an echo of the code.
-    if (count <= 0) reply.fill(0);
-    return count;
-}
-
 void Command::sleep(int ms) {
     if (ms > 0) lib().os().sleep_ms(ms);
 }
@@ -135,12 +155,7 @@ Command::Outcome Command::one_pass() {
     if (sent == 0 && tcp_send_failure_ && link_->kind() == link::Kind::tcp) return {*tcp_send_failure_, true};
 
     link::ReplyBuffer buffer{};
-    int count = 0;
-    for (int attempt = 0; attempt < receives_; ++attempt) {
-        sleep(wait_ms());
-        count = receive(buffer);
-        if (count >= 6 && buffer[2] == code_) break;
-    }
+    const int count = receive_attempts(*link_, buffer, receives_, wait_ms(), tcp_min_, code_);
     if (flush_after_) link_->flush();
 
     const Reply reply(buffer, count);
@@ -176,13 +191,7 @@ int Report::into(std::uint8_t* buffer) {
     link->flush();
 
     link::ReplyBuffer frame{};
-    int count = 0;
-    for (int attempt = 0; attempt < receives_; ++attempt) {
-        if (wait_ms_ > 0) lib().os().sleep_ms(wait_ms_);
-        frame.fill(0);
-        count = link->receive_frame(frame, tcp_min_, code_);
-        if (count >= 6 && (any_code_ || frame[2] == code_)) break;
-    }
+    const int count = receive_attempts(*link, frame, receives_, wait_ms_, tcp_min_, code_, any_code_);
     const Reply reply(frame, count);
     if (count < 6 || (!any_code_ && reply.code() != code_)) return 0;
     if (reply.len() >= count) return ZR_ERR_NO_REPLY;
@@ -219,25 +228,20 @@ int Listen::run() {
         if (c.p) std::fill_n(static_cast<std::uint8_t*>(c.p), c.n, std::uint8_t{0});
 
     link::ReplyBuffer frame{};
-    if (wait_ms_ > 0) lib().os().sleep_ms(wait_ms_);
-    const int count = link->receive_frame(frame, tcp_min_, code_);
+    const int count = receive_attempts(*link, frame, 1, wait_ms_, tcp_min_, code_);
     const Reply reply(frame, count);
     if (count >= 6 && reply.len() >= count) return ZR_ERR_NO_REPLY;
     const bool accepted = count >= min_count_ && reply.code() == code_ && count == reply.len() + 4;
     if (accepted && on_accept_) on_accept_(reply);
 
-    std::vector<std::uint8_t> payload{0, 1, code_};
+    Command answer(handle_, code_);
     if (answer_) {
-        auto params = answer_(accepted ? &reply : nullptr);
-        if (params.size() > link::kRequestMax - payload.size()) params.resize(link::kRequestMax - payload.size());
-        payload.insert(payload.end(), params.begin(), params.end());
-        const auto len = payload.size() - 2;
-        payload[0] = static_cast<std::uint8_t>(len >> 8);
-        payload[1] = static_cast<std::uint8_t>(len & 0xFF);
+        const auto params = answer_(accepted ? &reply : nullptr);
+        if (!params.empty()) answer.with(bytes(params.data(), params.size()));
     }
     if (wait_ms_ > 0) lib().os().sleep_ms(wait_ms_);
     // The reader does not confirm the answer: the next command must not wait for a reply to it.
-    if (link->send_frame(payload) > 0) link->no_reply_owed();
+    if (answer.no_flush().send_only() > 0) link->no_reply_owed();
     return accepted ? ZR_OK : 0;
 }
 

@@ -37,6 +37,9 @@ public:
     std::uint8_t operator[](std::size_t i) const { return i < buffer_.size() ? buffer_[i] : 0; }
     // Copies `n` bytes from index `from` of the reply buffer (zeros past the frame).
     void copy(std::size_t from, std::size_t n, std::uint8_t* dest) const;
+    // Copies `n` data bytes (from index 4); bytes the reply does not carry, its CRC included,
+    // are zeros.
+    void copy_data(std::size_t n, std::uint8_t* dest) const;
 
 private:
     const link::ReplyBuffer& buffer_;
@@ -98,24 +101,13 @@ public:
     // send failure ends the call at once (with on_tcp_send_failure's result).
     Command& passes(int n);
 
-    struct Outcome {
-        int result;
-        bool tcp_send_failed;
-    };
     // Request, wait, receive, accept, map.
     int run() { return run_outcome().result; }
-    Outcome run_outcome();
     // Request only: the transport's send result.
     int send_only();
-
-    // The parts of an exchange, for commands whose shape is their own.
-    // Settles the handle and the argument checks; nullopt when the call may go on.
+    // Settles the handle and the argument checks without any I/O: nullopt when the call may
+    // go on (for commands made of several exchanges).
     std::optional<int> refused();
-    link::Link& link() { return *link_; }
-    std::span<const std::uint8_t> payload() const { return payload_; }
-    int send();
-    int receive(link::ReplyBuffer& reply);
-    void sleep(int ms);
 
 private:
     void add(int byte);
@@ -148,7 +140,14 @@ private:
     int passes_ = 1;
     std::function<int(const Reply&)> on_ok_;
 
+    struct Outcome {
+        int result;
+        bool tcp_send_failed;
+    };
+    Outcome run_outcome();
     Outcome one_pass();
+    int send();
+    void sleep(int ms);
 };
 
 inline Command command(int handle, std::uint8_t code) { return Command(handle, code); }
