@@ -15,24 +15,15 @@
 #include <vector>
 
 #include "population.h"
-#include "server.h"
+#include "bench_support.h"
 #include "zr.h"
 
 namespace {
 
+using zr::bench::median;
+using zr::bench::thread_cpu_ms;
+
 constexpr int kReports = 1000;
-
-double thread_cpu_ms() {
-    timespec ts{};
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
-    return ts.tv_sec * 1e3 + ts.tv_nsec / 1e6;
-}
-
-double median(std::vector<double> v) {
-    if (v.empty()) return 0;
-    std::sort(v.begin(), v.end());
-    return v[v.size() / 2];
-}
 
 struct Timing {
     double wall_ms;
@@ -107,20 +98,10 @@ bool nothing_waiting(const std::string& ini, const char* section, double wall_li
 }  // namespace
 
 int main() {
-    zr::sim::Simulator sim;
-    std::string error, pty;
-    const std::string address = "127.0.78.1";
-    if (!sim.listen_tcp(address, zr::sim::kReaderPort, error) || !sim.open_pty(pty, error)) {
-        std::fprintf(stderr, "zr_report_bench: %s\n", error.c_str());
-        return 1;
-    }
-    sim.start();
-    std::string ini = "/tmp/zr_report_bench_" + std::to_string(::getpid()) + ".ini";
-    std::ofstream(ini) << "[tcp]\nZR_PORT_TYPE=TCP\nZR_COM_NUMBER=COM1\nZR_HOST_NAME=" << address
-                       << "\n[serial]\nZR_PORT_TYPE=COM\nZR_COM_NUMBER=" << pty << "\nZR_HOST_NAME=127.0.0.1\n";
-    bool ok = collect_waiting_reports(sim, ini);
-    ok = nothing_waiting(ini, "tcp", 75.0) && ok;    // 30 reads of 2 ms
-    ok = nothing_waiting(ini, "serial", 1.0) && ok;  // at once
-    std::remove(ini.c_str());
+    zr::bench::BenchSim host;
+    if (!host.start("127.0.78.1", "zr_report_bench")) return 1;
+    bool ok = collect_waiting_reports(host.sim, host.ini);
+    ok = nothing_waiting(host.ini, "tcp", 75.0) && ok;    // 30 reads of 2 ms
+    ok = nothing_waiting(host.ini, "serial", 1.0) && ok;  // at once
     return ok ? 0 : 1;
 }

@@ -11,25 +11,16 @@
 #include <string>
 #include <vector>
 
-#include "server.h"
+#include "bench_support.h"
 #include "zr.h"
 
 namespace {
 
+using zr::bench::percentile;
+using zr::bench::thread_cpu_ms;
+
 constexpr int kCalls = 200;
 constexpr double kMandatedWaitMs = 50.0;
-
-double thread_cpu_ms() {
-    timespec ts{};
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
-    return ts.tv_sec * 1e3 + ts.tv_nsec / 1e6;
-}
-
-double percentile(std::vector<double> v, double p) {
-    std::sort(v.begin(), v.end());
-    auto i = static_cast<std::size_t>(p * static_cast<double>(v.size() - 1) + 0.5);
-    return v[std::min(i, v.size() - 1)];
-}
 
 bool run(const char* label, const std::string& ini, const char* section) {
     int handle = -1;
@@ -59,20 +50,10 @@ bool run(const char* label, const std::string& ini, const char* section) {
 }  // namespace
 
 int main() {
-    zr::sim::Simulator sim;
-    std::string error, pty;
-    const std::string address = "127.0.77.1";
-    if (!sim.listen_tcp(address, zr::sim::kReaderPort, error) || !sim.open_pty(pty, error)) {
-        std::fprintf(stderr, "zr_bench: %s\n", error.c_str());
-        return 1;
-    }
-    sim.start();
-    std::string ini = "/tmp/zr_bench_" + std::to_string(::getpid()) + ".ini";
-    std::ofstream(ini) << "[tcp]\nZR_PORT_TYPE=TCP\nZR_COM_NUMBER=COM1\nZR_HOST_NAME=" << address
-                       << "\n[serial]\nZR_PORT_TYPE=COM\nZR_COM_NUMBER=" << pty << "\nZR_HOST_NAME=127.0.0.1\n";
+    zr::bench::BenchSim host;
+    if (!host.start("127.0.77.1", "zr_bench")) return 1;
     std::printf("targets: median overhead < 1 ms, p99 < 3 ms, CPU < 0.5 ms per call\n");
-    bool ok = run("tcp", ini, "tcp");
-    ok = run("serial", ini, "serial") && ok;
-    std::remove(ini.c_str());
+    bool ok = run("tcp", host.ini, "tcp");
+    ok = run("serial", host.ini, "serial") && ok;
     return ok ? 0 : 1;
 }
