@@ -26,6 +26,12 @@
  * passwords (4 bytes) are sent in the caller's array order. Output buffers are written only
  * on success unless a function says otherwise.
  *
+ * Ranges: a length, count, address or mode for which a function lists a range or a refusal
+ * is judged on the whole int passed, negative values included, never on its low 8 bits. Out
+ * of range it gives the code the function lists (-14 where it names none) and nothing is
+ * flushed or sent. Checks come in this order: the handle (-1), the function's own range
+ * codes, then the -14 refusals.
+ *
  * Threads: the library starts none and takes no locks. Session-wide state (settings from the
  * last ZROpen, device class) is shared by every handle; callers must not overlap calls.
  */
@@ -194,8 +200,9 @@ ZR_API int ZR_CALL ZRTIDCodeReport(int handle, unsigned char* buffer);
 /* Starts a password-authorised read of user-memory words: request 00 08 84, the session's
  * ZR_ANTENNA_CONCTL byte, password[0..3], address, wordCount (serial 10, TCP 12).
  * `reserved` is not used.
- * Results: -3 address above 14; -2 address + 2 * wordCount above 28; -14 NULL password (these
- *          checked in that order before anything is sent); -1; else the send result. */
+ * Results: -3 address below 0 or above 14; -2 wordCount below 0 or address + 2 * wordCount
+ *          above 28; -14 NULL password (these checked in that order before anything is sent);
+ *          -1; else the send result. */
 ZR_API int ZR_CALL ZRGetUseData(int handle, const unsigned char* password, int address, int wordCount,
                                 int reserved);
 
@@ -222,7 +229,7 @@ ZR_API int ZR_CALL ZRListenReader(int handle, int reserved, unsigned char* lastS
 
 /* Asks the reader to return data: request 00 03 68 antenna option, 50 ms wait, a reply of
  * at least 8 bytes over TCP (its command code is not examined).
- * Results: -5 option above 4 (nothing sent); 1; a mapped status; -4; -1. */
+ * Results: -5 option below 0 or above 4 (nothing sent); 1; a mapped status; -4; -1. */
 ZR_API int ZR_CALL ZRDataReturn(int handle, int antenna, int option);
 
 /* Sends `length` caller bytes as they are under command 0x5F, three times: each pass sends,
@@ -271,15 +278,16 @@ ZR_API int ZR_CALL ZREndEASAlarm(int handle, int antenna);
  * tagId:  8 bytes. buffer: at least byteCount bytes; written only on success.
  * Over TCP a reply holds at most 93 data bytes, so larger reads cannot succeed there.
  * Results: 1 the bytes are in buffer; -1; -4 no reply, a malformed reply, or data of another
- *          length than byteCount; -14 tagId or buffer NULL; a mapped reader status. */
+ *          length than byteCount; -14 tagId or buffer NULL, or byteCount below 0 or above 255
+ *          (it is sent as one byte; nothing sent); a mapped reader status. */
 ZR_API int ZR_CALL ZRReadUserData(int handle, int antenna, int address, int byteCount,
                                   const unsigned char* tagId, unsigned char* buffer);
 
 /* Writes `length` bytes of `data` at `address` of the tag whose identifier is `tagId`.
  * Request 00, length + 12, 73, antenna, tagId[0..7], address, length, data; 500 ms wait,
  * one receive.
- * Results: 1; -1; -4 no valid reply; -14 tagId or data NULL, or length above 242 (the
- *          request would not fit); a mapped reader status. */
+ * Results: 1; -1; -4 no valid reply; -14 tagId or data NULL, or length below 0 or above 242
+ *          (the request would not fit); a mapped reader status. */
 ZR_API int ZR_CALL ZRWriteUserData(int handle, int antenna, int address, const unsigned char* tagId,
                                    const unsigned char* data, int length);
 
@@ -287,9 +295,9 @@ ZR_API int ZR_CALL ZRWriteUserData(int handle, int antenna, int address, const u
  * epcLength: the EPC length in bytes; checked (at most 12 and even), never sent.
  * Request 00, 2w + 7, 83, antenna, password[0..3], w, data[0..2w-1]; 500 ms wait, one
  * receive. data: 2 * wordCount bytes.
- * Results: 1; -1; -3 epcLength above 12 or odd (nothing sent); -4 a reply to 0x83 that is
- *          too short or whose length disagrees; -14 password or data NULL, or wordCount above
- *          123; a mapped reader status.
+ * Results: 1; -1; -3 epcLength below 0, above 12 or odd (nothing sent); -4 a reply to 0x83
+ *          that is too short or whose length disagrees; -14 password or data NULL, or wordCount
+ *          below 0 or above 123; a mapped reader status.
  *          When no reply to 0x83 comes, the result is what the send gave, meaning "sent,
  *          not confirmed": over serial the payload bytes written (2w + 9 when all went out),
  *          over TCP the frame length (2w + 11); 0 when nothing could be sent. */
@@ -304,15 +312,16 @@ ZR_API int ZR_CALL ZRSetEpcCode(int handle, int antenna, const unsigned char* pa
  *         data starts at buffer[5]). Written only on success.
  * Over TCP a reply holds at most 46 words.
  * Results: 1; -1; 0 (not -4) no reply to 0x84 came; -4 a malformed reply or data of another
- *          length than 2w; -14 password or buffer NULL; a mapped reader status. */
+ *          length than 2w; -14 password or buffer NULL, or wordCount below 0 or above 255 (it
+ *          is sent as one byte; nothing sent); a mapped reader status. */
 ZR_API int ZR_CALL ZRReadUserDataEPC(int handle, const unsigned char* password, int address, int wordCount,
                                      int antenna, unsigned char* buffer);
 
 /* Writes `wordCount` words of `data` (2w bytes) at word `address` of the tag, authorised by
  * `password`. Request 00, 2w + 8, 85, antenna, password[0..3], address, w, data; 500 ms
  * wait, one receive.
- * Results: 1; -1; -4 no valid reply; -14 password or data NULL, or wordCount above 123;
- *          a mapped reader status. */
+ * Results: 1; -1; -4 no valid reply; -14 password or data NULL, or wordCount below 0 or
+ *          above 123; a mapped reader status. */
 ZR_API int ZR_CALL ZRSetUseData(int handle, int antenna, const unsigned char* password, int address,
                                 int wordCount, const unsigned char* data);
 
@@ -330,8 +339,8 @@ ZR_API int ZR_CALL ZRSelectTag(int handle, int antenna, int option1, int option2
 
 /* Selection with `length` bytes of match data (0 sends none).
  * Request 00, length + 4, 80, antenna, option1, option2, matchData[0..length-1].
- * Results: 1; -1; -4 no valid reply; -14 matchData NULL, or length above 250; a mapped
- *          reader status. */
+ * Results: 1; -1; -4 no valid reply; -14 matchData NULL, or length below 0 or above 250;
+ *          a mapped reader status. */
 ZR_API int ZR_CALL ZRSelectTagEPC(int handle, int antenna, int option1, int option2,
                                   const unsigned char* matchData, int length);
 
@@ -343,8 +352,9 @@ ZR_API int ZR_CALL ZRSelectTagEPC(int handle, int antenna, int option1, int opti
  * Note the parameter order: address comes before antenna.
  * Request 00 0C 74, antenna, tagId[0..7], address, length. The port is not flushed first.
  * Up to ZR_READ_TRIES receives (at least 2), each after 50 ms, until a reply to 0x74 comes.
- * Results: 1; -1; -2 address + length above 224 (nothing sent), or no valid reply; 0 the
- *          request could not be sent; -14 tagId NULL; a mapped reader status. */
+ * Results: 1; -1; -2 address or length below 0, or address + length above 224 (nothing
+ *          sent), or no valid reply; 0 the request could not be sent; -14 tagId NULL;
+ *          a mapped reader status. */
 ZR_API int ZR_CALL ZRLockUserData(int handle, int address, int antenna, const unsigned char* tagId, int length);
 
 /* Sets the tag's visit password to `newPassword`, authorised by `password`.
@@ -371,7 +381,7 @@ ZR_API int ZR_CALL ZRSetDataLocked(int handle, int antenna, const unsigned char*
  * word count itself is not sent. Request 00, 2w + 6, 8B, antenna, password[0..3], data;
  * 50 ms wait, one receive; only a 6-byte status reply is taken.
  * Results: 1; -1; -4 no valid reply (also a reply longer than 6 bytes); -14 password or data
- *          NULL, or wordCount above 124; a mapped reader status. */
+ *          NULL, or wordCount below 0 or above 124; a mapped reader status. */
 ZR_API int ZR_CALL ZRSetDestroyTag(int handle, int antenna, const unsigned char* password, int wordCount,
                                    const unsigned char* data);
 
@@ -384,21 +394,24 @@ ZR_API int ZR_CALL ZRSetDestroyTag(int handle, int antenna, const unsigned char*
  * Over TCP a reply frame longer than 100 bytes is not taken (-4), so over TCP a query can
  * bring at most 94 data bytes. */
 
-/* Reads `length` bytes (low 8 bits used, 0-52) of the system area from `address` (0-255)
- * into `buffer`, which must hold `length` bytes. Request 00 03 62 address length; no flush;
+/* Reads `length` bytes (0-52) of the system area from `address` (0-255) into `buffer`,
+ * which must hold `length` bytes. Request 00 03 62 address length; no flush;
  * 500 ms wait. Over TCP the reply must carry all `length` data bytes (an error reply too),
  * else -4. Bytes the reply does not carry are stored as 0.
- * Results: 1 (buffer written); -1; -4; -6 the TCP send failed; -14 buffer NULL;
- *          -15 length above 52; a mapped reader status (buffer untouched).
+ * Results: 1 (buffer written); -1; -4; -6 the TCP send failed; -14 buffer NULL, length
+ *          below 0, or address outside 0-255; -15 length above 52; a mapped reader status
+ *          (buffer untouched).
  *          -15 and -14 are checked before anything is sent. */
 ZR_API int ZR_CALL ZRSysQuery(int handle, int address, int length, unsigned char* buffer);
 
 /* Writes `count` bytes one frame per byte from the 16-bit `address` on (address + i, high
- * byte first: 0x00FF, 0x0100, ...). Serial sessions only. Request per byte 00 04 63 H L V;
- * its reply is polled for every 10 ms, up to 100 ms; a failed byte does not stop the others.
+ * byte first: 0x00FF, 0x0100, ...; the last byte at 0xFFFF at most). Serial sessions only.
+ * Request per byte 00 04 63 H L V; its reply is polled for every 10 ms, up to 100 ms; a
+ * failed byte does not stop the others.
  * Results: the last byte's: 1, -4 (no reply of 6 bytes or more), or a mapped status (after
  *          a further 50 ms); -1; -15 count above 52; 0 count 0 or less, or a TCP session
- *          (nothing sent); -14 data NULL. */
+ *          (nothing sent); -14 data NULL, address below 0, or address + count above
+ *          0x10000 (nothing sent). */
 ZR_API int ZR_CALL ZRSysSet(int handle, int address, int count, const unsigned char* data);
 
 /* Writes `count` (0-52) bytes from `data` into the system area from `address`, in one
@@ -408,10 +421,10 @@ ZR_API int ZR_CALL ZRSysSet(int handle, int address, int count, const unsigned c
  *          above 52; a mapped reader status (returned after a further 50 ms). */
 ZR_API int ZR_CALL ZRSysFastSet(int handle, int address, int count, const unsigned char* data);
 
-/* Reads `length` bytes (low 8 bits used, 0-252) of the tag area from `address` into
- * `buffer` (`length` bytes). As ZRSysQuery with code 0x64.
- * Results: 1; -1; -4; -6 the TCP send failed; -14 buffer NULL or length above 252;
- *          a mapped reader status. */
+/* Reads `length` bytes (0-252) of the tag area from `address` (0-255) into `buffer`
+ * (`length` bytes). As ZRSysQuery with code 0x64.
+ * Results: 1; -1; -4; -6 the TCP send failed; -14 buffer NULL, length below 0 or above 252,
+ *          or address outside 0-255; a mapped reader status. */
 ZR_API int ZR_CALL ZRTagQuery(int handle, int address, int length, unsigned char* buffer);
 
 /* Writes `count` (0-251) bytes into the tag area from `address`, in one frame (code 0x65),
@@ -423,10 +436,10 @@ ZR_API int ZR_CALL ZRTagFastSet(int handle, int address, int count, const unsign
 /* Queries the system area at `address` with a length byte of 0 (request 00 03 62 address
  * 00) and hands back the raw reply frame: `buffer` (54 bytes) receives reply bytes 0-53:
  * LEN at 0-1, 0x62 at 2, the status at 3, the reader's data from 4 (the reader's frequency
- * table, when `address` names it). Bytes past the frame are 0. `length` (low 8 bits, 0-52)
- * has no other effect. No flush; 200 ms (serial) / 100 ms (TCP) wait.
- * Results: 1; -1; -4; -6 the TCP send failed; -14 buffer NULL; -15 length above 52;
- *          a mapped reader status. */
+ * table, when `address` names it). Bytes past the frame are 0. `length` (0-52) has no
+ * other effect. No flush; 200 ms (serial) / 100 ms (TCP) wait.
+ * Results: 1; -1; -4; -6 the TCP send failed; -14 buffer NULL or length below 0; -15 length
+ *          above 52; a mapped reader status. */
 ZR_API int ZR_CALL ZRFreqQuery(int handle, int address, int length, unsigned char* buffer);
 
 /* Sets the read configuration: request 00 04 64 A readMode readOption, A the session's
@@ -511,7 +524,7 @@ ZR_API int ZR_CALL ZRGetDeviceClass(int handle, int* classValue);
 
 /* Puts the reader into test mode `mode` (0-4): request 00 02 67 mode.
  * Exported from the 32-bit Windows DLL as _ZRTestModeSet@8 only.
- * Results: 1; -1; -4; -5 mode above 4 (nothing sent); a mapped reader status. */
+ * Results: 1; -1; -4; -5 mode below 0 or above 4 (nothing sent); a mapped reader status. */
 ZR_API int ZR_CALL ZRTestModeSet(int handle, int mode);
 
 /* Sets the interference settings: request 00 04 K settings[0] settings[1] A, K 0x6A in

@@ -47,7 +47,9 @@ extern "C" ZR_API int ZR_CALL ZRGetDeviceClass(int handle, int* classValue) {
 }
 
 extern "C" ZR_API int ZR_CALL ZRTestModeSet(int handle, int mode) {
-    return guarded([&] { return command(handle, 0x67).check((mode & 0xFF) <= 4, ZR_ERR_PARAMETER).with(mode).run(); });
+    return guarded([&] {
+        return command(handle, 0x67).check(mode >= 0 && mode <= 4, ZR_ERR_PARAMETER).with(mode).run();
+    });
 }
 
 extern "C" ZR_API int ZR_CALL ZRSetInterfere(int handle, const unsigned char* settings) {

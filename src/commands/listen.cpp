@@ -38,7 +38,7 @@ extern "C" ZR_API int ZR_CALL ZRListenReader(int handle, int /*reserved*/, unsig
 extern "C" ZR_API int ZR_CALL ZRDataReturn(int handle, int antenna, int option) {
     return guarded([&] {
         return command(handle, 0x68)
-            .check((option & 0xFF) <= 4, ZR_ERR_PARAMETER)
+            .check(option >= 0 && option <= 4, ZR_ERR_PARAMETER)
             .with(antenna, option)
             .tcp_min(6)
             .accept(kCountTest | kLengthTest)

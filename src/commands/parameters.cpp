@@ -11,6 +11,8 @@ constexpr int kSystemBlockMax = 52;
 constexpr int kTagQueryMax = 252;  // status, data and frame header fill the 256-byte reply
 constexpr int kTagBlockMax = 251;  // LEN, code, address and count fill the 256-byte request
 constexpr int kFrameCopy = 54;
+constexpr int kAreaAddressMax = 255;   // the query carries its address in one byte
+constexpr unsigned kSysSetEnd = 0x10000;  // the byte writes carry a 16-bit address
 // A reader needs a few milliseconds to answer a byte write: poll for the reply rather than
 // look once at an empty line, which would report every byte as unanswered.
 constexpr int kByteWritePollMs = 10;
@@ -30,12 +32,15 @@ Command block_write(int handle, std::uint8_t code, int address, int count, const
         .pause_after_error();
 }
 
-// The query on either area: `length` data bytes from reply index 4 into `buffer`.
+// The query on either area: `length` data bytes from reply index 4 into `buffer`. Length and
+// address are judged whole: a cut to 8 bits would fill another number of bytes than asked for.
 int area_query(int handle, std::uint8_t code, int address, int length, unsigned char* buffer, int limit,
                int too_long) {
-    const int n = length & 0xFF;
+    const int n = length;
     return command(handle, code)
         .check(n <= limit, too_long)
+        .check(n >= 0, ZR_ERR_ARGUMENT)
+        .check(address >= 0 && address <= kAreaAddressMax, ZR_ERR_ARGUMENT)
         .require(buffer)
         .with(address, n)
         .no_flush()
@@ -92,7 +97,13 @@ extern "C" ZR_API int ZR_CALL ZRSysSet(int handle, int address, int count, const
                 .pause_after_error()
                 .serial_only(0);
         };
-        auto first = one_byte(0, 0).check(count <= kSystemBlockMax, ZR_ERR_TOO_LONG).check(count > 0, 0).require(data);
+        // Past 0xFFFF the 16-bit address would wrap round onto other bytes.
+        const bool fits = address >= 0 && std::int64_t{address} + count <= std::int64_t{kSysSetEnd};
+        auto first = one_byte(0, 0)
+                         .check(count <= kSystemBlockMax, ZR_ERR_TOO_LONG)
+                         .check(count > 0, 0)
+                         .require(data)
+                         .check(fits, ZR_ERR_ARGUMENT);
         if (auto refused = first.refused()) return *refused;
         int result = 0;
         for (int i = 0; i < count; ++i)
@@ -104,7 +115,8 @@ extern "C" ZR_API int ZR_CALL ZRSysSet(int handle, int address, int count, const
 extern "C" ZR_API int ZR_CALL ZRFreqQuery(int handle, int address, int length, unsigned char* buffer) {
     return guarded([&] {
         return command(handle, 0x62)
-            .check((length & 0xFF) <= kSystemBlockMax, ZR_ERR_TOO_LONG)
+            .check(length <= kSystemBlockMax, ZR_ERR_TOO_LONG)
+            .check(length >= 0, ZR_ERR_ARGUMENT)
             .require(buffer)
             .with(address, 0)
             .no_flush()
@@ -121,10 +133,9 @@ extern "C" ZR_API int ZR_CALL ZRFreqQuery(int handle, int address, int length, u
 
 extern "C" ZR_API int ZR_CALL ZRSetReadCfg(int handle, int readMode, int readOption) {
     return guarded([&] {
-        const int mode = readMode & 0xFF, option = readOption & 0xFF;
         return command(handle, 0x64)
-            .check(mode >= 1 && mode <= 4 && option >= 1 && option <= 2, ZR_ERR_PARAMETER)
-            .with(Library::instance().settings().antenna_control, mode, option)
+            .check(readMode >= 1 && readMode <= 4 && readOption >= 1 && readOption <= 2, ZR_ERR_PARAMETER)
+            .with(Library::instance().settings().antenna_control, readMode, readOption)
             .tcp_min(7)
             .accept(kCountTest | kLengthTest)
             .run();

@@ -9,16 +9,26 @@ namespace {
 constexpr int kWriteWaitMs = 500;  // the reader writes the tag before it answers
 constexpr int kReadAttempts = 6;
 constexpr int kBadEpcLength = ZR_ERR_ADDRESS;
+constexpr int kByteMax = 255;        // a count the request carries in one byte
+constexpr int kWriteBytesMax = 242;  // LEN, code, antenna, identifier, address and length fill 256
+constexpr int kEpcWordsMax = 123;    // LEN, code, antenna, password and count fill 256
+constexpr int kUseWordsMax = 123;    // as kEpcWordsMax, plus the address byte: 2w + 10 <= 256
 
-int low_byte(int v) { return v & 0xFF; }
+// Limits are judged on the caller's whole int: a cut to 8 bits would act on another value.
+bool within(int v, int lo, int hi) { return v >= lo && v <= hi; }
+// The data bytes of `count` units of `unit` bytes; none for a refused count.
+std::size_t data_size(int count, bool fits, std::size_t unit = 1) {
+    return fits ? unit * static_cast<std::size_t>(count) : 0;
+}
 
 }  // namespace
 
 extern "C" ZR_API int ZR_CALL ZRReadUserData(int handle, int antenna, int address, int byteCount,
                                              const unsigned char* tagId, unsigned char* buffer) {
     return guarded([&] {
-        const int n = low_byte(byteCount);
+        const int n = byteCount;
         return command(handle, 0x72)
+            .check(within(n, 0, kByteMax), ZR_ERR_ARGUMENT)
             .require(buffer)
             .with(antenna, bytes(tagId, 8), address, n)
             .receives(kReadAttempts)
@@ -35,9 +45,10 @@ extern "C" ZR_API int ZR_CALL ZRReadUserData(int handle, int antenna, int addres
 extern "C" ZR_API int ZR_CALL ZRWriteUserData(int handle, int antenna, int address, const unsigned char* tagId,
                                               const unsigned char* data, int length) {
     return guarded([&] {
-        const int n = low_byte(length);
+        const bool fits = within(length, 0, kWriteBytesMax);
         return command(handle, 0x73)
-            .with(antenna, bytes(tagId, 8), address, n, bytes(data, static_cast<std::size_t>(n)))
+            .check(fits, ZR_ERR_ARGUMENT)
+            .with(antenna, bytes(tagId, 8), address, length, bytes(data, data_size(length, fits)))
             .wait(kWriteWaitMs)
             .run();
     });
@@ -46,11 +57,11 @@ extern "C" ZR_API int ZR_CALL ZRWriteUserData(int handle, int antenna, int addre
 extern "C" ZR_API int ZR_CALL ZRSetEpcCode(int handle, int antenna, const unsigned char* password, int epcLength,
                                            int wordCount, const unsigned char* data) {
     return guarded([&] {
-        const int epc_bytes = low_byte(epcLength);
-        const int w = low_byte(wordCount);
+        const bool fits = within(wordCount, 0, kEpcWordsMax);
         return command(handle, 0x83)
-            .check(epc_bytes <= 12 && epc_bytes % 2 == 0, kBadEpcLength)
-            .with(antenna, bytes(password, 4), w, bytes(data, 2 * static_cast<std::size_t>(w)))
+            .check(within(epcLength, 0, 12) && epcLength % 2 == 0, kBadEpcLength)
+            .check(fits, ZR_ERR_ARGUMENT)
+            .with(antenna, bytes(password, 4), wordCount, bytes(data, data_size(wordCount, fits, 2)))
             .wait(kWriteWaitMs)
             .unanswered_gives_send_result()
             .run();
@@ -60,8 +71,9 @@ extern "C" ZR_API int ZR_CALL ZRSetEpcCode(int handle, int antenna, const unsign
 extern "C" ZR_API int ZR_CALL ZRReadUserDataEPC(int handle, const unsigned char* password, int address,
                                                 int wordCount, int antenna, unsigned char* buffer) {
     return guarded([&] {
-        const int w = low_byte(wordCount);
+        const int w = wordCount;
         return command(handle, 0x84)
+            .check(within(w, 0, kByteMax), ZR_ERR_ARGUMENT)
             .require(buffer)
             .with(antenna, bytes(password, 4), address, w)
             .receives(kReadAttempts)
@@ -79,9 +91,10 @@ extern "C" ZR_API int ZR_CALL ZRReadUserDataEPC(int handle, const unsigned char*
 extern "C" ZR_API int ZR_CALL ZRSetUseData(int handle, int antenna, const unsigned char* password, int address,
                                            int wordCount, const unsigned char* data) {
     return guarded([&] {
-        const int w = low_byte(wordCount);
+        const bool fits = within(wordCount, 0, kUseWordsMax);
         return command(handle, 0x85)
-            .with(antenna, bytes(password, 4), address, w, bytes(data, 2 * static_cast<std::size_t>(w)))
+            .check(fits, ZR_ERR_ARGUMENT)
+            .with(antenna, bytes(password, 4), address, wordCount, bytes(data, data_size(wordCount, fits, 2)))
             .wait(kWriteWaitMs)
             .run();
     });

@@ -7,8 +7,10 @@ namespace {
 
 constexpr int kLockableEnd = 224;  // a byte range to lock must end here or before
 constexpr int kDataLockWaitMs = 200;
+constexpr int kDestroyWordsMax = 124;  // LEN, code, antenna and password leave 248 data bytes
 
-int low_byte(int v) { return v & 0xFF; }
+// Limits are judged on the caller's whole int: a lock of a cut-down range cannot be undone.
+bool within(int v, int lo, int hi) { return v >= lo && v <= hi; }
 
 }  // namespace
 
@@ -16,7 +18,7 @@ extern "C" ZR_API int ZR_CALL ZRLockUserData(int handle, int address, int antenn
                                              int length) {
     return guarded([&] {
         return command(handle, 0x74)
-            .check(low_byte(address) + low_byte(length) <= kLockableEnd, ZR_ERR_RANGE)
+            .check(address >= 0 && length >= 0 && std::int64_t{address} + length <= kLockableEnd, ZR_ERR_RANGE)
             .no_flush()
             .with(antenna, bytes(tagId, 8), address, length)
             .on_send_failure(0)
@@ -45,7 +47,7 @@ extern "C" ZR_API int ZR_CALL ZRSetDataLocked(int handle, int antenna, const uns
                                               int region) {
     return guarded([&] {
         return command(handle, 0x8A)
-            .check(low_byte(mode) <= 1 && low_byte(region) <= 5, ZR_ERR_PARAMETER)
+            .check(within(mode, 0, 1) && within(region, 0, 5), ZR_ERR_PARAMETER)
             .with(antenna, bytes(password, 4), mode, region)
             .wait(kDataLockWaitMs)
             .run();
@@ -55,9 +57,11 @@ extern "C" ZR_API int ZR_CALL ZRSetDataLocked(int handle, int antenna, const uns
 extern "C" ZR_API int ZR_CALL ZRSetDestroyTag(int handle, int antenna, const unsigned char* password,
                                               int wordCount, const unsigned char* data) {
     return guarded([&] {
-        const auto w = static_cast<std::size_t>(low_byte(wordCount));
+        const bool fits = within(wordCount, 0, kDestroyWordsMax);
+        const std::size_t w = fits ? static_cast<std::size_t>(wordCount) : 0;
         // The word count is not sent: the reader takes the data length from LEN.
         return command(handle, 0x8B)
+            .check(fits, ZR_ERR_ARGUMENT)
             .with(antenna, bytes(password, 4), bytes(data, 2 * w))
             .reply_size(6)
             .run();

@@ -13,7 +13,12 @@ extern "C" ZR_API int ZR_CALL ZRSelectTag(int handle, int antenna, int option1, 
 extern "C" ZR_API int ZR_CALL ZRSelectTagEPC(int handle, int antenna, int option1, int option2,
                                              const unsigned char* matchData, int length) {
     return guarded([&] {
-        const auto n = static_cast<std::size_t>(length & 0xFF);
-        return command(handle, 0x80).with(antenna, option1, option2, bytes(matchData, n)).run();
+        // LEN, code, antenna and the two options leave 250 bytes of the request.
+        const bool fits = length >= 0 && length <= 250;
+        const auto n = fits ? static_cast<std::size_t>(length) : 0;
+        return command(handle, 0x80)
+            .check(fits, ZR_ERR_ARGUMENT)
+            .with(antenna, option1, option2, bytes(matchData, n))
+            .run();
     });
 }

@@ -27,11 +27,11 @@ extern "C" ZR_API int ZR_CALL ZRTIDCodeReport(int handle, unsigned char* buffer)
 extern "C" ZR_API int ZR_CALL ZRGetUseData(int handle, const unsigned char* password, int address, int wordCount,
                                            int /*reserved*/) {
     return guarded([&] {
-        const int a = address & 0xFF, n = wordCount & 0xFF;
+        // The whole ints are judged: a cut to 8 bits would read other words than asked for.
         return command(handle, 0x84)
-            .check(a <= 14, ZR_ERR_ADDRESS)
-            .check(a + 2 * n <= 28, ZR_ERR_RANGE)
-            .with(Library::instance().settings().antenna_control, bytes(password, 4), a, n)
+            .check(address >= 0 && address <= 14, ZR_ERR_ADDRESS)
+            .check(wordCount >= 0 && std::int64_t{address} + 2 * std::int64_t{wordCount} <= 28, ZR_ERR_RANGE)
+            .with(Library::instance().settings().antenna_control, bytes(password, 4), address, wordCount)
             .send_only();
     });
 }

@@ -113,7 +113,7 @@ TEST(InventoryStart, RefusedArgumentsSendNothing) {
         {"address 15", [](int h) { return ZRGetUseData(h, kPassword, 15, 0, 0); }, ZR_ERR_ADDRESS},
         {"address 14 + 16 bytes", [](int h) { return ZRGetUseData(h, kPassword, 14, 8, 0); }, ZR_ERR_RANGE},
         {"address 0 + 30 bytes", [](int h) { return ZRGetUseData(h, kPassword, 0, 15, 0); }, ZR_ERR_RANGE},
-        {"only the low byte of the address counts", [](int h) { return ZRGetUseData(h, kPassword, 0x10F, 0, 0); },
+        {"address 0x10F", [](int h) { return ZRGetUseData(h, kPassword, 0x10F, 0, 0); },
          ZR_ERR_ADDRESS},
     };
     for (const auto& l : kLinks)
