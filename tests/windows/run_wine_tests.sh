@@ -1,15 +1,16 @@
 #!/bin/sh
 # Runs the scenario program (tests/windows/scenario.c) natively on Linux against libzr.so and
-# under Wine against zr.dll (32-bit, and 64-bit when built), each time against a fresh zrsim,
+# under Wine against zr.dll (32-bit and 64-bit, or either alone), each time against a fresh zrsim,
 # over loopback TCP and over a pseudo-terminal that Wine sees as COM17. The Wine output must
 # equal the Linux output of the same link line for line, and zrsim must have got the same
 # requests; every run must pass its own checks; every name in api/zr.def must have a row in
 # the scenario.
 #
-# usage: run_wine_tests.sh [--linux DIR] [--win32 DIR] [--win64 DIR|--no-win64]
+# usage: run_wine_tests.sh [--linux DIR] [--win32 DIR|--no-win32] [--win64 DIR|--no-win64]
 #                          [--prefix DIR] [--no-build] [--linux-only]
 #   --linux DIR   Linux build with zrsim, libzr.so and zr_scenario (default build-wine/linux)
-#   --win32 DIR   mingw i686 build with zr.dll and zr_scenario.exe (default build-wine/win32)
+#   --win32 DIR   mingw i686 build with zr.dll and zr_scenario.exe (default build-wine/win32);
+#                 --no-win32 skips it (hosts that cannot run 32-bit programs, so no 32-bit Wine)
 #   --win64 DIR   mingw x86_64 build (default build-wine/win64); --no-win64 skips it
 #   --prefix DIR  the Wine prefix (default build-wine/wineprefix; created when missing)
 #   --no-build    use the builds as they are (default: configure when needed, then make)
@@ -31,6 +32,7 @@ while [ $# -gt 0 ]; do
     case $1 in
         --linux) LINUX=$2; shift 2 ;;
         --win32) WIN32=$2; shift 2 ;;
+        --no-win32) WIN32=; shift ;;
         --win64) WIN64=$2; shift 2 ;;
         --no-win64) WIN64=; shift ;;
         --prefix) PREFIX=$2; shift 2 ;;
@@ -41,7 +43,7 @@ while [ $# -gt 0 ]; do
 done
 abs() { mkdir -p "$1" && (cd "$1" && pwd); }
 LINUX=$(abs "$LINUX")
-[ "$LINUX_ONLY" = 1 ] || WIN32=$(abs "$WIN32")
+[ "$LINUX_ONLY" = 1 ] || [ -z "$WIN32" ] || WIN32=$(abs "$WIN32")
 [ "$LINUX_ONLY" = 1 ] || [ -z "$WIN64" ] || WIN64=$(abs "$WIN64")
 [ -n "$PREFIX" ] || PREFIX=$WORK/wineprefix
 [ "$LINUX_ONLY" = 1 ] || PREFIX=$(abs "$PREFIX")
@@ -76,7 +78,8 @@ if [ "$BUILD" = 1 ]; then
     [ -z "$WIN32" ] || build "$WIN32" mingw-i686.cmake zr zr_scenario
     [ -z "$WIN64" ] || build "$WIN64" mingw-x86_64.cmake zr zr_scenario
 fi
-for f in "$LINUX/zrsim" "$LINUX/libzr.so" "$LINUX/zr_scenario" ${WIN32:+"$WIN32/zr.dll" "$WIN32/zr_scenario.exe"}; do
+for f in "$LINUX/zrsim" "$LINUX/libzr.so" "$LINUX/zr_scenario" ${WIN32:+"$WIN32/zr.dll" "$WIN32/zr_scenario.exe"} \
+    ${WIN64:+"$WIN64/zr.dll" "$WIN64/zr_scenario.exe"}; do
     [ -e "$f" ] || fail "$f is missing (build it, or drop --no-build)"
 done
 
@@ -90,9 +93,11 @@ say "$(wc -l <"$RESULTS/exports.txt") exports, each with a scenario row"
 
 # ---- Wine -----------------------------------------------------------------------------------
 SIM_PID=
+wine_cmd=wine
+wineserver_cmd=wineserver
 cleanup() {
     [ -z "$SIM_PID" ] || kill "$SIM_PID" 2>/dev/null || true
-    [ "$LINUX_ONLY" = 1 ] || wineserver -k >/dev/null 2>&1 || true
+    [ "$LINUX_ONLY" = 1 ] || "$wineserver_cmd" -k >/dev/null 2>&1 || true
 }
 trap cleanup EXIT
 trap 'exit 130' INT TERM
@@ -100,13 +105,34 @@ trap 'exit 130' INT TERM
 if [ "$LINUX_ONLY" = 0 ]; then
     export WINEPREFIX="$PREFIX" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
     unset DISPLAY WAYLAND_DISPLAY 2>/dev/null || true
-    command -v wine >/dev/null || fail "wine is not installed"
+    if [ -z "$WIN32" ]; then
+        # 64-bit only: the 64-bit loader itself, as a launcher that prefers 32-bit Wine would
+        # pick one that may be installed and yet cannot start here. Debian has it in
+        # /usr/lib/wine, other systems call it wine64, Wine's new WoW64 only has wine.
+        if [ -x /usr/lib/wine/wine64 ]; then
+            wine_cmd=/usr/lib/wine/wine64
+        elif command -v wine64 >/dev/null; then
+            wine_cmd=$(command -v wine64)
+        fi
+        [ "$wine_cmd" = wine ] || export WINELOADER="$wine_cmd"
+        [ -f "$PREFIX/system.reg" ] || export WINEARCH=win64
+        if grep -qx '#arch=win32' "$PREFIX/system.reg" 2>/dev/null; then
+            fail "$PREFIX is a 32-bit Wine prefix, which cannot run the 64-bit DLL: remove it"
+        fi
+    fi
+    command -v "$wine_cmd" >/dev/null || fail "wine is not installed"
+    if ! command -v "$wineserver_cmd" >/dev/null; then
+        for s in /usr/lib/wine/wineserver wineserver64; do
+            if command -v "$s" >/dev/null; then wineserver_cmd=$s; break; fi
+        done
+    fi
     if [ ! -f "$PREFIX/system.reg" ]; then
         say "creating the Wine prefix $PREFIX (once)"
-        wineboot -i >"$RESULTS/wineboot.log" 2>&1 || { cat "$RESULTS/wineboot.log" >&2; fail "wineboot"; }
+        "$wine_cmd" wineboot -i >"$RESULTS/wineboot.log" 2>&1 </dev/null ||
+            { cat "$RESULTS/wineboot.log" >&2; fail "wineboot"; }
     fi
     # One wineserver for all runs, instead of one start-up per run.
-    wineserver -p </dev/null >/dev/null 2>&1 || true
+    "$wineserver_cmd" -p </dev/null >/dev/null 2>&1 || true
 fi
 
 winpath() { printf 'Z:%s' "$1" | tr / '\\'; }
@@ -117,7 +143,7 @@ wine_run() {  # output-file program args...
     out_file=$1
     shift
     rc_wine=0
-    timeout 300 wine "$@" >"$out_file.raw" 2>&1 </dev/null || rc_wine=$?
+    timeout 300 "$wine_cmd" "$@" >"$out_file.raw" 2>&1 </dev/null || rc_wine=$?
     tr -d '\r' <"$out_file.raw" >"$out_file"
     rm -f "$out_file.raw"
     return $rc_wine
