@@ -2,6 +2,8 @@
 # The Windows DLLs: installs mingw-w64 and Wine when missing, cross-builds zr.dll for 32-bit
 # (stdcall, the reference target) and 64-bit, checks both export tables against api/zr.def,
 # and runs the scenario under Wine against zrsim over TCP and a COM port (run_wine_tests.sh).
+# A host that cannot run 32-bit programs cannot start 32-bit Wine: there the 32-bit DLL is
+# built and its export table checked, and only the 64-bit DLL runs under Wine.
 #
 # usage: .ci/windows.sh [--linux DIR]
 #   --linux DIR  reuse a Linux build (zrsim, libzr.so and zr_scenario are made in it);
@@ -22,18 +24,36 @@ done
 say() { echo "windows.sh: $*"; }
 start=$(date +%s)
 
+# ---- Can this host run 32-bit programs? -----------------------------------------------------
+# Some kernels and containers run no 32-bit x86 program at all, and then 32-bit Wine cannot
+# start. Asked of the kernel itself, with a static 32-bit program that only exits 0 (232 bytes,
+# gzip and base64), so the answer depends on no package being installed.
+runs_32bit() {
+    mkdir -p "$WORK"
+    probe=$WORK/exit32
+    echo 'H4sICGr2GGsCA3QzMmV4aXQAq3f1cWNkZGSAASYGZgYQL6SBhcMESBdAxU0YFIDiGkBZJog8VA0IcwLZIMwKxCC5HSDC8PbZBga94ozikqKSxCQGvZLUihIG4gE31Cw2mD1QO2CAEYlmRhKPBWJBLOoAQI+EZ+gAAAA=' |
+        base64 -d | gzip -dc >"$probe" && chmod +x "$probe" && ("$probe") >/dev/null 2>&1
+    ok=$?
+    rm -f "$probe"
+    return $ok
+}
+RUN32=1
+runs_32bit || RUN32=0
+
 # ---- Tools ----------------------------------------------------------------------------------
 missing=
 command -v i686-w64-mingw32-g++-posix >/dev/null 2>&1 || missing="$missing g++-mingw-w64-i686"
 command -v x86_64-w64-mingw32-g++-posix >/dev/null 2>&1 || missing="$missing g++-mingw-w64-x86-64"
 command -v wine >/dev/null 2>&1 || missing="$missing wine"
-[ -x /usr/lib/wine/wine ] || missing="$missing wine32:i386"      # runs the 32-bit DLL
+if [ "$RUN32" = 1 ]; then
+    [ -x /usr/lib/wine/wine ] || missing="$missing wine32:i386"  # runs the 32-bit DLL
+fi
 [ -x /usr/lib/wine/wine64 ] || missing="$missing wine64"
 if [ -n "$missing" ]; then
     say "installing$missing"
     sudo=
     [ "$(id -u)" = 0 ] || sudo=sudo
-    if ! dpkg --print-foreign-architectures | grep -qx i386; then
+    if [ "$RUN32" = 1 ] && ! dpkg --print-foreign-architectures | grep -qx i386; then
         $sudo dpkg --add-architecture i386
     fi
     $sudo apt-get update -qq
@@ -72,6 +92,13 @@ for arch in win32 win64; do
 done
 
 # ---- Under Wine -----------------------------------------------------------------------------
-"$ROOT/tests/windows/run_wine_tests.sh" --no-build --linux "$LINUX" --win32 "$WORK/win32" --win64 "$WORK/win64" \
+set -- --win32 "$WORK/win32"
+only=
+if [ "$RUN32" = 0 ]; then
+    say "this host cannot run 32-bit programs: the 32-bit zr.dll is built and its export table checked, but not run here"
+    set -- --no-win32
+    only=" (under Wine: the 64-bit DLL only)"
+fi
+"$ROOT/tests/windows/run_wine_tests.sh" --no-build --linux "$LINUX" "$@" --win64 "$WORK/win64" \
     --prefix "$WORK/wineprefix"
-say "passed in $(($(date +%s) - start)) s"
+say "passed in $(($(date +%s) - start)) s$only"
