@@ -49,10 +49,11 @@ extern "C" ZR_API int ZR_CALL ZRNetAddrSet(int handle, int /*reserved*/, const c
 
         // The reader has its new address now: the next ZROpen must find it in the file.
         auto& lib = Library::instance();
-        const auto& path = lib.settings().config_path;
-        bool saved = lib.os().write_profile(path, section, "ZR_HOST_NAME", ipAddress);
-        saved = lib.os().write_profile(path, section, "ZR_SUBNET", subnetMask) && saved;
-        saved = lib.os().write_profile(path, section, "ZR_GATE", gateway) && saved;
+        // The file this very session was opened from, whatever was opened since.
+        const auto path = lib.config_path(handle);
+        const zr::platform::ProfileEntry keys[] = {
+            {"ZR_HOST_NAME", ipAddress}, {"ZR_SUBNET", subnetMask}, {"ZR_GATE", gateway}};
+        const bool saved = lib.os().write_profile(path, section, keys);  // all three or none
         return saved ? ZR_OK : ZR_ERR_INTERNAL;
     });
 }

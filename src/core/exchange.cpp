@@ -11,22 +11,29 @@ Library& lib() { return Library::instance(); }
 
 // One receive into a zeroed buffer. A frame the link dropped (bad CRC, cut off) may have left
 // its bytes behind: they are no reply and must never pass for an echo of the code.
-int receive_once(link::Link& link, link::ReplyBuffer& buffer, int tcp_min, std::uint8_t code) {
+int receive_once(link::Link& link, link::ReplyBuffer& buffer, int tcp_min, link::Expect expect,
+                 link::Link::Clock deadline) {
     buffer.fill(0);
-    const int count = link.receive_frame(buffer, tcp_min, code);
+    const int count = link.receive_frame(buffer, tcp_min, expect, deadline);
     if (count <= 0) buffer.fill(0);
     return count;
 }
 
-// Up to `attempts` receives, each after `wait_ms`, until a frame of 6 bytes or more echoes
-// `code` (or carries any code). The last frame received stays in `buffer`.
+// Up to `attempts` receives, each after `wait_ms`, until a frame of 6 bytes or more echoes the
+// code (or any frame, where any code is taken). With `polls_only`, the attempts end once
+// their waits add up (a receive that waits by itself, as TCP's, counts): a report poll over
+// TCP then costs one wait and one receive, not six. The last frame received stays in `buffer`.
 int receive_attempts(link::Link& link, link::ReplyBuffer& buffer, int attempts, int wait_ms, int tcp_min,
-                     std::uint8_t code, bool any_code = false) {
+                     link::Expect expect, bool polls_only = false) {
+    auto& os = lib().os();
+    const auto start = os.now();
+    const auto budget = std::chrono::milliseconds(attempts * wait_ms);
     int count = 0;
     for (int attempt = 0; attempt < attempts; ++attempt) {
-        if (wait_ms > 0) lib().os().sleep_ms(wait_ms);
-        count = receive_once(link, buffer, tcp_min, code);
-        if (count >= 6 && (any_code || buffer[2] == code)) break;
+        if (attempt > 0 && polls_only && os.now() - start >= budget) break;
+        if (wait_ms > 0) os.sleep_ms(wait_ms);
+        count = receive_once(link, buffer, tcp_min, expect, os.now() + link.receive_window());
+        if (count >= 6 && (expect.tcp == link::Expect::Tcp::any_code || buffer[2] == expect.code)) break;
     }
     return count;
 }
@@ -126,7 +133,7 @@ std::optional<int> Command::refused() {
 
 int Command::wait_ms() const { return link_->kind() == link::Kind::serial ? wait_serial_ms_ : wait_tcp_ms_; }
 
-int Command::send() { return link_->send_frame(payload_); }
+int Command::send(bool reply_expected) { return link_->send_frame(payload_, reply_expected); }
 
 void Command::sleep(int ms) {
     if (ms > 0) lib().os().sleep_ms(ms);
@@ -135,7 +142,7 @@ void Command::sleep(int ms) {
 int Command::send_only() {
     if (auto r = refused()) return *r;
     if (flush_) link_->flush();
-    return send();
+    return send(false);  // its answers are reports, collected by their own calls
 }
 
 Command::Outcome Command::run_outcome() {
@@ -150,12 +157,16 @@ Command::Outcome Command::run_outcome() {
 }
 
 Command::Outcome Command::one_pass() {
-    const int sent = send();
+    const int sent = send(true);
     if (sent <= 0 && send_failure_) return {*send_failure_, false};
     if (sent == 0 && tcp_send_failure_ && link_->kind() == link::Kind::tcp) return {*tcp_send_failure_, true};
 
+    // A command that examines the echo waits for its own code; one that does not still never
+    // takes a report for its answer.
+    const link::Expect expect{code_, (tests_ & kEchoTest) ? link::Expect::Tcp::same_code
+                                                          : link::Expect::Tcp::not_reports};
     link::ReplyBuffer buffer{};
-    const int count = receive_attempts(*link_, buffer, receives_, wait_ms(), tcp_min_, code_);
+    const int count = receive_attempts(*link_, buffer, receives_, wait_ms(), tcp_min_, expect);
     if (flush_after_) link_->flush();
 
     const Reply reply(buffer, count);
@@ -191,7 +202,8 @@ int Report::into(std::uint8_t* buffer) {
     link->flush();
 
     link::ReplyBuffer frame{};
-    const int count = receive_attempts(*link, frame, receives_, wait_ms_, tcp_min_, code_, any_code_);
+    const link::Expect expect{code_, any_code_ ? link::Expect::Tcp::any_code : link::Expect::Tcp::same_code};
+    const int count = receive_attempts(*link, frame, receives_, wait_ms_, tcp_min_, expect, true);
     const Reply reply(frame, count);
     if (count < 6 || (!any_code_ && reply.code() != code_)) return 0;
     if (reply.len() >= count) return ZR_ERR_NO_REPLY;
@@ -228,7 +240,7 @@ int Listen::run() {
         if (c.p) std::fill_n(static_cast<std::uint8_t*>(c.p), c.n, std::uint8_t{0});
 
     link::ReplyBuffer frame{};
-    const int count = receive_attempts(*link, frame, 1, wait_ms_, tcp_min_, code_);
+    const int count = receive_attempts(*link, frame, 1, wait_ms_, tcp_min_, link::Expect{code_});
     const Reply reply(frame, count);
     if (count >= 6 && reply.len() >= count) return ZR_ERR_NO_REPLY;
     const bool accepted = count >= min_count_ && reply.code() == code_ && count == reply.len() + 4;
@@ -241,7 +253,7 @@ int Listen::run() {
     }
     if (wait_ms_ > 0) lib().os().sleep_ms(wait_ms_);
     // The reader does not confirm the answer: the next command must not wait for a reply to it.
-    if (answer.no_flush().send_only() > 0) link->no_reply_owed();
+    answer.no_flush().send_only();
     return accepted ? ZR_OK : 0;
 }
 

@@ -146,7 +146,7 @@ private:
     };
     Outcome run_outcome();
     Outcome one_pass();
-    int send();
+    int send(bool reply_expected);
     void sleep(int ms);
 };
 

@@ -23,25 +23,34 @@ void Library::reset() {
 link::Link* Library::find(int handle) {
     if (handle == kNoHandle) return nullptr;
     auto it = sessions_.find(handle);
-    return it == sessions_.end() ? nullptr : it->second.get();
+    return it == sessions_.end() ? nullptr : it->second.link.get();
 }
 
-int Library::add(std::unique_ptr<link::Link> link) {
+std::string Library::config_path(int handle) const {
+    auto it = handle == kNoHandle ? sessions_.end() : sessions_.find(handle);
+    return it == sessions_.end() ? std::string() : it->second.config_path;
+}
+
+int Library::add(std::unique_ptr<link::Link> link, const std::string& config_path, const Settings& settings) {
     // Handles are never reused, so a stale one can never reach a newer session.
     int h = next_handle_++;
     if (next_handle_ <= 0) next_handle_ = 1;
-    sessions_.emplace(h, std::move(link));
+    sessions_.emplace(h, Session{std::move(link), config_path});
+    // The session-wide settings are those of the last open that succeeded: a failed open
+    // must not change what the open sessions use.
+    settings_ = settings;
     return h;
 }
 
 int Library::open(int* handle, const char* path, const char* section) {
     if (!handle || !path || !section) return ZR_ERR_ARGUMENT;
     if (*handle != kNoHandle) return ZR_ERR_ALREADY_OPEN;
-    if (!read_settings(os(), path, section, settings_)) return ZR_ERR_CONFIG;
+    Settings s;
+    if (!read_settings(os(), path, section, s)) return ZR_ERR_CONFIG;
 
-    if (settings_.port_type == "TCP") {
+    if (s.port_type == "TCP") {
         std::uint32_t address = 0;
-        if (!parse_ipv4(settings_.host_name, address) || address == 0 || address == 0xFFFFFFFFu) {
+        if (!parse_ipv4(s.host_name, address) || address == 0 || address == 0xFFFFFFFFu) {
             *handle = kNoHandle;
             return ZR_ERR_OPEN_PORT;
         }
@@ -56,16 +65,16 @@ int Library::open(int* handle, const char* path, const char* section) {
             *handle = kNoHandle;
             return ZR_ERR_CONNECT;
         }
-        *handle = add(std::move(tcp));
+        *handle = add(std::move(tcp), path, s);
         return ZR_OK;
     }
-    if (settings_.port_type == "COM") {
-        auto port = os().open_serial(settings_.com_name);
+    if (s.port_type == "COM") {
+        auto port = os().open_serial(s.com_name);
         if (!port) {
             *handle = kNoHandle;
             return ZR_ERR_OPEN_PORT;
         }
-        *handle = add(std::make_unique<link::SerialLink>(std::move(port), os()));
+        *handle = add(std::make_unique<link::SerialLink>(std::move(port), os()), path, s);
         return ZR_OK;
     }
     return 0;
@@ -75,7 +84,7 @@ int Library::close(int* handle) {
     if (!handle) return ZR_ERR_ARGUMENT;
     auto it = *handle == kNoHandle ? sessions_.end() : sessions_.find(*handle);
     if (it == sessions_.end()) return ZR_ERR_NO_SESSION;
-    switch (it->second->close()) {
+    switch (it->second.link->close()) {
         case link::CloseResult::closed:
             sessions_.erase(it);
             *handle = kNoHandle;

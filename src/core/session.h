@@ -3,6 +3,7 @@
 
 #include <map>
 #include <memory>
+#include <string>
 
 #include "core/config.h"
 #include "link/link.h"
@@ -11,6 +12,12 @@
 namespace zr::core {
 
 inline constexpr int kNoHandle = -1;
+
+// One open session: its link and the file it was opened from.
+struct Session {
+    std::unique_ptr<link::Link> link;
+    std::string config_path;
+};
 
 class Library {
 public:
@@ -21,6 +28,8 @@ public:
     int close(int* handle);
     // The link of an open session, or nullptr for -1 and for handles that name none.
     link::Link* find(int handle);
+    // The configuration file the session was opened from (empty for no session).
+    std::string config_path(int handle) const;
 
     Settings& settings() { return settings_; }
     std::uint8_t device_class() const { return device_class_; }
@@ -31,11 +40,11 @@ public:
     void reset();
 
 private:
-    int add(std::unique_ptr<link::Link> link);
+    int add(std::unique_ptr<link::Link> link, const std::string& config_path, const Settings& settings);
 
     Settings settings_;
     std::uint8_t device_class_ = 3;
-    std::map<int, std::unique_ptr<link::Link>> sessions_;
+    std::map<int, Session> sessions_;
     int next_handle_ = 1;
 };
 

@@ -1,6 +1,7 @@
 // What a session talks through. Commands never ask which transport they have.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <span>
 
@@ -17,19 +18,57 @@ enum class CloseResult {
     failed_kept,      // the OS refused and still holds the port
 };
 
+// The codes under which the reader sends frames nobody asked for at that moment: inventory,
+// TID, long, user and user-data reports, EAS alarms, listen frames. Such a frame is never the
+// answer to a command of another code.
+constexpr bool is_report_code(std::uint8_t code) {
+    switch (code) {
+        case 0x49: case 0x4A: case 0x71: case 0x81: case 0x82: case 0x84: case 0x8D: case 0xA1: case 0xD0:
+            return true;
+        default:
+            return false;
+    }
+}
+
+// Which frames a receive takes; the others are dropped and the receive goes on within its
+// time. The serial link takes frames of `code` only. Over TCP, a command that does not
+// examine the echo also takes frames of other codes except reports, and a few reports take
+// a frame of any code.
+struct Expect {
+    enum class Tcp { same_code, not_reports, any_code };
+    std::uint8_t code;
+    Tcp tcp = Tcp::same_code;
+
+    bool takes_over_tcp(std::uint8_t got) const {
+        switch (tcp) {
+            case Tcp::same_code: return got == code;
+            case Tcp::not_reports: return got == code || !is_report_code(got);
+            case Tcp::any_code: return true;
+        }
+        return false;
+    }
+};
+
 class Link {
 public:
+    using Clock = std::chrono::microseconds;  // the platform's monotonic clock
+
     virtual ~Link() = default;
     virtual Kind kind() const = 0;
-    // Adds the CRC (and, on serial, the start byte and stuffing) and sends.
-    // Serial: payload bytes written (fewer on failure, 0 when the start or a CRC byte failed).
-    // TCP: the frame length with CRC, or 0.
-    virtual int send_frame(std::span<const std::uint8_t> payload) = 0;
-    // One frame into `dest`: its length LEN + 4, or 0. Serial skips frames whose code is not
-    // `expected` (0 takes any); TCP yields nothing shorter than `min_length` + 2 bytes.
-    virtual int receive_frame(ReplyBuffer& dest, int min_length, std::uint8_t expected) = 0;
-    // The frame just sent is answered by nothing (an acknowledgement): no reply is owed for it.
-    virtual void no_reply_owed() {}
+    // Drops whatever arrived unasked, adds the CRC (and, on serial, the start byte and
+    // stuffing) and sends. `reply_expected`: the reader answers this frame under its code.
+    // Serial: the payload bytes written; TCP: the frame length with CRC. 0 when the send
+    // failed or the link is lost: never a count for a frame that did not go out whole.
+    virtual int send_frame(std::span<const std::uint8_t> payload, bool reply_expected) = 0;
+    // One frame that `expect` takes, into `dest`: its length LEN + 4, or 0. TCP waits for it
+    // until `deadline` and yields nothing shorter than `min_length` + 2 bytes; serial reads
+    // what is on the line at once.
+    virtual int receive_frame(ReplyBuffer& dest, int min_length, Expect expect, Clock deadline) = 0;
+    // How long a receive waits for a frame on its own (0: it takes what is there).
+    virtual std::chrono::milliseconds receive_window() const = 0;
+    // The peer has gone (closed, reset, device removed): every send fails until the session
+    // is opened again.
+    virtual bool lost() const = 0;
     // The output flush a command does before it sends (nothing on TCP).
     virtual void flush() = 0;
     virtual CloseResult close() = 0;

@@ -56,7 +56,7 @@ bool SerialLink::write_byte(std::uint8_t byte) {
 
 bool SerialLink::write_stuffed(std::uint8_t byte) {
     auto wire = [&](std::uint8_t b) {
-        for (int i = 0; i < kStuffedTries; ++i)
+        for (int i = 0; i < kStuffedTries && !port_->gone(); ++i)
             if (write_byte(b)) return true;
         return false;
     };
@@ -80,28 +80,28 @@ SerialLink::Escaped SerialLink::read_escaped(bool patient) {
     return {Got::data, static_cast<std::uint8_t>(next)};
 }
 
-int SerialLink::send_frame(std::span<const std::uint8_t> payload) {
+int SerialLink::send_frame(std::span<const std::uint8_t> payload, bool /*reply_expected*/) {
+    if (port_->gone()) return 0;
     // Whatever is already waiting answers an earlier request (a late reply, an uncollected
     // report). Left there, it would be taken for the answer to this one.
     for (std::size_t i = 0; i < kDiscardMax && port_->read_byte() >= 0; ++i) {
     }
     bool started = false;
-    for (int i = 0; i < kStuffedTries && !started; ++i) started = write_byte(kStartByte);
+    for (int i = 0; i < kStuffedTries && !started && !port_->gone(); ++i) started = write_byte(kStartByte);
     if (!started) return 0;
+    // A frame cut short is no frame: the reader drops it, so nothing counts as sent.
     Crc16 crc;
-    int written = 0;
     for (auto b : payload) {
         crc.add(b);
-        if (!write_stuffed(b)) return written;
-        ++written;
+        if (!write_stuffed(b)) return 0;
     }
     if (!write_stuffed(static_cast<std::uint8_t>(crc.value() >> 8)) ||
         !write_stuffed(static_cast<std::uint8_t>(crc.value() & 0xFF)))
         return 0;
-    return written;
+    return static_cast<int>(payload.size());
 }
 
-int SerialLink::receive_frame(ReplyBuffer& dest, int /*min_length: TCP only*/, std::uint8_t expected) {
+int SerialLink::receive_frame(ReplyBuffer& dest, int /*min_length: TCP only*/, Expect expect, Clock /*deadline*/) {
     for (;;) {
         // Hunt for a start byte; whatever precedes it belongs to no frame.
         Escaped e{};
@@ -114,7 +114,7 @@ int SerialLink::receive_frame(ReplyBuffer& dest, int /*min_length: TCP only*/, s
         Crc16 crc;
         if (!read_frame_body(dest, i, crc)) return 0;
         if (crc.value() != 0) continue;
-        if (expected != 0 && dest[2] != expected) continue;
+        if (dest[2] != expect.code) continue;
         return static_cast<int>(i);
     }
 }

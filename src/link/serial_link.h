@@ -18,8 +18,10 @@ class SerialLink final : public Link {
 public:
     SerialLink(std::unique_ptr<platform::SerialPort> port, platform::Platform& os);
     Kind kind() const override { return Kind::serial; }
-    int send_frame(std::span<const std::uint8_t> payload) override;
-    int receive_frame(ReplyBuffer& dest, int min_length, std::uint8_t expected) override;
+    int send_frame(std::span<const std::uint8_t> payload, bool reply_expected) override;
+    int receive_frame(ReplyBuffer& dest, int min_length, Expect expect, Clock deadline) override;
+    std::chrono::milliseconds receive_window() const override { return std::chrono::milliseconds(0); }
+    bool lost() const override { return port_->gone(); }
     void flush() override;
     CloseResult close() override;
 

@@ -1,177 +1,139 @@
 #include "link/tcp_link.h"
 
 #include <algorithm>
-#include <vector>
+#include <array>
 
 namespace zr::link {
 namespace {
 
-constexpr int kReadySelectMs = 50;   // writability check before every send and receive
+constexpr int kReadySelectMs = 50;  // writability check before every send and receive
 constexpr int kSendSelectMs = 1000;
-constexpr int kReceiveSelectMs = 2;
-constexpr int kReceiveSteps = 30;
-constexpr int kDrainFrames = 20;
-constexpr int kSendCalls = 51;       // then one last call
-constexpr int kDiscardStepsMax = 4096;  // a flooding peer cannot keep a send waiting forever
+constexpr int kSendCalls = 52;
+constexpr auto kReceiveWindow = std::chrono::milliseconds(60);
+constexpr int kDrainReadsMax = 4096;  // a flooding peer cannot keep a send waiting forever
 
 }  // namespace
 
 TcpLink::TcpLink(std::unique_ptr<platform::Socket> socket) : socket_(std::move(socket)) {}
 
-int TcpLink::send_bytes(std::span<const std::uint8_t> bytes) {
-    switch (socket_->wait_writable(kSendSelectMs)) {
-        case platform::Ready::yes: return socket_->send(bytes);
-        case platform::Ready::timeout: return 0;
+std::chrono::milliseconds TcpLink::receive_window() const { return kReceiveWindow; }
+
+bool TcpLink::ready_to_write(int ms) {
+    if (!connected_ || lost_) return false;
+    switch (socket_->wait_writable(ms)) {
+        case platform::Ready::yes: return true;
+        case platform::Ready::timeout: return false;
         case platform::Ready::error: break;
     }
-    return -1;
+    lost_ = true;
+    return false;
 }
 
-int TcpLink::receive_bytes(std::span<std::uint8_t> bytes) {
-    switch (socket_->wait_readable(kReceiveSelectMs)) {
-        case platform::Ready::yes: {
-            int r = socket_->recv(bytes);
-            return r == 0 ? -1 : r;  // readable but empty: the peer has gone
-        }
-        case platform::Ready::timeout: return 0;
-        case platform::Ready::error: break;
+TcpLink::Fill TcpLink::fill(int ms) {
+    switch (socket_->wait_readable(ms)) {
+        case platform::Ready::yes: break;
+        case platform::Ready::timeout: return Fill::nothing;
+        case platform::Ready::error: lost_ = true; return Fill::lost;
     }
-    return -1;
+    auto space = framer_.space();
+    const int r = socket_->recv(space);
+    if (r == platform::kWouldBlock) return Fill::nothing;
+    if (r <= 0) {  // readable but empty: the peer has gone; or the connection broke
+        lost_ = true;
+        return Fill::lost;
+    }
+    framer_.commit(static_cast<std::size_t>(r));
+    return Fill::bytes;
 }
 
-TcpLink::StepResult TcpLink::receive_step(std::span<std::uint8_t> dest) {
-    auto fail = [](int r) { return StepResult{r < 0 ? Step::error : Step::idle, 0}; };
-    if (rx_state_ == RxState::length || rx_state_ == RxState::one_length_byte) {
-        int r = receive_bytes(std::span(frame_).subspan(rx_count_, 2 - rx_count_));
-        if (r <= 0) return fail(r);
-        rx_count_ += static_cast<std::size_t>(r);
-        if (rx_count_ < 2) {
-            rx_state_ = RxState::one_length_byte;
-            return {Step::partial, 0};
-        }
-        rx_total_ = static_cast<std::size_t>(frame_[0]) * 256 + frame_[1] + 4;
-        // A frame bigger than the buffer is read through and dropped, never stored.
-        rx_state_ = rx_total_ > frame_.size() ? RxState::skipping : RxState::body;
-    }
-    if (rx_state_ == RxState::skipping) {
-        std::array<std::uint8_t, 256> sink;
-        std::size_t want = std::min(sink.size(), rx_total_ - rx_count_);
-        int r = receive_bytes(std::span(sink).first(want));
-        if (r <= 0) return fail(r);
-        rx_count_ += static_cast<std::size_t>(r);
-        if (rx_count_ < rx_total_) return {Step::partial, 0};
-        rx_state_ = RxState::length;
-        rx_count_ = 0;
-        return {Step::dropped, 0};
-    }
-    int r = receive_bytes(std::span(frame_).subspan(rx_count_, rx_total_ - rx_count_));
-    if (r <= 0) return fail(r);
-    rx_count_ += static_cast<std::size_t>(r);
-    if (rx_count_ < rx_total_) return {Step::partial, 0};
-    rx_state_ = RxState::length;
-    rx_count_ = 0;
-    if (rx_total_ > dest.size()) return {Step::dropped, 0};  // read whole, but it does not fit
-    std::copy_n(frame_.begin(), rx_total_, dest.begin());
-    return {Step::frame, static_cast<int>(rx_total_)};
-}
-
-int TcpLink::framed_receive(std::span<std::uint8_t> dest) {
-    // Up to 30 reads of up to 2 ms each. Once a read has found nothing, the silence is waited
-    // out in one wait up to the same overall limit: bytes are taken the moment they come and
-    // the limit is the same, but a quiet line costs one wake-up instead of thirty.
+template <typename Take>
+std::optional<std::span<const std::uint8_t>> TcpLink::next_frame(Clock deadline, Take take) {
     auto& os = platform::current();
-    const auto deadline = os.now() + std::chrono::milliseconds(kReceiveSteps * kReceiveSelectMs);
-    for (int i = 0; i < kReceiveSteps; ++i) {
-        auto r = receive_step(dest);
-        if (r.step == Step::frame) return r.length;
-        if (r.step == Step::dropped) return 0;
-        if (r.step == Step::idle) {
-            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - os.now()).count();
-            if (left <= 0 || socket_->wait_readable(static_cast<int>(left)) != platform::Ready::yes) return 0;
+    bool last_look = false;
+    for (;;) {
+        while (auto frame = framer_.next()) {
+            if (owed_ && (*frame)[2] == *owed_) owed_.reset();
+            if (take(*frame)) return frame;
         }
+        // Past the deadline one more look at what is already here, then no more.
+        const auto left = deadline - os.now();
+        if (left.count() <= 0) {
+            if (last_look) return std::nullopt;
+            last_look = true;
+        }
+        const int ms = left.count() <= 0 ? 0 : static_cast<int>((left.count() + 999) / 1000);
+        if (fill(ms) != Fill::bytes && ms == 0) return std::nullopt;
+        if (lost_) return std::nullopt;
     }
-    return 0;
 }
 
 void TcpLink::drain() {
-    std::array<std::uint8_t, kTcpFrameBuffer> scratch;
-    // Frames that are already here go without waiting ...
-    for (int i = 0; i < kDiscardStepsMax && socket_->wait_readable(0) == platform::Ready::yes; ++i) {
-        auto r = receive_step(scratch);
-        if (r.step == Step::frame && outstanding_ > 0) --outstanding_;
-        if (r.step == Step::error) break;
+    auto& os = platform::current();
+    // Frames and fragments that are already here answer nothing this send will ask.
+    auto discard = [this] {
+        while (auto frame = framer_.next())
+            if (owed_ && (*frame)[2] == *owed_) owed_.reset();
+    };
+    discard();
+    for (int i = 0; i < kDrainReadsMax && fill(0) == Fill::bytes; ++i) discard();
+    // A reply the reader still owes would be taken for the answer to this request: it gets
+    // one receive window to arrive. Nothing owed, nothing waited for.
+    if (owed_ && !lost_) {
+        const auto code = *owed_;
+        next_frame(os.now() + kReceiveWindow, [code](auto frame) { return frame[2] == code; });
     }
-    // ... and only a reply still owed is waited for.
-    for (int i = 0; i < kDrainFrames && outstanding_ > 0; ++i) {
-        if (framed_receive(scratch) <= 0) break;
-        --outstanding_;
-    }
-    outstanding_ = 0;
+    owed_.reset();
+    framer_.clear();  // a half-read frame included: the next reply starts afresh
 }
 
-void TcpLink::count_sent(std::span<const std::uint8_t> bytes) {
-    for (auto b : bytes) {
-        switch (tx_state_) {
-            case TxState::length_high:
-                tx_remaining_ = static_cast<std::size_t>(b) * 256;
-                tx_state_ = TxState::length_low;
-                break;
-            case TxState::length_low:
-                tx_remaining_ += b + 2u;  // body and CRC
-                tx_state_ = TxState::body;
-                break;
-            case TxState::body:
-                if (--tx_remaining_ == 0) {
-                    tx_state_ = TxState::length_high;
-                    ++outstanding_;
-                }
-                break;
+int TcpLink::send_frame(std::span<const std::uint8_t> payload, bool reply_expected) {
+    if (!ready_to_write(kReadySelectMs)) return 0;
+    drain();
+    if (lost_) return 0;
+    std::array<std::uint8_t, kRequestMax + 2> frame{};
+    const std::size_t size = std::min(payload.size(), kRequestMax);
+    std::copy_n(payload.begin(), size, frame.begin());
+    const auto crc = crc16(payload.first(size));
+    frame[size] = static_cast<std::uint8_t>(crc >> 8);
+    frame[size + 1] = static_cast<std::uint8_t>(crc & 0xFF);
+    const auto wire = std::span(frame).first(size + 2);
+
+    std::size_t sent = 0;
+    for (int call = 0; call < kSendCalls && sent < wire.size(); ++call) {
+        if (!ready_to_write(kSendSelectMs)) {
+            if (lost_) return 0;
+            continue;
+        }
+        const int n = socket_->send(wire.subspan(sent));
+        if (n > 0) {
+            sent += static_cast<std::size_t>(n);
+        } else if (n < 0 && n != platform::kWouldBlock) {
+            lost_ = true;  // reset, broken pipe: the reader is gone
+            return 0;
         }
     }
+    if (sent != wire.size()) return 0;
+    if (reply_expected && size > 2) owed_ = payload[2];
+    return static_cast<int>(wire.size());
 }
 
-int TcpLink::send_with_drain(std::span<const std::uint8_t> bytes) {
-    drain();
-    int n = send_bytes(bytes);
-    if (n > 0) count_sent(bytes.first(static_cast<std::size_t>(n)));
-    return n;
-}
-
-int TcpLink::send_frame(std::span<const std::uint8_t> payload) {
-    if (!connected_ || socket_->wait_writable(kReadySelectMs) != platform::Ready::yes) return 0;
-    std::vector<std::uint8_t> frame(payload.begin(), payload.end());
-    auto crc = crc16(payload);
-    frame.push_back(static_cast<std::uint8_t>(crc >> 8));
-    frame.push_back(static_cast<std::uint8_t>(crc & 0xFF));
-    std::size_t sent = 0;
-    for (int call = 0; call <= kSendCalls; ++call) {
-        int n = send_with_drain(std::span(frame).subspan(sent));
-        if (n > 0) sent += static_cast<std::size_t>(n);
-        if (sent == frame.size()) return static_cast<int>(frame.size());
-    }
-    return 0;
-}
-
-int TcpLink::receive_frame(ReplyBuffer& dest, int min_length, std::uint8_t /*expected: serial only*/) {
-    if (!connected_ || socket_->wait_writable(kReadySelectMs) != platform::Ready::yes) return 0;
-    std::array<std::uint8_t, kTcpReplyMax> buffer{};
-    int got = framed_receive(buffer);
-    if (got <= 0) return 0;
-    if (outstanding_ > 0) --outstanding_;
-    if (got < min_length + 2) return 0;
-    // Whole frames only reach here, so the CRC over all of it decides.
-    auto frame = std::span(buffer).first(static_cast<std::size_t>(got));
-    if (crc16(frame) != 0) return 0;
-    std::copy(frame.begin(), frame.end(), dest.begin());
-    return got;
+int TcpLink::receive_frame(ReplyBuffer& dest, int min_length, Expect expect, Clock deadline) {
+    if (!ready_to_write(kReadySelectMs)) return 0;
+    const auto frame = next_frame(deadline, [&](std::span<const std::uint8_t> f) {
+        // Frames longer than the TCP receive takes are read whole and dropped.
+        return f.size() <= kTcpReplyMax && static_cast<int>(f.size()) >= min_length + 2 &&
+               expect.takes_over_tcp(f[2]);
+    });
+    if (!frame) return 0;
+    std::copy(frame->begin(), frame->end(), dest.begin());
+    return static_cast<int>(frame->size());
 }
 
 CloseResult TcpLink::close() {
     if (!connected_) return CloseResult::closed;
-    if (socket_->wait_writable(500) != platform::Ready::yes) return CloseResult::not_ready;
+    if (!lost_ && socket_->wait_writable(500) != platform::Ready::yes) return CloseResult::not_ready;
     connected_ = false;
-    rx_state_ = RxState::length;
-    rx_count_ = 0;
+    framer_.clear();
     return socket_->close() ? CloseResult::closed : CloseResult::failed_released;
 }
 

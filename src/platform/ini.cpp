@@ -7,6 +7,14 @@
 namespace zr::platform::ini {
 namespace {
 
+constexpr std::string_view kUtf8Bom = "\xEF\xBB\xBF";
+
+// The mark is not part of the first line, which would otherwise be no section header.
+std::string_view without_bom(std::string_view text) {
+    if (text.starts_with(kUtf8Bom)) text.remove_prefix(kUtf8Bom.size());
+    return text;
+}
+
 std::string_view trim(std::string_view s) {
     auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\f' || c == '\v'; };
     while (!s.empty() && blank(s.front())) s.remove_prefix(1);
@@ -72,7 +80,7 @@ std::string unquote(std::string_view v) {
 
 std::optional<std::string> get(std::string_view text, std::string_view section, std::string_view key) {
     bool inside = false;
-    for (const auto& line : split_lines(text)) {
+    for (const auto& line : split_lines(without_bom(text))) {
         if (auto name = section_name(line.body)) {
             inside = same_name(*name, trim(section));
             continue;
@@ -85,6 +93,8 @@ std::optional<std::string> get(std::string_view text, std::string_view section, 
 
 std::string set(std::string_view text, std::string_view section, std::string_view key,
                 std::string_view value) {
+    const bool bom = text.starts_with(kUtf8Bom);
+    text = without_bom(text);
     auto lines = split_lines(text);
     std::string_view eol = "\n";
     for (const auto& l : lines)
@@ -110,7 +120,8 @@ std::string set(std::string_view text, std::string_view section, std::string_vie
     }
 
     std::string out;
-    out.reserve(text.size() + new_entry.size() + section.size() + 8);
+    out.reserve(text.size() + new_entry.size() + section.size() + 8 + kUtf8Bom.size());
+    if (bom) out.append(kUtf8Bom);
     auto emit = [&](std::string_view body, std::string_view ending) {
         out.append(body);
         out.append(ending);
@@ -134,6 +145,10 @@ std::string set(std::string_view text, std::string_view section, std::string_vie
         }
     }
     return out;
+}
+
+bool editable(std::string_view text) {
+    return !text.starts_with("\xFF\xFE") && !text.starts_with("\xFE\xFF");
 }
 
 }  // namespace zr::platform::ini

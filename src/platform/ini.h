@@ -1,7 +1,8 @@
 // Profile-string reading and editing on the text of an INI file, with the rules of the
 // Windows private-profile functions: names compared without case, blanks around names and
 // values trimmed, CRLF or LF, a value wrapped in double quotes loses them, and an edit
-// keeps every other line, comment and the order of the file.
+// keeps every other line, comment and the order of the file. A UTF-8 byte-order mark at the
+// start is read past and kept.
 #pragma once
 
 #include <optional>
@@ -16,5 +17,8 @@ std::optional<std::string> get(std::string_view text, std::string_view section, 
 // `text` with `key` in `section` set to `value`; the section and key are added when missing.
 std::string set(std::string_view text, std::string_view section, std::string_view key,
                 std::string_view value);
+
+// false for text that set() would corrupt: UTF-16, whose byte-order mark says so.
+bool editable(std::string_view text);
 
 }  // namespace zr::platform::ini

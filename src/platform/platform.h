@@ -25,7 +25,12 @@ public:
     virtual bool wait_readable(std::chrono::microseconds limit) = 0;
     // false when the OS refused to close the port (the port is then still held).
     virtual bool close() = 0;
+    // The device has gone (unplugged, hung up): reads and writes cannot succeed any more.
+    virtual bool gone() const = 0;
 };
+
+// What send and recv give when the call would have to wait: nothing moved, try again later.
+inline constexpr int kWouldBlock = -2;
 
 enum class Ready { yes, timeout, error };
 
@@ -37,7 +42,8 @@ public:
     virtual Ready wait_connected(int ms) = 0;
     virtual Ready wait_writable(int ms) = 0;
     virtual Ready wait_readable(int ms) = 0;
-    // One send/recv call: byte count, 0 (recv: peer closed), or -1 on error.
+    // One send/recv call: byte count, 0 (recv: peer closed), kWouldBlock, or -1 when the
+    // connection is broken (reset, broken pipe).
     virtual int send(std::span<const std::uint8_t> bytes) = 0;
     virtual int recv(std::span<std::uint8_t> bytes) = 0;
     // false when the OS reported a failure; the socket is released either way.
@@ -46,17 +52,26 @@ public:
 
 enum class OpenError { none, not_found, busy, failed };
 
+struct ProfileEntry {
+    std::string key;
+    std::string value;
+};
+
 class Platform {
 public:
     virtual ~Platform() = default;
+    // nullptr unless `name` is a terminal device that could be opened for this process alone.
     virtual std::unique_ptr<SerialPort> open_serial(const std::string& name) = 0;
     // Starts a non-blocking connect to `address`:`port`; nullptr when no socket could be set up.
     virtual std::unique_ptr<Socket> open_tcp(std::uint32_t address_host_order, std::uint16_t port) = 0;
     // Profile strings with the semantics of the Windows private-profile functions.
     virtual std::string read_profile(const std::string& path, const std::string& section,
                                      const std::string& key, const std::string& fallback) = 0;
+    // Sets every key of `entries` in `section`, all or nothing: true when the file holds them
+    // all, false when it was left as it was. Other lines and, on POSIX, a symbolic link, the
+    // owner and the mode are kept.
     virtual bool write_profile(const std::string& path, const std::string& section,
-                               const std::string& key, const std::string& value) = 0;
+                               std::span<const ProfileEntry> entries) = 0;
     virtual void sleep_ms(int ms) = 0;
     // Monotonic clock.
     virtual std::chrono::microseconds now() = 0;

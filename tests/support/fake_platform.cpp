@@ -59,6 +59,7 @@ public:
         return b;
     }
     bool write_byte(std::uint8_t byte) override {
+        if (peer_.unplugged) return false;
         if (peer_.failing_writes > 0) {
             --peer_.failing_writes;
             return false;
@@ -68,6 +69,7 @@ public:
     }
     void flush() override { ++peer_.flushes; }
     bool wait_readable(microseconds limit) override { return os_.wait_input(peer_, limit); }
+    bool gone() const override { return peer_.unplugged; }
     bool close() override {
         if (peer_.close_fails) return false;
         peer_.closed = true;
@@ -106,9 +108,10 @@ public:
         return os_.wait_input(*peer_, milliseconds(ms)) ? platform::Ready::yes : platform::Ready::timeout;
     }
     int send(std::span<const std::uint8_t> bytes) override {
+        if (peer_->hang_up) return -1;  // broken pipe
         if (peer_->failing_writes > 0) {
             --peer_->failing_writes;
-            return -1;
+            return platform::kWouldBlock;
         }
         auto n = peer_->send_limit ? std::min(bytes.size(), peer_->send_limit) : bytes.size();
         for (std::size_t i = 0; i < n; ++i) os_.written(*peer_, bytes[i]);
@@ -120,7 +123,7 @@ public:
             bytes[n++] = peer_->incoming.front().byte;
             peer_->incoming.pop_front();
         }
-        if (n == 0 && !peer_->hang_up) return -1;  // would block
+        if (n == 0 && !peer_->hang_up) return platform::kWouldBlock;
         return static_cast<int>(n);
     }
     bool close() override {
@@ -219,9 +222,15 @@ std::string FakePlatform::read_profile(const std::string& path, const std::strin
     return v ? *v : fallback;
 }
 
-bool FakePlatform::write_profile(const std::string& path, const std::string& section, const std::string& key,
-                                 const std::string& value) {
-    files[path] = platform::ini::set(files[path], section, key, value);
+bool FakePlatform::write_profile(const std::string& path, const std::string& section,
+                                 std::span<const platform::ProfileEntry> entries) {
+    auto& write = profile_writes.emplace_back(ProfileWrite{section, {}});
+    for (const auto& e : entries) write.keys.push_back(e.key);
+    auto it = files.find(path);
+    std::string text = it == files.end() ? std::string() : it->second;
+    if (profile_writes_fail || !platform::ini::editable(text)) return false;
+    for (const auto& e : entries) text = platform::ini::set(text, section, e.key, e.value);
+    files[path] = text;
     return true;
 }
 

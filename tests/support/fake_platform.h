@@ -55,6 +55,7 @@ struct Peer {
     bool not_writable = false;     // TCP: select never reports writable
     bool close_fails = false;
     bool hang_up = false;          // TCP: the peer has closed; recv returns 0 once drained
+    bool unplugged = false;        // serial: the device has gone; every write fails
 
     // Internals used by the fake ports.
     struct Due {
@@ -93,8 +94,15 @@ public:
     std::unique_ptr<platform::Socket> open_tcp(std::uint32_t address, std::uint16_t port) override;
     std::string read_profile(const std::string& path, const std::string& section, const std::string& key,
                              const std::string& fallback) override;
-    bool write_profile(const std::string& path, const std::string& section, const std::string& key,
-                       const std::string& value) override;
+    bool write_profile(const std::string& path, const std::string& section,
+                       std::span<const platform::ProfileEntry> entries) override;
+    // Every write_profile call, in order: the section and the keys it set.
+    struct ProfileWrite {
+        std::string section;
+        std::vector<std::string> keys;
+    };
+    std::vector<ProfileWrite> profile_writes;
+    bool profile_writes_fail = false;  // write_profile changes nothing and returns false
 
     // Shared by the fake ports.
     void written(Peer& p, std::uint8_t byte);

@@ -11,11 +11,11 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <climits>
 #include <cstdio>
+#include <cstdlib>
 #include <ctime>
-#include <fstream>
 #include <optional>
-#include <sstream>
 
 #include "platform/ini.h"
 #include "platform/platform.h"
@@ -54,6 +54,7 @@ public:
     OwnedFd(const OwnedFd&) = delete;
     OwnedFd& operator=(const OwnedFd&) = delete;
     operator int() const { return fd_; }
+    void release() { fd_ = -1; }
     bool close() {
         int fd = fd_;
         fd_ = -1;
@@ -69,9 +70,16 @@ public:
     explicit PosixSerialPort(int fd) : fd_(fd) {}
     int read_byte() override {
         unsigned char b;
-        return ::read(fd_, &b, 1) == 1 ? b : -1;
+        if (::read(fd_, &b, 1) == 1) return b;
+        note_error();
+        return -1;
     }
-    bool write_byte(std::uint8_t byte) override { return ::write(fd_, &byte, 1) == 1; }
+    bool write_byte(std::uint8_t byte) override {
+        if (::write(fd_, &byte, 1) == 1) return true;
+        note_error();
+        return false;
+    }
+    bool gone() const override { return gone_; }
     void flush() override { ::tcdrain(fd_); }
     bool wait_readable(std::chrono::microseconds limit) override {
         return poll_for(fd_, POLLIN, limit) == Ready::yes;
@@ -79,7 +87,12 @@ public:
     bool close() override { return fd_.close(); }
 
 private:
+    // A hung-up terminal or a removed USB adapter fails every call from now on.
+    void note_error() {
+        if (errno == EIO || errno == ENXIO || errno == ENODEV || errno == EBADF) gone_ = true;
+    }
     OwnedFd fd_;
+    bool gone_ = false;
 };
 
 class PosixSocket final : public Socket {
@@ -97,12 +110,18 @@ public:
     Ready wait_writable(int ms) override { return poll_for(fd_, POLLOUT, std::chrono::milliseconds(ms)); }
     Ready wait_readable(int ms) override { return poll_for(fd_, POLLIN, std::chrono::milliseconds(ms)); }
     int send(std::span<const std::uint8_t> bytes) override {
-        auto r = ::send(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL);
-        return r < 0 ? -1 : static_cast<int>(r);
+        ssize_t r;
+        do r = ::send(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL);
+        while (r < 0 && errno == EINTR);
+        if (r < 0) return errno == EAGAIN || errno == EWOULDBLOCK ? kWouldBlock : -1;
+        return static_cast<int>(r);
     }
     int recv(std::span<std::uint8_t> bytes) override {
-        auto r = ::recv(fd_, bytes.data(), bytes.size(), 0);
-        return r < 0 ? -1 : static_cast<int>(r);
+        ssize_t r;
+        do r = ::recv(fd_, bytes.data(), bytes.size(), 0);
+        while (r < 0 && errno == EINTR);
+        if (r < 0) return errno == EAGAIN || errno == EWOULDBLOCK ? kWouldBlock : -1;
+        return static_cast<int>(r);
     }
     bool close() override { return fd_.close(); }
 
@@ -110,39 +129,96 @@ private:
     OwnedFd fd_;
 };
 
-std::optional<std::string> read_file(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) return std::nullopt;
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
+// The text of a regular file. Nothing when it cannot be read; `missing` tells whether that is
+// because there is no such file. Other kinds of file (a FIFO, a device) are refused: reading
+// them could block or never end.
+std::optional<std::string> read_file(const std::string& path, bool* missing = nullptr) {
+    if (missing) *missing = false;
+    OwnedFd fd(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+    if (fd < 0) {
+        if (missing) *missing = errno == ENOENT;
+        return std::nullopt;
+    }
+    struct stat st{};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) return std::nullopt;
+    std::string text;
+    char buffer[4096];
+    for (;;) {
+        auto n = ::read(fd, buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) return std::nullopt;
+        if (n == 0) return text;
+        text.append(buffer, static_cast<std::size_t>(n));
+    }
+}
+
+std::string directory_of(const std::string& path) {
+    auto slash = path.find_last_of('/');
+    if (slash == std::string::npos) return ".";
+    return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+// The file a write to `path` must replace: through symbolic links, so that a link stays a
+// link, also one whose target does not exist yet. Nothing when the path cannot be resolved
+// (a loop of links, a directory that may not be searched).
+std::optional<std::string> write_target(std::string path) {
+    for (int hops = 0; hops < 40; ++hops) {
+        if (char* real = ::realpath(path.c_str(), nullptr)) {
+            std::string resolved(real);
+            std::free(real);
+            return resolved;
+        }
+        if (errno != ENOENT) return std::nullopt;
+        struct stat st{};
+        if (::lstat(path.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return path;  // a new file
+        // A dangling link: follow it by hand to the file it names.
+        std::string link(PATH_MAX, '\0');
+        auto n = ::readlink(path.c_str(), link.data(), link.size());
+        if (n <= 0 || static_cast<std::size_t>(n) >= link.size()) return std::nullopt;
+        link.resize(static_cast<std::size_t>(n));
+        path = link.front() == '/' ? link : directory_of(path) + "/" + link;
+    }
+    return std::nullopt;
+}
+
+bool write_all(int fd, const std::string& text) {
+    for (std::size_t done = 0; done < text.size();) {
+        auto n = ::write(fd, text.data() + done, text.size() - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        done += static_cast<std::size_t>(n);
+    }
+    return true;
 }
 
 class PosixPlatform final : public Platform {
 public:
     std::unique_ptr<SerialPort> open_serial(const std::string& name) override {
-        int fd = ::open(name.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+        // Only a terminal is a serial port. Anything else is refused before it is opened for
+        // writing (a regular file would take the request frames), and checked again on the
+        // descriptor in case the name was replaced in between.
+        struct stat st{};
+        if (::stat(name.c_str(), &st) != 0 || !S_ISCHR(st.st_mode)) return nullptr;
+        OwnedFd fd(::open(name.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
         if (fd < 0) return nullptr;
-        // Exclusive, as an unshared open is on Windows: a second open of the port fails.
-        if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
-            ::close(fd);
-            return nullptr;
-        }
         termios t{};
-        if (::tcgetattr(fd, &t) == 0) {
-            // Raw 8N1 at 19200; stop bits and flow control stay as the port had them.
-            t.c_iflag &= ~static_cast<tcflag_t>(IGNBRK | BRKINT | PARMRK | ISTRIP | INLCR | IGNCR | ICRNL | IXON);
-            t.c_oflag &= ~static_cast<tcflag_t>(OPOST);
-            t.c_lflag &= ~static_cast<tcflag_t>(ECHO | ECHONL | ICANON | ISIG | IEXTEN);
-            t.c_cflag &= ~static_cast<tcflag_t>(CSIZE | PARENB);
-            t.c_cflag |= CS8 | CREAD | CLOCAL;
-            t.c_cc[VMIN] = 0;
-            t.c_cc[VTIME] = 0;
-            ::cfsetispeed(&t, B19200);
-            ::cfsetospeed(&t, B19200);
-            ::tcsetattr(fd, TCSANOW, &t);
-        }
-        return std::make_unique<PosixSerialPort>(fd);
+        if (::fstat(fd, &st) != 0 || !S_ISCHR(st.st_mode) || ::tcgetattr(fd, &t) != 0) return nullptr;
+        // Exclusive, as an unshared open is on Windows: a second open of the port fails.
+        if (::flock(fd, LOCK_EX | LOCK_NB) != 0) return nullptr;
+        // Raw 8N1 at 19200; stop bits and flow control stay as the port had them.
+        t.c_iflag &= ~static_cast<tcflag_t>(IGNBRK | BRKINT | PARMRK | ISTRIP | INLCR | IGNCR | ICRNL | IXON);
+        t.c_oflag &= ~static_cast<tcflag_t>(OPOST);
+        t.c_lflag &= ~static_cast<tcflag_t>(ECHO | ECHONL | ICANON | ISIG | IEXTEN);
+        t.c_cflag &= ~static_cast<tcflag_t>(CSIZE | PARENB);
+        t.c_cflag |= CS8 | CREAD | CLOCAL;
+        t.c_cc[VMIN] = 0;
+        t.c_cc[VTIME] = 0;
+        ::cfsetispeed(&t, B19200);
+        ::cfsetospeed(&t, B19200);
+        ::tcsetattr(fd, TCSANOW, &t);
+        int port = fd;
+        fd.release();
+        return std::make_unique<PosixSerialPort>(port);
     }
 
     std::unique_ptr<Socket> open_tcp(std::uint32_t address, std::uint16_t port) override {
@@ -171,28 +247,47 @@ public:
         return value ? *value : fallback;
     }
 
-    bool write_profile(const std::string& path, const std::string& section, const std::string& key,
-                       const std::string& value) override {
-        auto text = ini::set(read_file(path).value_or(""), section, key, value);
-        // A new file beside the old one, renamed over it: never half a configuration file.
-        std::string temp = path + ".XXXXXX";
-        int fd = ::mkstemp(temp.data());
-        if (fd < 0) return false;
+    bool write_profile(const std::string& path, const std::string& section,
+                       std::span<const ProfileEntry> entries) override {
+        const auto target = write_target(path);
+        if (!target) return false;
+        bool missing = false;
+        auto text = read_file(*target, &missing);
+        // A file that exists but cannot be read is not replaced by one with only these keys.
+        if (!text && !missing) return false;
+        if (!text) text.emplace();
         struct stat st{};
-        if (::stat(path.c_str(), &st) == 0) ::fchmod(fd, st.st_mode & 07777);
-        else ::fchmod(fd, 0644);
+        const bool exists = ::stat(target->c_str(), &st) == 0;
+        // A file made read-only stays as it is, as it would for an edit in place.
+        if (exists && ::faccessat(AT_FDCWD, target->c_str(), W_OK, AT_EACCESS) != 0) return false;
+        if (!ini::editable(*text)) return false;
+        for (const auto& e : entries) *text = ini::set(*text, section, e.key, e.value);
+
+        // A new file beside the old one, renamed over it: never half a configuration file,
+        // and all the keys or none.
+        std::string temp = *target + ".XXXXXX";
+        OwnedFd fd(::mkostemp(temp.data(), O_CLOEXEC));
+        if (fd < 0) return false;
         bool ok = true;
-        for (std::size_t done = 0; ok && done < text.size();) {
-            auto n = ::write(fd, text.data() + done, text.size() - done);
-            if (n < 0 && errno == EINTR) continue;
-            ok = n > 0;
-            if (ok) done += static_cast<std::size_t>(n);
+        if (exists) {
+            // The owner where this process may give it (root may; others only their own
+            // groups), then the mode: a change of owner clears set-id bits.
+            ok = ::fchown(fd, st.st_uid, st.st_gid) == 0 || errno == EPERM;
+            ok = ::fchmod(fd, st.st_mode & 07777) == 0 && ok;
+        } else {
+            ok = ::fchmod(fd, 0644) == 0;
         }
-        ok = ok && ::fsync(fd) == 0;
-        ok = (::close(fd) == 0) && ok;
-        if (ok) ok = ::rename(temp.c_str(), path.c_str()) == 0;
-        if (!ok) ::unlink(temp.c_str());
-        return ok;
+        ok = ok && write_all(fd, *text) && ::fsync(fd) == 0;
+        ok = fd.close() && ok;
+        ok = ok && ::rename(temp.c_str(), target->c_str()) == 0;
+        if (!ok) {
+            ::unlink(temp.c_str());
+            return false;
+        }
+        // The rename itself lasts only once the directory is on disk. Some file systems
+        // cannot sync a directory (EINVAL); the file is in place then all the same.
+        OwnedFd dir(::open(directory_of(*target).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+        return dir < 0 || ::fsync(dir) == 0 || errno == EINVAL;
     }
 
     void sleep_ms(int ms) override {

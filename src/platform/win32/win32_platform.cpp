@@ -1,5 +1,5 @@
-// Windows: serial ports through the comm API, Windows Sockets 1.1 with select, INI files
-// through the private-profile functions. Winsock itself is started by DllMain.
+// Windows: serial ports through the comm API, Windows Sockets 1.1 with select, INI files read
+// through the private-profile functions and written whole. Winsock itself is started by DllMain.
 #ifndef WIN32_LEAN_AND_MEAN
 #define WIN32_LEAN_AND_MEAN
 #endif
@@ -12,10 +12,12 @@
 #include <algorithm>
 #include <cctype>
 #include <climits>
+#include <optional>
 #include <set>
 #include <string>
 #include <vector>
 
+#include "platform/ini.h"
 #include "platform/platform.h"
 
 namespace zr::platform {
@@ -77,8 +79,11 @@ public:
     }
     bool write_byte(std::uint8_t byte) override {
         DWORD written = 0;
-        return WriteFile(h_, &byte, 1, &written, nullptr) && written == 1;
+        if (WriteFile(h_, &byte, 1, &written, nullptr) && written == 1) return true;
+        note_error();
+        return false;
     }
+    bool gone() const override { return gone_; }
     void flush() override { FlushFileBuffers(h_); }
     bool wait_readable(std::chrono::microseconds limit) override {
         // Comm handles cannot be waited on with the read time-outs we use, so look ahead:
@@ -106,12 +111,25 @@ private:
     int read_now() {
         unsigned char b = 0;
         DWORD got = 0;
-        return ReadFile(h_, &b, 1, &got, nullptr) && got == 1 ? b : -1;
+        if (ReadFile(h_, &b, 1, &got, nullptr)) return got == 1 ? b : -1;
+        note_error();
+        return -1;
+    }
+    // A removed USB adapter fails every call from now on.
+    void note_error() {
+        switch (GetLastError()) {
+            case ERROR_BAD_COMMAND: case ERROR_DEVICE_REMOVED: case ERROR_DEVICE_NOT_CONNECTED:
+            case ERROR_GEN_FAILURE: case ERROR_INVALID_HANDLE: case ERROR_FILE_NOT_FOUND:
+                gone_ = true;
+                break;
+            default: break;
+        }
     }
 
     HANDLE h_;
     std::string key_;
     int peeked_ = -1;
+    bool gone_ = false;
 };
 
 timeval limit_of(int ms) {
@@ -166,12 +184,14 @@ public:
     int send(std::span<const std::uint8_t> bytes) override {
         int n = static_cast<int>(std::min<std::size_t>(bytes.size(), INT_MAX));
         int r = ::send(s_, reinterpret_cast<const char*>(bytes.data()), n, 0);
-        return r == SOCKET_ERROR ? -1 : r;
+        if (r != SOCKET_ERROR) return r;
+        return WSAGetLastError() == WSAEWOULDBLOCK ? kWouldBlock : -1;
     }
     int recv(std::span<std::uint8_t> bytes) override {
         int n = static_cast<int>(std::min<std::size_t>(bytes.size(), INT_MAX));
         int r = ::recv(s_, reinterpret_cast<char*>(bytes.data()), n, 0);
-        return r == SOCKET_ERROR ? -1 : r;
+        if (r != SOCKET_ERROR) return r;
+        return WSAGetLastError() == WSAEWOULDBLOCK ? kWouldBlock : -1;
     }
     bool close() override {
         SOCKET s = s_;
@@ -183,6 +203,38 @@ private:
     SOCKET s_;
 };
 
+// The file the profile functions use for `path`: a bare file name lives in the Windows
+// directory, as it does for GetPrivateProfileString.
+std::string profile_file(const std::string& path) {
+    if (path.find_first_of("\\/:") != std::string::npos) return path;
+    char windows[MAX_PATH];
+    const UINT n = GetWindowsDirectoryA(windows, MAX_PATH);
+    if (n == 0 || n >= MAX_PATH) return path;
+    std::string full(windows, n);
+    if (full.back() != '\\') full += '\\';
+    return full + path;
+}
+
+// The bytes of a file on disk, or nothing when it cannot be read; `missing` when there is no
+// such file.
+std::optional<std::string> read_whole_file(const std::string& path, bool& missing) {
+    missing = false;
+    HANDLE h = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                           nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE) {
+        missing = GetLastError() == ERROR_FILE_NOT_FOUND;
+        return std::nullopt;
+    }
+    std::string text;
+    bool ok = GetFileType(h) == FILE_TYPE_DISK;
+    char buffer[4096];
+    DWORD got = 0;
+    while (ok && (ok = ReadFile(h, buffer, sizeof buffer, &got, nullptr) != 0) && got > 0) text.append(buffer, got);
+    CloseHandle(h);
+    if (!ok) return std::nullopt;
+    return text;
+}
+
 class Win32Platform final : public Platform {
 public:
     std::unique_ptr<SerialPort> open_serial(const std::string& name) override {
@@ -191,16 +243,20 @@ public:
         if (ports_in_use().count(port_key(path))) return nullptr;
         HANDLE h = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
         if (h == INVALID_HANDLE_VALUE) return nullptr;
-        // 19200 8N1; stop bits, flow control and the rest stay as the port had them. A port
-        // that refuses these settings still talks at what it has, so results are not checked.
+        // Only a communications device is a serial port: a file, a directory or NUL would
+        // take the request frames (OPEN_EXISTING has changed nothing so far).
         DCB dcb{};
         dcb.DCBlength = sizeof dcb;
-        if (GetCommState(h, &dcb)) {
-            dcb.BaudRate = CBR_19200;
-            dcb.ByteSize = 8;
-            dcb.Parity = NOPARITY;
-            SetCommState(h, &dcb);
+        if (GetFileType(h) != FILE_TYPE_CHAR || !GetCommState(h, &dcb)) {
+            CloseHandle(h);
+            return nullptr;
         }
+        // 19200 8N1; stop bits, flow control and the rest stay as the port had them. A port
+        // that refuses these settings still talks at what it has, so the result is not checked.
+        dcb.BaudRate = CBR_19200;
+        dcb.ByteSize = 8;
+        dcb.Parity = NOPARITY;
+        SetCommState(h, &dcb);
         // Reads return at once with whatever is waiting; write time-outs stay as they were.
         COMMTIMEOUTS timeouts{};
         if (GetCommTimeouts(h, &timeouts)) {
@@ -250,10 +306,38 @@ public:
         }
     }
 
-    bool write_profile(const std::string& path, const std::string& section, const std::string& key,
-                       const std::string& value) override {
+    bool write_profile(const std::string& path, const std::string& section,
+                       std::span<const ProfileEntry> entries) override {
+        // WritePrivateProfileString rewrites the file once per key and in place: a failure
+        // half-way would leave some keys, or half a file. Here the new text is written to a
+        // file beside the old one and moved over it, once for all the keys.
         if (path.size() >= MAX_PATH) return false;
-        return WritePrivateProfileStringA(section.c_str(), key.c_str(), value.c_str(), path.c_str()) != 0;
+        const std::string target = profile_file(path);
+        bool missing = false;
+        auto text = read_whole_file(target, missing);
+        // A file that exists but cannot be read is not replaced by one with only these keys.
+        if (!text && !missing) return false;
+        if (!text) text.emplace();
+        if (!ini::editable(*text)) return false;
+        for (const auto& e : entries) *text = ini::set(*text, section, e.key, e.value);
+
+        const auto slash = target.find_last_of("\\/:");
+        const std::string dir = slash == std::string::npos ? "." : target.substr(0, slash + 1);
+        char temp[MAX_PATH];
+        if (!GetTempFileNameA(dir.c_str(), "zr", 0, temp)) return false;
+        HANDLE h = CreateFileA(temp, GENERIC_WRITE, 0, nullptr, TRUNCATE_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+        bool ok = h != INVALID_HANDLE_VALUE;
+        for (std::size_t done = 0; ok && done < text->size();) {
+            DWORD written = 0;
+            const DWORD n = static_cast<DWORD>(std::min<std::size_t>(text->size() - done, 1u << 20));
+            ok = WriteFile(h, text->data() + done, n, &written, nullptr) && written > 0;
+            done += written;
+        }
+        ok = ok && FlushFileBuffers(h);
+        if (h != INVALID_HANDLE_VALUE) ok = CloseHandle(h) && ok;
+        ok = ok && MoveFileExA(temp, target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
+        if (!ok) DeleteFileA(temp);
+        return ok;
     }
 
     void sleep_ms(int ms) override {
