@@ -1,7 +1,10 @@
 // Reader configuration end to end: the shared library against zrsim on both links.
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 
@@ -135,3 +138,22 @@ TEST_P(ConfigE2E, ClockFixedNumberAndState) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Links, ConfigE2E, ::testing::Values("tcp", "serial"), link_name);
+
+TEST(SerialPortE2E, OnlyATerminalIsASerialPort) {
+    // The INI file itself named as the port is the case that matters: it must not take frames.
+    const auto dir = std::filesystem::temp_directory_path() / ("zr-port-" + std::to_string(::getpid()));
+    std::filesystem::create_directories(dir);
+    const auto ini = (dir / "zr.ini").string();
+    const char* ports[] = {"<the INI file>", "<its directory>", "/dev/null", "/dev/zr-no-such-port"};
+    for (const char* port : ports) {
+        SCOPED_TRACE(port);
+        const std::string name = port == ports[0] ? ini : port == ports[1] ? dir.string() : port;
+        const std::string text = "[r]\nZR_PORT_TYPE=COM\nZR_COM_NUMBER=" + name + "\nZR_HOST_NAME=x\n";
+        std::ofstream(ini, std::ios::binary) << text;
+        int handle = -1;
+        EXPECT_EQ(ZROpen(&handle, ini.c_str(), "r"), ZR_ERR_OPEN_PORT);
+        EXPECT_EQ(handle, -1);
+        EXPECT_EQ(read_file(ini), text);
+    }
+    std::filesystem::remove_all(dir);
+}

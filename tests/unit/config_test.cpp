@@ -1,10 +1,13 @@
 // Profile strings (the INI rules) and the settings the library reads at open.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
+#include <functional>
+#include <map>
 
 #include "core/config.h"
 #include "core/session.h"
@@ -55,19 +58,117 @@ TEST(Ini, SetReplacesInPlaceAndKeepsEverythingElse) {
     EXPECT_EQ(ini::get(text, "b", "Z"), "quoted");
 }
 
+TEST(Ini, AUtf8ByteOrderMarkIsReadPastAndKept) {
+    const std::string bom = "\xEF\xBB\xBF";
+    EXPECT_EQ(ini::get(bom + "[s]\nk=1\n", "s", "k"), "1");
+    EXPECT_EQ(ini::set(bom + "[s]\nk=1\n", "s", "k", "2"), bom + "[s]\nk=2\n");
+    EXPECT_EQ(ini::set(bom, "s", "k", "2"), bom + "[s]\nk=2\n");
+}
+
+namespace {
+
+namespace fs = std::filesystem;
+using Entries = std::vector<zr::platform::ProfileEntry>;
+
+std::string slurp(const fs::path& p) {
+    std::ifstream in(p, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), {}};
+}
+
+void spit(const fs::path& p, const std::string& text) { std::ofstream(p, std::ios::binary) << text; }
+
+// A directory of its own per test process, gone afterwards.
+struct TempDir {
+    fs::path dir = fs::temp_directory_path() / ("zr-ini-" + std::to_string(::getpid()));
+    TempDir() { fs::create_directories(dir); }
+    ~TempDir() { fs::remove_all(dir); }
+    // Every name in the directory with the bytes it reads as ("<other>": not a regular file).
+    std::map<std::string, std::string> contents() const {
+        std::map<std::string, std::string> m;
+        std::error_code ec;
+        for (const auto& e : fs::directory_iterator(dir))
+            m[e.path().filename().string()] = fs::is_regular_file(e.path(), ec) ? slurp(e.path()) : "<other>";
+        return m;
+    }
+};
+
+}  // namespace
+
 TEST(Ini, PosixWriteCreatesAndRewritesTheFileWhole) {
-    auto dir = std::filesystem::temp_directory_path() / ("zr-ini-" + std::to_string(::getpid()));
-    std::filesystem::create_directories(dir);
-    auto path = (dir / "new.ini").string();
+    TempDir t;
+    auto path = (t.dir / "new.ini").string();
     auto& os = zr::platform::native();
     EXPECT_EQ(os.read_profile(path, "s", "k", "0"), "0");
-    ASSERT_TRUE(os.write_profile(path, "s", "k", "v1"));
-    ASSERT_TRUE(os.write_profile(path, "s", "k", "v2"));
-    EXPECT_EQ(os.read_profile(path, "S", "K", "0"), "v2");
+    ASSERT_TRUE(os.write_profile(path, "s", Entries{{"k", "v1"}}));
+    ASSERT_TRUE(os.write_profile(path, "s", Entries{{"k", "v2"}, {"j", "w"}}));
+    EXPECT_EQ(slurp(path), "[s]\nk=v2\nj=w\n");
     // Only the file itself is left: the temporary copy was renamed over it.
-    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir), {}), 1);
-    EXPECT_FALSE(os.write_profile((dir / "no-such-dir" / "x.ini").string(), "s", "k", "v"));
-    std::filesystem::remove_all(dir);
+    EXPECT_EQ(t.contents().size(), 1u);
+}
+
+TEST(Ini, PosixWriteKeepsLinksByteOrderMarkOwnerAndMode) {
+    TempDir t;
+    auto& os = zr::platform::native();
+    const auto real = t.dir / "real.ini", link = t.dir / "link.ini";
+    spit(real, "\xEF\xBB\xBF[s]\r\nk=1\r\n");
+    fs::create_symlink("real.ini", link);
+    ASSERT_EQ(::chmod(real.c_str(), 0640), 0);
+    const bool root = ::geteuid() == 0;  // only root can give a file away
+    if (root) ASSERT_EQ(::chown(real.c_str(), 1234, 1235), 0);
+
+    EXPECT_EQ(os.read_profile(link, "s", "k", "-"), "1");
+    ASSERT_TRUE(os.write_profile(link, "s", Entries{{"k", "2"}, {"j", "3"}}));
+    EXPECT_TRUE(fs::is_symlink(link));
+    EXPECT_EQ(slurp(real), "\xEF\xBB\xBF[s]\r\nk=2\r\nj=3\r\n");
+    struct stat st{};
+    ASSERT_EQ(::stat(real.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0640u);
+    if (root) {
+        EXPECT_EQ(st.st_uid, 1234u);
+        EXPECT_EQ(st.st_gid, 1235u);
+    }
+
+    // A link to a file not there yet makes the file and stays a link.
+    const auto dangling = t.dir / "dangling.ini";
+    fs::create_symlink("made.ini", dangling);
+    ASSERT_TRUE(os.write_profile(dangling, "s", Entries{{"k", "v"}}));
+    EXPECT_TRUE(fs::is_symlink(dangling));
+    EXPECT_EQ(slurp(t.dir / "made.ini"), "[s]\nk=v\n");
+    EXPECT_EQ(t.contents().size(), 4u) << "no temporary file is left";
+}
+
+TEST(Ini, PosixWriteThatFailsLeavesEverythingAsItWas) {
+    struct Case {
+        const char* name;
+        std::function<std::string(const fs::path& dir)> make;  // returns the path to write
+    };
+    const Case cases[] = {
+        {"a directory", [](const fs::path& d) { return (d / "sub").string(); }},
+        {"a missing directory", [](const fs::path& d) { return (d / "none" / "x.ini").string(); }},
+        {"UTF-16, which the edit would corrupt", [](const fs::path& d) {
+             spit(d / "wide.ini", std::string("\xFF\xFE[\0s\0]\0", 8));
+             return (d / "wide.ini").string();
+         }},
+        {"a FIFO", [](const fs::path& d) {
+             ::mkfifo((d / "fifo").c_str(), 0644);
+             return (d / "fifo").string();
+         }},
+        {"a loop of links", [](const fs::path& d) {
+             fs::create_symlink("b.ini", d / "a.ini");
+             fs::create_symlink("a.ini", d / "b.ini");
+             return (d / "a.ini").string();
+         }},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        TempDir t;
+        fs::create_directories(t.dir / "sub");
+        spit(t.dir / "other.ini", "[s]\nk=1\n");
+        const auto path = c.make(t.dir);
+        const auto before = t.contents();
+        EXPECT_FALSE(zr::platform::native().write_profile(path, "s", Entries{{"k", "2"}, {"j", "3"}}));
+        EXPECT_EQ(t.contents(), before);
+    }
 }
 
 namespace {

@@ -41,6 +41,9 @@ TEST(Network, NetAddrSetWritesTheReaderThenTheFile) {
         EXPECT_EQ(key(s, "ZR_HOST_NAME"), "192.0.2.10");
         EXPECT_EQ(key(s, "ZR_SUBNET"), "255.255.255.0");
         EXPECT_EQ(key(s, "ZR_GATE"), "192.0.2.1");  // as passed; the reader trims the blanks
+        // One write for the three keys: the file never holds a new address with an old gateway.
+        ASSERT_EQ(s.fake.profile_writes.size(), 1u);
+        EXPECT_EQ(s.fake.profile_writes[0].keys, (std::vector<std::string>{"ZR_HOST_NAME", "ZR_SUBNET", "ZR_GATE"}));
         // The rest of the section is kept.
         EXPECT_EQ(key(s, "ZR_PORT_TYPE"), l.type);
         EXPECT_EQ(key(s, "ZR_ANTENNA_CONCTL"), "5");
@@ -106,23 +109,7 @@ TEST(Network, NetAddrSetWithoutSessionGivesZeroAndMacSetMinusOne) {
 TEST(Network, NetAddrSetReportsAFileThatCouldNotBeWritten) {
     // The reader has moved: saying so matters more than the file's fate.
     Session s(kLinks[1]);
-    struct Failing final : zr::platform::Platform {
-        explicit Failing(FakePlatform& f) : fake(f) {}
-        FakePlatform& fake;
-        std::unique_ptr<zr::platform::SerialPort> open_serial(const std::string& n) override { return fake.open_serial(n); }
-        std::unique_ptr<zr::platform::Socket> open_tcp(std::uint32_t a, std::uint16_t p) override { return fake.open_tcp(a, p); }
-        std::string read_profile(const std::string& a, const std::string& b, const std::string& c,
-                                 const std::string& d) override {
-            return fake.read_profile(a, b, c, d);
-        }
-        bool write_profile(const std::string&, const std::string&, const std::string&, const std::string&) override {
-            return false;
-        }
-        void sleep_ms(int ms) override { fake.sleep_ms(ms); }
-        std::chrono::microseconds now() override { return fake.now(); }
-    } failing(s.fake);
-    zr::platform::install(&failing);
+    s.fake.profile_writes_fail = true;
     s.peer.reply_next({0x00, 0x02, 0x63, 0x00});
     EXPECT_EQ(ZRNetAddrSet(s.h, 0, "reader", "192.0.2.10", "255.255.255.0", "192.0.2.1"), ZR_ERR_INTERNAL);
-    zr::platform::install(&s.fake);
 }
