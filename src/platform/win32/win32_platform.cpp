@@ -318,6 +318,10 @@ public:
         // A file that exists but cannot be read is not replaced by one with only these keys.
         if (!text && !missing) return false;
         if (!text) text.emplace();
+        // A file made read-only stays as it is, as it would for an edit in place (a move over
+        // it is not refused everywhere).
+        const DWORD attributes = GetFileAttributesA(target.c_str());
+        if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY)) return false;
         if (!ini::editable(*text)) return false;
         for (const auto& e : entries) *text = ini::set(*text, section, e.key, e.value);
 
