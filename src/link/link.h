@@ -49,6 +49,11 @@ struct Expect {
     }
 };
 
+// Before a request goes out, a reply still owed for the one before (its command gave up on
+// it) gets this long to arrive, so that it is not taken for the answer to the new request.
+// Only a command whose predecessor failed ever waits for it.
+inline constexpr std::chrono::milliseconds kOwedReplyWait{250};
+
 class Link {
 public:
     using Clock = std::chrono::microseconds;  // the platform's monotonic clock

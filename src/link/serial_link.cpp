@@ -80,8 +80,16 @@ SerialLink::Escaped SerialLink::read_escaped(bool patient) {
     return {Got::data, static_cast<std::uint8_t>(next)};
 }
 
-int SerialLink::send_frame(std::span<const std::uint8_t> payload, bool /*reply_expected*/) {
+int SerialLink::send_frame(std::span<const std::uint8_t> payload, bool reply_expected) {
     if (port_->gone()) return 0;
+    if (owed_) {
+        // A reply the reader still owes would be taken for the answer to this request.
+        const auto end = os_.now() + kOwedReplyWait;
+        ReplyBuffer scratch;
+        while (owed_ && os_.now() < end && port_->wait_readable(end - os_.now()))
+            receive_frame(scratch, 0, Expect{*owed_}, end);
+        owed_.reset();
+    }
     // Whatever is already waiting answers an earlier request (a late reply, an uncollected
     // report). Left there, it would be taken for the answer to this one.
     for (std::size_t i = 0; i < kDiscardMax && port_->read_byte() >= 0; ++i) {
@@ -98,6 +106,7 @@ int SerialLink::send_frame(std::span<const std::uint8_t> payload, bool /*reply_e
     if (!write_stuffed(static_cast<std::uint8_t>(crc.value() >> 8)) ||
         !write_stuffed(static_cast<std::uint8_t>(crc.value() & 0xFF)))
         return 0;
+    if (reply_expected && payload.size() > 2) owed_ = payload[2];
     return static_cast<int>(payload.size());
 }
 
@@ -114,6 +123,7 @@ int SerialLink::receive_frame(ReplyBuffer& dest, int /*min_length: TCP only*/, E
         Crc16 crc;
         if (!read_frame_body(dest, i, crc)) return 0;
         if (crc.value() != 0) continue;
+        if (owed_ && dest[2] == *owed_) owed_.reset();
         if (dest[2] != expect.code) continue;
         return static_cast<int>(i);
     }

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <memory>
+#include <optional>
 
 #include "link/link.h"
 #include "platform/platform.h"
@@ -42,6 +43,7 @@ private:
 
     std::unique_ptr<platform::SerialPort> port_;
     platform::Platform& os_;
+    std::optional<std::uint8_t> owed_;  // the code of a reply the reader still owes
 };
 
 }  // namespace zr::link

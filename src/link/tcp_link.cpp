@@ -76,11 +76,10 @@ void TcpLink::drain() {
     };
     discard();
     for (int i = 0; i < kDrainReadsMax && fill(0) == Fill::bytes; ++i) discard();
-    // A reply the reader still owes would be taken for the answer to this request: it gets
-    // one receive window to arrive. Nothing owed, nothing waited for.
+    // A reply the reader still owes would be taken for the answer to this request.
     if (owed_ && !lost_) {
         const auto code = *owed_;
-        next_frame(os.now() + kReceiveWindow, [code](auto frame) { return frame[2] == code; });
+        next_frame(os.now() + kOwedReplyWait, [code](auto frame) { return frame[2] == code; });
     }
     owed_.reset();
     framer_.clear();  // a half-read frame included: the next reply starts afresh

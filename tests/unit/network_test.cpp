@@ -113,3 +113,38 @@ TEST(Network, NetAddrSetReportsAFileThatCouldNotBeWritten) {
     s.peer.reply_next({0x00, 0x02, 0x63, 0x00});
     EXPECT_EQ(ZRNetAddrSet(s.h, 0, "reader", "192.0.2.10", "255.255.255.0", "192.0.2.1"), ZR_ERR_INTERNAL);
 }
+
+TEST(Network, EachSessionKeepsWhatItWasOpenedWith) {
+    const unsigned char password[4] = {0, 0, 0, 0};
+    for (const auto& l : kLinks) {
+        SCOPED_TRACE(l.type);
+        // Reader A opened from a.ini, then reader B from b.ini; then an open that fails.
+        Session a(l);
+        a.fake.files["/fake/b.ini"] = a.fake.files["/fake/zr.ini"];
+        auto& b_text = a.fake.files["/fake/b.ini"];
+        b_text = zr::platform::ini::set(b_text, "reader", "ZR_ANTENNA_CONCTL", "7");
+        int b = -1;
+        a.fake.serial("COM4");
+        a.fake.tcp("192.0.2.8");
+        if (l.serial) b_text = zr::platform::ini::set(b_text, "reader", "ZR_COM_NUMBER", "COM4");
+        else b_text = zr::platform::ini::set(b_text, "reader", "ZR_HOST_NAME", "192.0.2.8");
+        ASSERT_EQ(ZROpen(&b, "/fake/b.ini", "reader"), ZR_OK);
+        a.fake.files["/fake/c.ini"] =
+            "[reader]\nZR_PORT_TYPE=TCP\nZR_COM_NUMBER=COM1\nZR_HOST_NAME=reader.local\nZR_ANTENNA_CONCTL=9\n";
+        int c = -1;
+        EXPECT_EQ(ZROpen(&c, "/fake/c.ini", "reader"), ZR_ERR_OPEN_PORT);
+        EXPECT_EQ(ZROpen(&c, "/fake/b.ini", "typo"), 0);
+
+        // The failed opens changed nothing: the settings are still b.ini's ...
+        EXPECT_GT(ZRGetUseData(a.h, password, 0, 1, 0), 0);
+        ASSERT_FALSE(a.peer.requests.empty());
+        EXPECT_EQ(a.peer.requests.back()[3], 7) << "antenna control of the last open that succeeded";
+        // ... and A records its new address in a.ini, not in the file opened last.
+        const std::string b_before = b_text;
+        a.peer.reply_next({0x00, 0x02, 0x63, 0x00});
+        EXPECT_EQ(ZRNetAddrSet(a.h, 0, "reader", "192.0.2.10", "255.255.255.0", "192.0.2.1"), ZR_OK);
+        EXPECT_EQ(key(a, "ZR_HOST_NAME"), "192.0.2.10");
+        EXPECT_EQ(a.fake.files["/fake/b.ini"], b_before);
+        EXPECT_EQ(ZRClose(&b), ZR_OK);
+    }
+}
