@@ -1,0 +1,136 @@
+"""The binding's own logic: declarations, marshalling, errors and lifetime, against zrsim."""
+
+from __future__ import annotations
+
+import ctypes
+import re
+import subprocess
+import sys
+import threading
+import time
+from ctypes import POINTER, c_char, c_char_p, c_int
+
+import pytest
+
+import zr
+from conftest import ROOT, Sim
+
+TAG_ID = bytes.fromhex("E200341201020301")  # the simulator's first default tag
+PASSWORD = bytes(4)
+
+# How each C type of api/zr.h is declared for ctypes.
+C_TO_CTYPES = {
+    "int": c_int,
+    "int*": POINTER(c_int),
+    "const char*": c_char_p,
+    "const unsigned char*": c_char_p,
+    "unsigned char*": POINTER(c_char),
+}
+
+
+def header_signatures():
+    text = re.sub(r"/\*.*?\*/", "", (ROOT / "api" / "zr.h").read_text(), flags=re.S)
+    found = {}
+    for ret, name, args in re.findall(r"^ZR_API\s+([^;]+?)\s*ZR_CALL\s+(\w+)\s*\(([^)]*)\)\s*;", text, re.M):
+        params = [] if args.strip() in ("", "void") else [
+            re.sub(r"\s*\*", "*", re.sub(r"\s*\w+$", "", " ".join(a.split()))) for a in args.split(",")]
+        found[name] = (C_TO_CTYPES[ret.strip()], [C_TO_CTYPES[p] for p in params])
+    return found
+
+
+def test_every_export_of_the_header_is_declared_with_its_signature():
+    header = header_signatures()
+    assert len(header) >= 63
+    assert set(zr.SIGNATURES) == set(header)
+    for name, (restype, argtypes) in header.items():
+        assert zr.SIGNATURES[name] == (restype, argtypes), name
+        if name not in zr._native.OPTIONAL:
+            fn = getattr(zr.library(), name)
+            assert (fn.restype, fn.argtypes) == (restype, argtypes), name
+
+
+def test_open_call_close(reader: zr.Reader):
+    assert reader.handle not in (-1, 0)
+    reader.reset()
+    assert len(reader.reader_state()) == 6
+    reader.close()
+    assert reader.closed
+    reader.close()  # a second close does nothing
+    with pytest.raises(zr.NoSessionError) as e:
+        reader.reset()
+    assert (e.value.code, e.value.text) == (-1, zr.result_text(-1))
+
+
+def test_inventory_yields_each_tag_until_quiet(reader: zr.Reader):
+    epcs = list(reader.inventory(antenna=1, quiet=0.3))
+    assert len(epcs) == 3 and len(set(epcs)) == 3
+    assert all(isinstance(e, bytes) and len(e) >= 2 for e in epcs)
+
+
+def test_written_bytes_are_read_back(reader: zr.Reader):
+    data = bytes([reader.handle & 0xFF, 0xCA, 0xFE, 0x42])
+    reader.write_user_data(TAG_ID, data, address=40)
+    assert reader.read_user_data(TAG_ID, address=40, count=4) == data
+    reader.write_words(PASSWORD, bytearray(b"\x12\x34\x56\x78"), address=4)
+    assert reader.read_words(PASSWORD, address=4, word_count=2) == b"\x12\x34\x56\x78"
+
+
+@pytest.mark.parametrize("call, code, kind", [
+    (lambda r, s: r.sys_query(address=0, length=53), -15, zr.ArgumentError),
+    (lambda r, s: r.read_user_data(TAG_ID[:7], address=0, count=2), -14, zr.ArgumentError),
+    (lambda r, s: zr.set_device_class(7), -9, zr.ArgumentError),
+    (lambda r, s: zr.Reader.open(s.ini, "usb"), 0, zr.OpenError),
+    (lambda r, s: zr.Reader.open(s.ini, "absent"), -12, zr.OpenError),
+])
+def test_a_failure_carries_its_code_and_text(sim: Sim, call, code, kind):
+    with zr.Reader.open(sim.ini, "tcp") as r:
+        with pytest.raises(kind) as e:
+            call(r, sim)
+    assert isinstance(e.value, zr.Error)
+    assert e.value.code == code
+    assert e.value.text == zr.result_text(code) != "unknown result code"
+    assert str(code) in str(e.value) and e.value.text in str(e.value)
+
+
+def test_two_readers_run_in_parallel_in_two_threads(sim: Sim):
+    # A power-off the simulator answers late keeps reader 1 busy for about half a second;
+    # a reset on reader 2 started meanwhile must end first. Were the calls serialised (by
+    # the GIL or a lock), the reset would wait for the power-off.
+    finished = []
+    started = threading.Event()
+    with zr.Reader.open(sim.ini, "tcp") as slow, zr.Reader.open(sim.ini, "tcp2") as fast:
+        def power_off():
+            started.set()
+            slow.power_off()
+            finished.append("slow")
+
+        def reset():
+            started.wait()
+            time.sleep(0.1)
+            fast.reset()
+            finished.append("fast")
+
+        threads = [threading.Thread(target=power_off), threading.Thread(target=reset)]
+        for t in threads:
+            t.start()
+        for t in threads:
+            t.join()
+    assert finished == ["fast", "slow"]
+
+
+@pytest.mark.parametrize("section", ["tcp", "serial"])
+def test_a_with_block_closes_the_reader_on_an_exception(sim: Sim, section: str):
+    with pytest.raises(RuntimeError):
+        with zr.Reader.open(sim.ini, section) as r:
+            raise RuntimeError("in the block")
+    assert r.closed
+    with zr.Reader.open(sim.ini, section) as again:  # the port was released
+        again.reset()
+
+
+def test_info_prints_the_versions_and_bitness(sim: Sim):
+    lib = zr.library()._name
+    out = subprocess.run([sys.executable, "-m", "zr", "info", "--library", lib], check=True,
+                         capture_output=True, text=True, cwd=ROOT / "bindings" / "python").stdout
+    bits = f"{ctypes.sizeof(ctypes.c_void_p) * 8}-bit"
+    assert zr.__version__ in out and (zr.library_version() or "unknown") in out and bits in out

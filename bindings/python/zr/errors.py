@@ -1,0 +1,74 @@
+"""Exceptions carrying a zr result code and the library's text for it."""
+
+from __future__ import annotations
+
+from typing import Dict, Optional, Type
+
+from . import _native
+
+
+def result_text(code: int) -> str:
+    """The library's short English text for a result code (ZRResultText)."""
+    return _native.library().ZRResultText(code).decode("ascii", "replace")
+
+
+class Error(Exception):
+    """A zr call failed. `code` is the result the library returned, `text` its meaning
+    (ZRResultText), `function` the export that returned it."""
+
+    def __init__(self, code: int, function: str = "", detail: Optional[str] = None) -> None:
+        self.code = code
+        self.function = function
+        self.text = result_text(code)
+        message = f"{function}: {code} {self.text}" if function else f"{code} {self.text}"
+        if detail:
+            message += f" ({detail})"
+        super().__init__(message)
+
+
+class NoSessionError(Error):
+    """-1: the reader is closed or the handle names no open session."""
+
+
+class OpenError(Error):
+    """ZROpen failed: 0 (port type), -10, -11 (configuration), -12 (connect), -13 (port)."""
+
+
+class ArgumentError(Error, ValueError):
+    """An argument was refused before anything was sent: -2, -3, -5, -9, -14, -15."""
+
+
+class CommunicationError(Error):
+    """The exchange failed: -4 no valid reply, -6 or 0 a send that failed."""
+
+
+class ReaderStatusError(Error):
+    """The reader answered with a non-zero status (mapped: 1001..4013, -7, -8, -20)."""
+
+
+class InternalError(Error):
+    """-16: out of memory, or the configuration file could not be written."""
+
+
+class CloseError(Error):
+    """242: the port could not be closed."""
+
+
+_BY_CODE: Dict[int, Type[Error]] = {
+    -1: NoSessionError,
+    -2: ArgumentError, -3: ArgumentError, -5: ArgumentError, -9: ArgumentError,
+    -14: ArgumentError, -15: ArgumentError,
+    -4: CommunicationError, -6: CommunicationError, 0: CommunicationError,
+    -7: ReaderStatusError, -8: ReaderStatusError, -20: ReaderStatusError,
+    -10: OpenError, -11: OpenError, -12: OpenError, -13: OpenError,
+    -16: InternalError,
+    242: CloseError,
+}
+
+
+def error_for(code: int, function: str = "", detail: Optional[str] = None) -> Error:
+    """The exception for `code` returned by `function`."""
+    cls = _BY_CODE.get(code)
+    if cls is None:
+        cls = ReaderStatusError if code > 1000 else Error
+    return cls(code, function, detail)

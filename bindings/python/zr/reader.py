@@ -1,0 +1,534 @@
+"""A reader session: the Pythonic layer over the flat C API."""
+
+from __future__ import annotations
+
+import ctypes
+import os
+import threading
+import time
+from typing import Any, Callable, Iterator, NamedTuple, Optional, Union
+
+from . import _native
+from .errors import ArgumentError, Error, OpenError, error_for
+
+BytesLike = Union[bytes, bytearray, memoryview]
+
+# The largest report any report function writes (an EPC or TID report over serial: 254).
+_REPORT_SIZE = 256
+_ReportBuffer = ctypes.c_char * _REPORT_SIZE  # a type made once: cheaper than create_string_buffer
+
+
+class Listened(NamedTuple):
+    """A frame the reader sent on its own (ZRListenReader)."""
+
+    last_six: bytes
+    first_block: bytes
+    second_block: bytes
+
+
+def _fixed(value: BytesLike, size: int, name: str, function: str) -> bytes:
+    # The library reads exactly `size` bytes: a shorter object would be read past its end.
+    data = bytes(value)
+    if len(data) != size:
+        raise ArgumentError(-14, function, f"{name} must be {size} bytes, not {len(data)}")
+    return data
+
+
+def _words(value: BytesLike, function: str) -> bytes:
+    data = bytes(value)
+    if len(data) % 2:
+        raise ArgumentError(-14, function, f"data must be whole 16-bit words, not {len(data)} bytes")
+    return data
+
+
+class Reader:
+    """One session with one reader.
+
+    Open it with :meth:`open` and close it with :meth:`close`, or use it as a context
+    manager, which closes it when the block ends (also on an exception)::
+
+        with zr.Reader.open("reader.ini", "reader") as r:
+            r.reset()
+            for epc in r.inventory():
+                print(epc.hex())
+
+    Every method raises a :class:`zr.Error` subclass carrying the result code and its text
+    when the library reports a failure. Calls on one reader take turns (a lock per reader);
+    calls on different readers run in parallel in different threads, since ctypes releases
+    the GIL while the library waits for the reader.
+    """
+
+    def __init__(self, handle: int, path: str, section: str) -> None:
+        """Wraps an already open handle; use :meth:`open` instead."""
+        self._lib = _native.library()
+        self._functions = _native.functions()
+        self._handle = ctypes.c_int(handle)
+        self._lock = threading.Lock()
+        self.path = path
+        self.section = section
+
+    # ---- lifetime ------------------------------------------------------------------------
+
+    @classmethod
+    def open(cls, path: Union[str, os.PathLike], section: str) -> "Reader":
+        """Opens a session with the connection settings in `section` of the INI file `path`
+        (ZROpen). Raises OpenError (or ArgumentError) when it cannot."""
+        lib = _native.library()
+        handle = ctypes.c_int(-1)
+        p = os.fsencode(path)
+        r = lib.ZROpen(ctypes.byref(handle), p, section.encode())
+        if r != 1:
+            raise OpenError(r, "ZROpen", f"{os.fsdecode(p)} [{section}]") if r in (0, -10, -11, -12, -13) \
+                else error_for(r, "ZROpen")
+        return cls(handle.value, os.fsdecode(p), section)
+
+    @property
+    def handle(self) -> int:
+        """The library's handle, -1 once closed."""
+        return self._handle.value
+
+    @property
+    def closed(self) -> bool:
+        return self._handle.value == -1
+
+    def close(self) -> None:
+        """Closes the session (ZRClose). Closing a closed reader does nothing."""
+        with self._lock:
+            if self._handle.value == -1:
+                return
+            r = self._lib.ZRClose(ctypes.byref(self._handle))
+            if r != 1:
+                raise error_for(r, "ZRClose")
+
+    def __enter__(self) -> "Reader":
+        return self
+
+    def __exit__(self, exc_type: Any, exc: Any, tb: Any) -> None:
+        if exc_type is None:
+            self.close()
+            return
+        try:  # the block's own exception matters more than a failed close
+            self.close()
+        except Error:
+            pass
+
+    def __del__(self) -> None:
+        try:
+            if self._handle.value != -1:
+                self._lib.ZRClose(ctypes.byref(self._handle))
+        except Exception:
+            pass
+
+    def __repr__(self) -> str:
+        state = "closed" if self.closed else f"handle {self.handle}"
+        return f"<zr.Reader {self.path} [{self.section}] {state}>"
+
+    # ---- plumbing ------------------------------------------------------------------------
+
+    def _call(self, name: str, *args: Any) -> int:
+        fn: Callable[..., int] = self._functions[name]
+        with self._lock:
+            h = self._handle.value
+            if h == -1:
+                raise error_for(-1, name, "the reader is closed")
+            return fn(h, *args)
+
+    def _ok(self, name: str, *args: Any) -> None:
+        r = self._call(name, *args)
+        if r != 1:
+            raise error_for(r, name)
+
+    def _sent(self, name: str, *args: Any) -> int:
+        # Start functions return the number of bytes sent; 0 means nothing went out.
+        r = self._call(name, *args)
+        if r <= 0:
+            raise error_for(r, name)
+        return r
+
+    def _query(self, name: str, size: int, *args: Any) -> bytes:
+        buf = ctypes.create_string_buffer(max(size, 1))
+        r = self._call(name, *args, buf)
+        if r != 1:
+            raise error_for(r, name)
+        return buf.raw[:size]
+
+    def _report(self, name: str) -> Optional[bytes]:
+        # _call inlined: a poll is the call an inventory makes most often.
+        fn = self._functions[name]
+        buf = _ReportBuffer()
+        with self._lock:
+            h = self._handle.value
+            if h == -1:
+                raise error_for(-1, name, "the reader is closed")
+            r = fn(h, buf)
+        if r == 0:
+            return None
+        if r != 1:
+            raise error_for(r, name)
+        return buf.raw
+
+    def _frame_report(self, name: str) -> Optional[bytes]:
+        # EPC and TID reports hold the frame: LEN (2 bytes), code, status, data.
+        raw = self._report(name)
+        if raw is None:
+            return None
+        n = raw[0] * 256 + raw[1]
+        return raw[4:2 + n] if 2 <= n <= 252 else b""
+
+    # ---- session -------------------------------------------------------------------------
+
+    def reset(self) -> None:
+        """Resets the reader (ZRReset)."""
+        self._ok("ZRReset")
+
+    # ---- inventory -----------------------------------------------------------------------
+
+    def inventory(self, *, antenna: int = 1, option1: int = 0, option2: int = 0,
+                  tid_password: Optional[BytesLike] = None, quiet: float = 0.3,
+                  poll: float = 0.01) -> Iterator[bytes]:
+        """Runs one inventory and yields each tag's EPC (or TID, when `tid_password` is
+        given) as bytes, until the reader has sent nothing for `quiet` seconds.
+
+        Between empty polls it sleeps `poll` seconds (over serial a poll returns at once).
+        A reader status in a report ends the inventory with a ReaderStatusError. Another
+        command on this reader while the iterator runs discards the reports still waiting."""
+        if tid_password is None:
+            self.start_epc_inventory(antenna=antenna, option1=option1, option2=option2)
+            report = self.epc_report
+        else:
+            self.start_tid_inventory(tid_password, antenna=antenna, option1=option1, option2=option2)
+            report = self.tid_report
+        last = time.monotonic()
+        while True:
+            data = report()
+            if data is not None:
+                last = time.monotonic()
+                yield data
+            elif time.monotonic() - last >= quiet:
+                return
+            else:
+                time.sleep(poll)
+
+    def start_epc_inventory(self, *, antenna: int = 1, option1: int = 0, option2: int = 0) -> int:
+        """Starts an EPC inventory (ZRIdentifyEpcCode); returns the bytes sent."""
+        return self._sent("ZRIdentifyEpcCode", antenna, option1, option2)
+
+    def epc_report(self) -> Optional[bytes]:
+        """One EPC report's data (the EPC), or None while nothing is waiting (ZREpcCodeReport)."""
+        return self._frame_report("ZREpcCodeReport")
+
+    def start_tid_inventory(self, password: BytesLike, *, antenna: int = 1, option1: int = 0,
+                            option2: int = 0) -> int:
+        """Starts a TID inventory under a 4-byte password (ZRIdentifyTIDCode)."""
+        pw = _fixed(password, 4, "password", "ZRIdentifyTIDCode")
+        return self._sent("ZRIdentifyTIDCode", antenna, option1, option2, pw)
+
+    def tid_report(self) -> Optional[bytes]:
+        """One TID report's data, or None while nothing is waiting (ZRTIDCodeReport)."""
+        return self._frame_report("ZRTIDCodeReport")
+
+    def start_identify(self, *, antenna: int = 1, option: int = 0) -> int:
+        """Starts an inventory (ZRIdentify); collect with :meth:`report`."""
+        return self._sent("ZRIdentify", antenna, option)
+
+    def report(self) -> Optional[bytes]:
+        """One 0x71 report: the status byte (0) and the report data, padded with zeros to
+        251 bytes (the library does not say how long the data is); None while nothing waits."""
+        return self._report("ZRReport")
+
+    def start_direct_read(self, *, antenna: int = 1, option: int = 0) -> int:
+        """Starts a direct read (ZRDirectRead); collect with :meth:`direct_report`."""
+        return self._sent("ZRDirectRead", antenna, option)
+
+    def direct_report(self) -> Optional[bytes]:
+        """One 0xD0 report, as :meth:`report` (ZRDirectReport)."""
+        return self._report("ZRDirectReport")
+
+    def start_long_identify(self, *, antenna: int = 1, option1: int = 0, option2: int = 0) -> int:
+        """Starts a long inventory (ZRLongIdentify); collect with :meth:`long_report`."""
+        return self._sent("ZRLongIdentify", option1, antenna, option2)
+
+    def long_report(self) -> Optional[bytes]:
+        """One long report, as :meth:`report` (ZRLongReport)."""
+        return self._report("ZRLongReport")
+
+    def start_user_identify(self, *, antenna: int = 1, option1: int = 0, option2: int = 0,
+                            option3: int = 0, option4: int = 0, option5: int = 0) -> int:
+        """Starts a user-defined inventory (ZRUserIdentify); collect with :meth:`user_report`."""
+        return self._sent("ZRUserIdentify", option1, antenna, option2, option3, option4, option5)
+
+    def user_report(self) -> Optional[bytes]:
+        """One user-defined inventory report, as :meth:`report` (ZRUserReport)."""
+        return self._report("ZRUserReport")
+
+    def start_user_data_read(self, password: BytesLike, *, address: int, word_count: int) -> int:
+        """Starts a password-authorised read of user-memory words (ZRGetUseData)."""
+        pw = _fixed(password, 4, "password", "ZRGetUseData")
+        return self._sent("ZRGetUseData", pw, address, word_count, 0)
+
+    def user_data_report(self) -> Optional[bytes]:
+        """The words read by :meth:`start_user_data_read`, or None while nothing is waiting
+        (ZRGetUseDataReport)."""
+        raw = self._report("ZRGetUseDataReport")
+        return None if raw is None else raw[2:2 + 2 * raw[1]]
+
+    # ---- listening, data return, code sending ------------------------------------------
+
+    def listen(self) -> Optional[Listened]:
+        """Takes a frame the reader sent on its own and acknowledges it (ZRListenReader);
+        None when none came within 50 ms."""
+        six, first, second = (ctypes.create_string_buffer(n) for n in (6, 8, 8))
+        r = self._call("ZRListenReader", 0, six, first, second)
+        if r == 0:
+            return None
+        if r != 1:
+            raise error_for(r, "ZRListenReader")
+        return Listened(six.raw, first.raw, second.raw)
+
+    def data_return(self, *, antenna: int = 1, option: int = 0) -> None:
+        """Asks the reader to return data (ZRDataReturn)."""
+        self._ok("ZRDataReturn", antenna, option)
+
+    def code_sending(self, data: BytesLike) -> None:
+        """Sends `data` as it is under command 0x5F (ZRCodeSending)."""
+        d = bytes(data)
+        self._ok("ZRCodeSending", len(d), 0, d)
+
+    # ---- EAS -----------------------------------------------------------------------------
+
+    def config_eas_flag(self, password: BytesLike, flag: int, *, antenna: int = 1) -> None:
+        """Sets a tag's EAS flag (ZRConfigEASflag)."""
+        self._ok("ZRConfigEASflag", antenna, _fixed(password, 4, "password", "ZRConfigEASflag"), flag)
+
+    def start_eas_alarm(self, *, antenna: int = 1) -> int:
+        """Switches the alarm mode on (ZRStartEASAlarm); returns the bytes sent."""
+        return self._sent("ZRStartEASAlarm", antenna)
+
+    def eas_alarm_report(self) -> Optional[bytes]:
+        """One alarm frame, as :meth:`report`, or None (ZREASAlarmReport)."""
+        return self._report("ZREASAlarmReport")
+
+    def end_eas_alarm(self, *, antenna: int = 1) -> None:
+        """Switches the alarm mode off (ZREndEASAlarm)."""
+        self._ok("ZREndEASAlarm", antenna)
+
+    # ---- tag memory ----------------------------------------------------------------------
+
+    def read_user_data(self, tag_id: BytesLike, *, address: int, count: int, antenna: int = 1) -> bytes:
+        """Reads `count` bytes from `address` of the tag with the 8-byte `tag_id` (ZRReadUserData)."""
+        tid = _fixed(tag_id, 8, "tag_id", "ZRReadUserData")
+        buf = ctypes.create_string_buffer(max(count, 1))
+        r = self._call("ZRReadUserData", antenna, address, count, tid, buf)
+        if r != 1:
+            raise error_for(r, "ZRReadUserData")
+        return buf.raw[:count]
+
+    def write_user_data(self, tag_id: BytesLike, data: BytesLike, *, address: int, antenna: int = 1) -> None:
+        """Writes `data` at `address` of the tag with the 8-byte `tag_id` (ZRWriteUserData)."""
+        tid = _fixed(tag_id, 8, "tag_id", "ZRWriteUserData")
+        d = bytes(data)
+        self._ok("ZRWriteUserData", antenna, address, tid, d, len(d))
+
+    def read_words(self, password: BytesLike, *, address: int, word_count: int, antenna: int = 1) -> bytes:
+        """Reads `word_count` 16-bit words from word `address`, authorised by `password`
+        (ZRReadUserDataEPC); returns 2 * word_count bytes."""
+        pw = _fixed(password, 4, "password", "ZRReadUserDataEPC")
+        size = 2 * max(word_count, 0) + 5
+        buf = ctypes.create_string_buffer(size)
+        r = self._call("ZRReadUserDataEPC", pw, address, word_count, antenna, buf)
+        if r != 1:
+            raise error_for(r, "ZRReadUserDataEPC")
+        return buf.raw[5:size]
+
+    def write_words(self, password: BytesLike, data: BytesLike, *, address: int, antenna: int = 1) -> None:
+        """Writes `data` (whole words) at word `address`, authorised by `password` (ZRSetUseData)."""
+        pw = _fixed(password, 4, "password", "ZRSetUseData")
+        d = _words(data, "ZRSetUseData")
+        self._ok("ZRSetUseData", antenna, pw, address, len(d) // 2, d)
+
+    def set_epc(self, password: BytesLike, epc: BytesLike, *, antenna: int = 1) -> bool:
+        """Writes a new EPC (whole words, at most 12 bytes) (ZRSetEpcCode). True when the
+        reader confirmed it; False when it was sent but no reply confirmed it."""
+        pw = _fixed(password, 4, "password", "ZRSetEpcCode")
+        d = _words(epc, "ZRSetEpcCode")
+        r = self._call("ZRSetEpcCode", antenna, pw, len(d), len(d) // 2, d)
+        if r == 1:
+            return True
+        if r > 1 and r < 1000:
+            return False  # a byte count: sent, not confirmed
+        raise error_for(r, "ZRSetEpcCode")
+
+    # ---- selection, passwords, locks, kill ----------------------------------------------
+
+    def select_tag(self, match: BytesLike, *, antenna: int = 1, option1: int = 0, option2: int = 0) -> None:
+        """Selects tags by 8 bytes of match data (ZRSelectTag)."""
+        self._ok("ZRSelectTag", antenna, option1, option2, _fixed(match, 8, "match", "ZRSelectTag"))
+
+    def select_tag_epc(self, match: BytesLike, *, antenna: int = 1, option1: int = 0, option2: int = 0) -> None:
+        """Selects tags by any length of match data (ZRSelectTagEPC)."""
+        m = bytes(match)
+        self._ok("ZRSelectTagEPC", antenna, option1, option2, m, len(m))
+
+    def lock_user_data(self, tag_id: BytesLike, *, address: int, length: int, antenna: int = 1) -> None:
+        """Locks `length` bytes from `address` of the tag with `tag_id` (ZRLockUserData)."""
+        self._ok("ZRLockUserData", address, antenna, _fixed(tag_id, 8, "tag_id", "ZRLockUserData"), length)
+
+    def set_visit_password(self, password: BytesLike, new_password: BytesLike, *, antenna: int = 1) -> None:
+        """Sets the tag's visit password (ZRSetVisitPWD)."""
+        self._ok("ZRSetVisitPWD", antenna, _fixed(password, 4, "password", "ZRSetVisitPWD"),
+                 _fixed(new_password, 4, "new_password", "ZRSetVisitPWD"))
+
+    def set_destroy_password(self, password: BytesLike, new_password: BytesLike, *, antenna: int = 1) -> None:
+        """Sets the tag's destroy password (ZRSetDestroyPWD)."""
+        self._ok("ZRSetDestroyPWD", antenna, _fixed(password, 4, "password", "ZRSetDestroyPWD"),
+                 _fixed(new_password, 4, "new_password", "ZRSetDestroyPWD"))
+
+    def set_data_locked(self, password: BytesLike, *, mode: int, region: int, antenna: int = 1) -> None:
+        """Sets a lock on the tag (ZRSetDataLocked)."""
+        self._ok("ZRSetDataLocked", antenna, _fixed(password, 4, "password", "ZRSetDataLocked"), mode, region)
+
+    def destroy_tag(self, password: BytesLike, data: BytesLike = b"", *, antenna: int = 1) -> None:
+        """Destroys the tag, authorised by its destroy password (ZRSetDestroyTag)."""
+        d = _words(data, "ZRSetDestroyTag")
+        self._ok("ZRSetDestroyTag", antenna, _fixed(password, 4, "password", "ZRSetDestroyTag"), len(d) // 2, d)
+
+    # ---- parameter areas -----------------------------------------------------------------
+
+    def sys_query(self, *, address: int, length: int) -> bytes:
+        """Reads `length` (0-52) bytes of the system area (ZRSysQuery)."""
+        return self._query("ZRSysQuery", length, address, length)
+
+    def sys_set(self, data: BytesLike, *, address: int) -> None:
+        """Writes the system area one frame per byte, serial only (ZRSysSet)."""
+        d = bytes(data)
+        self._ok("ZRSysSet", address, len(d), d)
+
+    def sys_fast_set(self, data: BytesLike, *, address: int) -> None:
+        """Writes up to 52 bytes of the system area in one frame (ZRSysFastSet)."""
+        d = bytes(data)
+        self._ok("ZRSysFastSet", address, len(d), d)
+
+    def tag_query(self, *, address: int, length: int) -> bytes:
+        """Reads `length` (0-252) bytes of the tag parameter area (ZRTagQuery)."""
+        return self._query("ZRTagQuery", length, address, length)
+
+    def tag_fast_set(self, data: BytesLike, *, address: int) -> None:
+        """Writes up to 251 bytes of the tag parameter area (ZRTagFastSet)."""
+        d = bytes(data)
+        self._ok("ZRTagFastSet", address, len(d), d)
+
+    def freq_query(self, *, address: int) -> bytes:
+        """The raw 54-byte reply to a zero-length system query at `address` (ZRFreqQuery)."""
+        return self._query("ZRFreqQuery", 54, address, 0)
+
+    def set_read_config(self, *, mode: int, option: int) -> None:
+        """Sets the read configuration (ZRSetReadCfg)."""
+        self._ok("ZRSetReadCfg", mode, option)
+
+    # ---- power and I/O -------------------------------------------------------------------
+
+    def power_on(self, value: int = 0) -> None:
+        """Switches the RF power on (ZRPowerOn)."""
+        self._ok("ZRPowerOn", value)
+
+    def power_off(self) -> None:
+        """Switches the RF power off (ZRPowerOff)."""
+        self._ok("ZRPowerOff")
+
+    def power_set(self, power0: int, power1: int) -> None:
+        """Sets the two power bytes (ZRPowerSet)."""
+        self._ok("ZRPowerSet", 0, 2, power0, power1)
+
+    def power_query(self, length: int = 2) -> bytes:
+        """Reads the power bytes (ZRPowerQuery)."""
+        return self._query("ZRPowerQuery", length, 0, length)
+
+    def io_set(self, selector: int, value: int) -> None:
+        """Sets an I/O line (ZRIOControlSet)."""
+        self._ok("ZRIOControlSet", selector, value)
+
+    def io_query(self, selector: int) -> None:
+        """Polls an I/O line; only the status is reported (ZRIOControlQuery)."""
+        self._ok("ZRIOControlQuery", selector, 0)
+
+    # ---- network identity ----------------------------------------------------------------
+
+    def set_mac(self, mac: BytesLike) -> None:
+        """Writes the reader's MAC address (ZRMACSet)."""
+        d = bytes(mac)
+        self._ok("ZRMACSet", 0, len(d), d)
+
+    def set_net_address(self, ip: str, mask: str, gateway: str, *, section: Optional[str] = None) -> None:
+        """Sets the reader's IPv4 address and records it in `section` (default: this
+        reader's) of the INI file of the last open (ZRNetAddrSet)."""
+        sec = (self.section if section is None else section).encode()
+        self._ok("ZRNetAddrSet", 0, sec, ip.encode(), mask.encode(), gateway.encode())
+
+    # ---- device class, test mode, interference -------------------------------------------
+
+    def device_class(self) -> int:
+        """The reader's four device-information bytes as an int (ZRGetDeviceClass)."""
+        value = ctypes.c_int(0)
+        r = self._call("ZRGetDeviceClass", ctypes.byref(value))
+        if r != 1:
+            raise error_for(r, "ZRGetDeviceClass")
+        return value.value & 0xFFFFFFFF
+
+    def set_test_mode(self, mode: int) -> None:
+        """Puts the reader into test mode 0-4 (ZRTestModeSet)."""
+        self._ok("ZRTestModeSet", mode)
+
+    def set_interference(self, settings: BytesLike) -> None:
+        """Sets the 2 interference setting bytes (ZRSetInterfere)."""
+        self._ok("ZRSetInterfere", _fixed(settings, 2, "settings", "ZRSetInterfere"))
+
+    def interference(self) -> bytes:
+        """Reads the 2 interference setting bytes (ZRGetInterfere)."""
+        return self._query("ZRGetInterfere", 2)
+
+    def close_interference(self) -> None:
+        """Ends the interference setting (ZRCloseInterfere)."""
+        self._ok("ZRCloseInterfere")
+
+    # ---- clock, identity, state ----------------------------------------------------------
+
+    def epc_print_power(self, value: int) -> None:
+        """Sends the EPC print power setting (ZREpcPrintPowerOs)."""
+        self._ok("ZREpcPrintPowerOs", value)
+
+    def reader_state(self, value: int = 0) -> bytes:
+        """The reader's six state bytes (ZRGetReaderState)."""
+        return self._query("ZRGetReaderState", 6, value)
+
+    def set_time(self, time_bytes: BytesLike, value: int = 0) -> None:
+        """Sets the reader's clock from six bytes in the reader's layout (ZRSetReaderTime)."""
+        self._ok("ZRSetReaderTime", value, _fixed(time_bytes, 6, "time_bytes", "ZRSetReaderTime"))
+
+    def set_fixed_number(self, number: int) -> None:
+        """Sets the reader's one-byte fixed number (ZRSetReaderfixNO)."""
+        self._ok("ZRSetReaderfixNO", number)
+
+    def query_fixed_number(self) -> None:
+        """Queries the fixed number; only the status is reported (ZRGetReaderfixNO)."""
+        self._ok("ZRGetReaderfixNO", None)
+
+
+def set_device_class(model: int) -> None:
+    """Selects the device class (1, 2 or 3) for every session (ZRSetDeviceClass)."""
+    r = _native.library().ZRSetDeviceClass(0, model)
+    if r != 1:
+        raise error_for(r, "ZRSetDeviceClass")
+
+
+def library_version() -> Optional[str]:
+    """The loaded library's version (ZRVersion), or None for a library without it."""
+    lib = _native.library()
+    if not hasattr(lib, "ZRVersion"):
+        return None
+    return lib.ZRVersion().decode("ascii", "replace")
+
+
+def library_bits() -> int:
+    """The loaded library's bitness: the process's own, as a library must match it."""
+    return ctypes.sizeof(ctypes.c_void_p) * 8
+
