@@ -1,0 +1,375 @@
+// zr for .NET: P/Invoke declarations of every export of api/zr.h, and a thin Reader.
+//
+// One file, no dependencies: add it to a project, or build Zr.csproj (netstandard2.0), or
+// compile it with Mono (mcs -target:library Zr.cs). The library is loaded by the name "zr":
+// zr.dll on Windows (beside the program or on PATH), libzr.so on Linux (LD_LIBRARY_PATH or
+// the system's library path).
+//
+// Types: int -> int, int* -> ref int, const char* -> string (ANSI), const unsigned char* ->
+// byte[], unsigned char* (written by the library) -> [Out] byte[] of the size zr.h states.
+// A const char* result is an IntPtr to static text: read it with Marshal.PtrToStringAnsi and
+// never let the marshaller free it (hence IntPtr, not string).
+using System;
+using System.Collections.Generic;
+using System.Diagnostics;
+using System.Runtime.InteropServices;
+using System.Threading;
+
+namespace Zr
+{
+    /// <summary>Every export of zr.h, declared as it is. Results are the library's codes.</summary>
+    /// <remarks>StdCall is the 32-bit DLL's convention; on 64-bit Windows and on Linux there is
+    /// one convention and StdCall means it. On 32-bit Windows ZRTestModeSet is exported only as
+    /// _ZRTestModeSet@8, which the runtime's lookup of stdcall names finds.</remarks>
+    public static class Native
+    {
+        public const string Lib = "zr";
+        const CallingConvention Conv = CallingConvention.StdCall;
+
+        // Result codes (zr.h); reader statuses map to 1001..4013.
+        public const int ZR_OK = 1;
+        public const int ZR_ERR_NO_SESSION = -1;
+        public const int ZR_ERR_RANGE = -2;
+        public const int ZR_ERR_ADDRESS = -3;
+        public const int ZR_ERR_NO_REPLY = -4;
+        public const int ZR_ERR_PARAMETER = -5;
+        public const int ZR_ERR_SEND = -6;
+        public const int ZR_ERR_STATUS_3A = -7;
+        public const int ZR_ERR_REPORT_STATUS = -8;
+        public const int ZR_ERR_MODEL = -9;
+        public const int ZR_ERR_ALREADY_OPEN = -10;
+        public const int ZR_ERR_CONFIG = -11;
+        public const int ZR_ERR_CONNECT = -12;
+        public const int ZR_ERR_OPEN_PORT = -13;
+        public const int ZR_ERR_ARGUMENT = -14;
+        public const int ZR_ERR_TOO_LONG = -15;
+        public const int ZR_ERR_INTERNAL = -16;
+        public const int ZR_ERR_UNKNOWN_STATUS = -20;
+        public const int ZR_CLOSE_FAILED = 242;
+
+        [DllImport(Lib, CallingConvention = Conv, CharSet = CharSet.Ansi)]
+        public static extern int ZROpen(ref int handle, string path, string section);
+        [DllImport(Lib, CallingConvention = Conv, CharSet = CharSet.Ansi)]
+        public static extern int ZRClose(ref int handle);
+        [DllImport(Lib, CallingConvention = Conv, CharSet = CharSet.Ansi)]
+        public static extern int ZRReset(int handle);
+        [DllImport(Lib, CallingConvention = Conv, CharSet = CharSet.Ansi)]
+        public static extern int ZRIdentify(int handle, int antenna, int option);
+        [DllImport(Lib, CallingConvention = Conv, CharSet = CharSet.Ansi)]
+        public static extern int ZRReport(int handle, [Out] byte[] buffer);
+        [DllImport(Lib, CallingConvention = Conv, CharSet = CharSet.Ansi)]
+        public static extern int ZRDirectRead(int handle, int antenna, int option);
+        [DllImport(Lib, CallingConvention = Conv, CharSet = CharSet.Ansi)]
+        public static extern int ZRDirectReport(int handle, [Out] byte[] buffer);
+        [DllImport(Lib, CallingConvention = Conv, CharSet = CharSet.Ansi)]
+        public static extern int ZRLongIdentify(int handle, int option1, int antenna, int option2);
+        [DllImport(Lib, CallingConvention = Conv, CharSet = CharSet.Ansi)]
+        public static extern int ZRLongReport(int handle, [Out] byte[] buffer);
+        [DllImport(Lib, CallingConvention = Conv, CharSet = CharSet.Ansi)]
+        public static extern int ZRUserIdentify(int handle, int option1, int antenna, int option2, int option3, int option4, int option5);
+        [DllImport(Lib, CallingConvention = Conv, CharSet = CharSet.Ansi)]
+        public static extern int ZRUserReport(int handle, [Out] byte[] buffer);
+        [DllImport(Lib, CallingConvention = Conv, CharSet = CharSet.Ansi)]
+        public static extern int ZRIdentifyEpcCode(int handle, int antenna, int option1, int option2);
+        [DllImport(Lib, CallingConvention = Conv, CharSet = CharSet.Ansi)]
+        public static extern int ZREpcCodeReport(int handle, [Out] byte[] buffer);
+        [DllImport(Lib, CallingConvention = Conv, CharSet = CharSet.Ansi)]
+        public static extern int ZRIdentifyTIDCode(int handle, int antenna, int option1, int option2, byte[] password);
+        [DllImport(Lib, CallingConvention = Conv, CharSet = CharSet.Ansi)]
+        public static extern int ZRTIDCodeReport(int handle, [Out] byte[] buffer);
+        [DllImport(Lib, CallingConvention = Conv, CharSet = CharSet.Ansi)]
+        public static extern int ZRGetUseData(int handle, byte[] password, int address, int wordCount, int reserved);
+        [DllImport(Lib, CallingConvention = Conv, CharSet = CharSet.Ansi)]
+        public static extern int ZRGetUseDataReport(int handle, [Out] byte[] buffer);
+        [DllImport(Lib, CallingConvention = Conv, CharSet = CharSet.Ansi)]
+        public static extern int ZRListenReader(int handle, int reserved, [Out] byte[] lastSix, [Out] byte[] firstBlock, [Out] byte[] secondBlock);
+        [DllImport(Lib, CallingConvention = Conv, CharSet = CharSet.Ansi)]
+        public static extern int ZRDataReturn(int handle, int antenna, int option);
+        [DllImport(Lib, CallingConvention = Conv, CharSet = CharSet.Ansi)]
+        public static extern int ZRCodeSending(int handle, int length, int reserved, byte[] data);
+        [DllImport(Lib, CallingConvention = Conv, CharSet = CharSet.Ansi)]
+        public static extern int ZRConfigEASflag(int handle, int antenna, byte[] password, int flag);
+        [DllImport(Lib, CallingConvention = Conv, CharSet = CharSet.Ansi)]
+        public static extern int ZRStartEASAlarm(int handle, int antenna);
+        [DllImport(Lib, CallingConvention = Conv, CharSet = CharSet.Ansi)]
+        public static extern int ZREASAlarmReport(int handle, [Out] byte[] buffer);
+        [DllImport(Lib, CallingConvention = Conv, CharSet = CharSet.Ansi)]
+        public static extern int ZREndEASAlarm(int handle, int antenna);
+        [DllImport(Lib, CallingConvention = Conv, CharSet = CharSet.Ansi)]
+        public static extern int ZRReadUserData(int handle, int antenna, int address, int byteCount, byte[] tagId, [Out] byte[] buffer);
+        [DllImport(Lib, CallingConvention = Conv, CharSet = CharSet.Ansi)]
+        public static extern int ZRWriteUserData(int handle, int antenna, int address, byte[] tagId, byte[] data, int length);
+        [DllImport(Lib, CallingConvention = Conv, CharSet = CharSet.Ansi)]
+        public static extern int ZRSetEpcCode(int handle, int antenna, byte[] password, int epcLength, int wordCount, byte[] data);
+        [DllImport(Lib, CallingConvention = Conv, CharSet = CharSet.Ansi)]
+        public static extern int ZRReadUserDataEPC(int handle, byte[] password, int address, int wordCount, int antenna, [Out] byte[] buffer);
+        [DllImport(Lib, CallingConvention = Conv, CharSet = CharSet.Ansi)]
+        public static extern int ZRSetUseData(int handle, int antenna, byte[] password, int address, int wordCount, byte[] data);
+        [DllImport(Lib, CallingConvention = Conv, CharSet = CharSet.Ansi)]
+        public static extern int ZRSelectTag(int handle, int antenna, int option1, int option2, byte[] matchData);
+        [DllImport(Lib, CallingConvention = Conv, CharSet = CharSet.Ansi)]
+        public static extern int ZRSelectTagEPC(int handle, int antenna, int option1, int option2, byte[] matchData, int length);
+        [DllImport(Lib, CallingConvention = Conv, CharSet = CharSet.Ansi)]
+        public static extern int ZRLockUserData(int handle, int address, int antenna, byte[] tagId, int length);
+        [DllImport(Lib, CallingConvention = Conv, CharSet = CharSet.Ansi)]
+        public static extern int ZRSetVisitPWD(int handle, int antenna, byte[] password, byte[] newPassword);
+        [DllImport(Lib, CallingConvention = Conv, CharSet = CharSet.Ansi)]
+        public static extern int ZRSetDestroyPWD(int handle, int antenna, byte[] password, byte[] newPassword);
+        [DllImport(Lib, CallingConvention = Conv, CharSet = CharSet.Ansi)]
+        public static extern int ZRSetDataLocked(int handle, int antenna, byte[] password, int mode, int region);
+        [DllImport(Lib, CallingConvention = Conv, CharSet = CharSet.Ansi)]
+        public static extern int ZRSetDestroyTag(int handle, int antenna, byte[] password, int wordCount, byte[] data);
+        [DllImport(Lib, CallingConvention = Conv, CharSet = CharSet.Ansi)]
+        public static extern int ZRSysQuery(int handle, int address, int length, [Out] byte[] buffer);
+        [DllImport(Lib, CallingConvention = Conv, CharSet = CharSet.Ansi)]
+        public static extern int ZRSysSet(int handle, int address, int count, byte[] data);
+        [DllImport(Lib, CallingConvention = Conv, CharSet = CharSet.Ansi)]
+        public static extern int ZRSysFastSet(int handle, int address, int count, byte[] data);
+        [DllImport(Lib, CallingConvention = Conv, CharSet = CharSet.Ansi)]
+        public static extern int ZRTagQuery(int handle, int address, int length, [Out] byte[] buffer);
+        [DllImport(Lib, CallingConvention = Conv, CharSet = CharSet.Ansi)]
+        public static extern int ZRTagFastSet(int handle, int address, int count, byte[] data);
+        [DllImport(Lib, CallingConvention = Conv, CharSet = CharSet.Ansi)]
+        public static extern int ZRFreqQuery(int handle, int address, int length, [Out] byte[] buffer);
+        [DllImport(Lib, CallingConvention = Conv, CharSet = CharSet.Ansi)]
+        public static extern int ZRSetReadCfg(int handle, int readMode, int readOption);
+        [DllImport(Lib, CallingConvention = Conv, CharSet = CharSet.Ansi)]
+        public static extern int ZRPowerOn(int handle, int value);
+        [DllImport(Lib, CallingConvention = Conv, CharSet = CharSet.Ansi)]
+        public static extern int ZRPowerOff(int handle);
+        [DllImport(Lib, CallingConvention = Conv, CharSet = CharSet.Ansi)]
+        public static extern int ZRPowerSet(int handle, int reserved, int count, int power0, int power1);
+        [DllImport(Lib, CallingConvention = Conv, CharSet = CharSet.Ansi)]
+        public static extern int ZRPowerQuery(int handle, int reserved, int length, [Out] byte[] buffer);
+        [DllImport(Lib, CallingConvention = Conv, CharSet = CharSet.Ansi)]
+        public static extern int ZRIOControlSet(int handle, int ioSelector, int ioValue);
+        [DllImport(Lib, CallingConvention = Conv, CharSet = CharSet.Ansi)]
+        public static extern int ZRIOControlQuery(int handle, int ioSelector, int reserved);
+        [DllImport(Lib, CallingConvention = Conv, CharSet = CharSet.Ansi)]
+        public static extern int ZRMACSet(int handle, int reserved, int count, byte[] data);
+        [DllImport(Lib, CallingConvention = Conv, CharSet = CharSet.Ansi)]
+        public static extern int ZRNetAddrSet(int handle, int reserved, string section, string ipAddress, string subnetMask, string gateway);
+        [DllImport(Lib, CallingConvention = Conv, CharSet = CharSet.Ansi)]
+        public static extern int ZRSetDeviceClass(int reserved, int modelCode);
+        [DllImport(Lib, CallingConvention = Conv, CharSet = CharSet.Ansi)]
+        public static extern int ZRGetDeviceClass(int handle, ref int classValue);
+        [DllImport(Lib, CallingConvention = Conv, CharSet = CharSet.Ansi)]
+        public static extern int ZRTestModeSet(int handle, int mode);
+        [DllImport(Lib, CallingConvention = Conv, CharSet = CharSet.Ansi)]
+        public static extern int ZRSetInterfere(int handle, byte[] settings);
+        [DllImport(Lib, CallingConvention = Conv, CharSet = CharSet.Ansi)]
+        public static extern int ZRGetInterfere(int handle, [Out] byte[] settings);
+        [DllImport(Lib, CallingConvention = Conv, CharSet = CharSet.Ansi)]
+        public static extern int ZRCloseInterfere(int handle);
+        [DllImport(Lib, CallingConvention = Conv, CharSet = CharSet.Ansi)]
+        public static extern int ZREpcPrintPowerOs(int handle, int value);
+        [DllImport(Lib, CallingConvention = Conv, CharSet = CharSet.Ansi)]
+        public static extern int ZRGetReaderState(int handle, int value, [Out] byte[] stateBuffer);
+        [DllImport(Lib, CallingConvention = Conv, CharSet = CharSet.Ansi)]
+        public static extern int ZRSetReaderTime(int handle, int value, byte[] timeBytes);
+        [DllImport(Lib, CallingConvention = Conv, CharSet = CharSet.Ansi)]
+        public static extern int ZRSetReaderfixNO(int handle, int fixedNumber);
+        [DllImport(Lib, CallingConvention = Conv, CharSet = CharSet.Ansi)]
+        public static extern int ZRGetReaderfixNO(int handle, [Out] byte[] reserved);
+        [DllImport(Lib, CallingConvention = Conv, CharSet = CharSet.Ansi)]
+        public static extern IntPtr ZRResultText(int code);
+        [DllImport(Lib, CallingConvention = Conv, CharSet = CharSet.Ansi)]
+        public static extern IntPtr ZRVersion();
+
+        /// <summary>The library's text for a result code (ZRResultText).</summary>
+        public static string ResultText(int code)
+        {
+            return Marshal.PtrToStringAnsi(ZRResultText(code));
+        }
+
+        /// <summary>The loaded library's version, or null for a library without ZRVersion.</summary>
+        public static string Version()
+        {
+            try { return Marshal.PtrToStringAnsi(ZRVersion()); }
+            catch (EntryPointNotFoundException) { return null; }
+        }
+    }
+
+    /// <summary>A zr call failed: the code it returned and the library's text for it.</summary>
+    public class ZrException : Exception
+    {
+        public int Code { get; private set; }
+        public string Text { get; private set; }
+        public string Function { get; private set; }
+
+        public ZrException(int code, string function)
+            : this(code, function, Native.ResultText(code)) { }
+
+        ZrException(int code, string function, string text)
+            : base(string.Format("{0}: {1} {2}", function, code, text))
+        {
+            Code = code;
+            Text = text;
+            Function = function;
+        }
+
+        /// <summary>Throws for any result but 1 (ok).</summary>
+        public static void Check(int result, string function)
+        {
+            if (result != Native.ZR_OK) throw new ZrException(result, function);
+        }
+    }
+
+    /// <summary>One session with one reader. Dispose closes it.</summary>
+    /// <remarks>Calls on one Reader take turns (a lock per reader); different readers can be
+    /// used from different threads at the same time.</remarks>
+    public sealed class Reader : IDisposable
+    {
+        readonly object gate = new object();
+        int handle = -1;
+
+        Reader(int handle) { this.handle = handle; }
+
+        /// <summary>Opens a session with the settings in <paramref name="section"/> of the INI
+        /// file <paramref name="path"/> (ZROpen).</summary>
+        public static Reader Open(string path, string section)
+        {
+            int h = -1;
+            ZrException.Check(Native.ZROpen(ref h, path, section), "ZROpen");
+            return new Reader(h);
+        }
+
+        /// <summary>The library's handle, for calls on Native; -1 once closed.</summary>
+        public int Handle { get { lock (gate) return handle; } }
+        public bool IsClosed { get { return Handle == -1; } }
+
+        /// <summary>Closes the session (ZRClose); closing a closed reader does nothing.</summary>
+        public void Close()
+        {
+            lock (gate)
+            {
+                if (handle == -1) return;
+                ZrException.Check(Native.ZRClose(ref handle), "ZRClose");
+            }
+        }
+
+        public void Dispose()
+        {
+            Close();
+            GC.SuppressFinalize(this);
+        }
+
+        ~Reader()
+        {
+            if (handle != -1) Native.ZRClose(ref handle);
+        }
+
+        // Runs one library call on this reader's handle under its lock.
+        int Call(string function, Func<int, int> call)
+        {
+            lock (gate)
+            {
+                if (handle == -1) throw new ZrException(Native.ZR_ERR_NO_SESSION, function);
+                return call(handle);
+            }
+        }
+
+        void Ok(string function, Func<int, int> call)
+        {
+            ZrException.Check(Call(function, call), function);
+        }
+
+        static byte[] Fixed(byte[] value, int size, string name, string function)
+        {
+            // The library reads exactly `size` bytes: a shorter array would be read past its end.
+            if (value == null || value.Length != size)
+                throw new ArgumentException(string.Format("{0}: {1} must be {2} bytes", function, name, size), name);
+            return value;
+        }
+
+        /// <summary>Resets the reader (ZRReset).</summary>
+        public void Reset() { Ok("ZRReset", h => Native.ZRReset(h)); }
+
+        /// <summary>Runs an EPC inventory and yields each tag's EPC until the reader has sent
+        /// nothing for <paramref name="quietMs"/> milliseconds, sleeping <paramref name="pollMs"/>
+        /// between empty polls (ZRIdentifyEpcCode, ZREpcCodeReport). A reader status in a
+        /// report ends it with a ZrException.</summary>
+        public IEnumerable<byte[]> Inventory(int antenna = 1, int option1 = 0, int option2 = 0,
+                                             int quietMs = 300, int pollMs = 10)
+        {
+            int sent = Call("ZRIdentifyEpcCode", h => Native.ZRIdentifyEpcCode(h, antenna, option1, option2));
+            if (sent <= 0) throw new ZrException(sent, "ZRIdentifyEpcCode");
+            var quiet = Stopwatch.StartNew();
+            while (true)
+            {
+                var buffer = new byte[256];  // 254 bytes over serial, 98 over TCP
+                int r = Call("ZREpcCodeReport", h => Native.ZREpcCodeReport(h, buffer));
+                if (r == Native.ZR_OK)
+                {
+                    int len = buffer[0] * 256 + buffer[1];  // LEN, 0x81, status, EPC
+                    var epc = new byte[Math.Max(0, Math.Min(len, 252) - 2)];
+                    Array.Copy(buffer, 4, epc, 0, epc.Length);
+                    quiet.Restart();
+                    yield return epc;
+                }
+                else if (r != 0) throw new ZrException(r, "ZREpcCodeReport");
+                else if (quiet.ElapsedMilliseconds >= quietMs) yield break;
+                else Thread.Sleep(pollMs);
+            }
+        }
+
+        /// <summary>Reads <paramref name="count"/> bytes from <paramref name="address"/> of the
+        /// tag with the 8-byte <paramref name="tagId"/> (ZRReadUserData).</summary>
+        public byte[] ReadUserData(byte[] tagId, int address, int count, int antenna = 1)
+        {
+            Fixed(tagId, 8, "tagId", "ZRReadUserData");
+            var buffer = new byte[Math.Max(count, 1)];
+            Ok("ZRReadUserData", h => Native.ZRReadUserData(h, antenna, address, count, tagId, buffer));
+            Array.Resize(ref buffer, count);
+            return buffer;
+        }
+
+        /// <summary>Writes <paramref name="data"/> at <paramref name="address"/> of the tag with
+        /// the 8-byte <paramref name="tagId"/> (ZRWriteUserData).</summary>
+        public void WriteUserData(byte[] tagId, int address, byte[] data, int antenna = 1)
+        {
+            Fixed(tagId, 8, "tagId", "ZRWriteUserData");
+            if (data == null) throw new ArgumentNullException("data");
+            Ok("ZRWriteUserData", h => Native.ZRWriteUserData(h, antenna, address, tagId, data, data.Length));
+        }
+
+        /// <summary>Reads <paramref name="count"/> (0-52) bytes of the system area (ZRSysQuery).</summary>
+        public byte[] SysQuery(int address, int count)
+        {
+            var buffer = new byte[Math.Max(count, 1)];
+            Ok("ZRSysQuery", h => Native.ZRSysQuery(h, address, count, buffer));
+            Array.Resize(ref buffer, Math.Max(count, 0));
+            return buffer;
+        }
+
+        /// <summary>Writes up to 52 bytes of the system area in one frame (ZRSysFastSet).</summary>
+        public void SysFastSet(int address, byte[] data)
+        {
+            if (data == null) throw new ArgumentNullException("data");
+            Ok("ZRSysFastSet", h => Native.ZRSysFastSet(h, address, data.Length, data));
+        }
+
+        /// <summary>Reads the power bytes (ZRPowerQuery).</summary>
+        public byte[] PowerQuery(int count = 2)
+        {
+            var buffer = new byte[Math.Max(count, 1)];
+            Ok("ZRPowerQuery", h => Native.ZRPowerQuery(h, 0, count, buffer));
+            Array.Resize(ref buffer, Math.Max(count, 0));
+            return buffer;
+        }
+
+        /// <summary>Switches the RF power on (ZRPowerOn).</summary>
+        public void PowerOn(int value = 0) { Ok("ZRPowerOn", h => Native.ZRPowerOn(h, value)); }
+
+        /// <summary>Switches the RF power off (ZRPowerOff).</summary>
+        public void PowerOff() { Ok("ZRPowerOff", h => Native.ZRPowerOff(h)); }
+
+        /// <summary>The reader's six state bytes (ZRGetReaderState).</summary>
+        public byte[] ReaderState(int value = 0)
+        {
+            var buffer = new byte[6];
+            Ok("ZRGetReaderState", h => Native.ZRGetReaderState(h, value, buffer));
+            return buffer;
+        }
+    }
+}

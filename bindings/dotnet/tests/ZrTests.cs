@@ -1,0 +1,226 @@
+// The .NET binding's tests: declarations against zr.h, marshalling, exceptions and lifetime,
+// against a zrsim process over loopback TCP and its pseudo-terminal.
+// usage: mono ZrTests.exe BUILD_DIR REPO_DIR   (libzr.so found through LD_LIBRARY_PATH)
+using System;
+using System.Collections.Generic;
+using System.Diagnostics;
+using System.IO;
+using System.Linq;
+using System.Reflection;
+using System.Runtime.InteropServices;
+using System.Text.RegularExpressions;
+using System.Threading;
+using Zr;
+
+static class ZrTests
+{
+    static int passed, failed, faults;  // tests passed and failed; failed checks in the current test
+    static string ini;
+    static readonly byte[] TagId = { 0xE2, 0x00, 0x34, 0x12, 0x01, 0x02, 0x03, 0x01 };  // zrsim's first tag
+
+    static void Expect(bool ok, string what)
+    {
+        if (ok) return;
+        faults++;
+        Console.WriteLine("FAILED: " + what);
+    }
+
+    static void Run(string name, Action test)
+    {
+        faults = 0;
+        try { test(); }
+        catch (Exception e) { faults++; Console.WriteLine("FAILED: " + name + ": " + e); }
+        if (faults == 0) passed++; else failed++;
+    }
+
+    static ZrException Throws(Action call)
+    {
+        try { call(); }
+        catch (ZrException e) { return e; }
+        return null;
+    }
+
+    // How each C type of zr.h is declared.
+    static string CSharpType(string c, bool result)
+    {
+        switch (c)
+        {
+            case "int": return "Int32";
+            case "int*": return "Int32&";
+            case "const char*": return result ? "IntPtr" : "String";
+            case "const unsigned char*": return "Byte[]";
+            case "unsigned char*": return "[Out] Byte[]";
+        }
+        throw new ArgumentException("no mapping for " + c);
+    }
+
+    static void DeclarationsMatchTheHeader(string header)
+    {
+        var text = Regex.Replace(File.ReadAllText(header), @"/\*.*?\*/", "", RegexOptions.Singleline);
+        var expected = new Dictionary<string, string>();
+        foreach (Match m in Regex.Matches(text, @"^ZR_API\s+([^;]+?)\s*ZR_CALL\s+(\w+)\s*\(([^)]*)\)\s*;", RegexOptions.Multiline))
+        {
+            var args = m.Groups[3].Value.Trim();
+            var types = args == "" || args == "void" ? new string[0] : args.Split(',').Select(a =>
+                CSharpType(Regex.Replace(Regex.Replace(Regex.Replace(a.Trim(), @"\s+", " "), @"\s*\w+$", ""), @"\s*\*", "*"), false));
+            expected[m.Groups[2].Value] = CSharpType(m.Groups[1].Value.Trim(), true) + "(" + string.Join(", ", types) + ")";
+        }
+        var declared = new Dictionary<string, string>();
+        foreach (var mi in typeof(Native).GetMethods(BindingFlags.Public | BindingFlags.Static))
+        {
+            var import = mi.GetCustomAttributes(typeof(DllImportAttribute), false);
+            if (import.Length == 0) continue;
+            var d = (DllImportAttribute)import[0];
+            Expect(d.CallingConvention == CallingConvention.StdCall && d.CharSet == CharSet.Ansi, mi.Name + ": StdCall, Ansi");
+            declared[mi.Name] = mi.ReturnType.Name + "(" + string.Join(", ", mi.GetParameters().Select(p =>
+                (p.IsOut && !p.ParameterType.IsByRef ? "[Out] " : "") + p.ParameterType.Name)) + ")";
+        }
+        Expect(expected.Count >= 63, "the header has every export: " + expected.Count);
+        foreach (var name in expected.Keys.Union(declared.Keys))
+        {
+            string e, d;
+            expected.TryGetValue(name, out e);
+            declared.TryGetValue(name, out d);
+            Expect(e == d, name + ": header " + (e ?? "none") + ", declared " + (d ?? "none"));
+        }
+    }
+
+    static void OpenCallClose(string section)
+    {
+        var r = Reader.Open(ini, section);
+        Expect(r.Handle != -1 && r.Handle != 0, section + ": a handle");
+        r.Reset();
+        Expect(r.ReaderState().Length == 6, section + ": six state bytes");
+        r.Dispose();
+        Expect(r.IsClosed, section + ": closed");
+        r.Close();  // a second close does nothing
+        var e = Throws(() => r.Reset());
+        Expect(e != null && e.Code == -1 && e.Text == Native.ResultText(-1), section + ": a call after close: -1");
+    }
+
+    static void Inventory(string section)
+    {
+        using (var r = Reader.Open(ini, section))
+        {
+            var epcs = r.Inventory(antenna: 1, quietMs: 300).ToList();
+            Expect(epcs.Count == 3 && epcs.Select(x => BitConverter.ToString(x)).Distinct().Count() == 3,
+                   section + ": three tags, got " + epcs.Count);
+            Expect(epcs.All(x => x.Length >= 2), section + ": each EPC has bytes");
+        }
+    }
+
+    static void WriteReadBack(string section)
+    {
+        using (var r = Reader.Open(ini, section))
+        {
+            var data = new byte[] { (byte)r.Handle, 0xCA, 0xFE, 0x43 };
+            r.WriteUserData(TagId, 44, data);
+            Expect(r.ReadUserData(TagId, 44, 4).SequenceEqual(data), section + ": the bytes written are read back");
+        }
+    }
+
+    static void FailuresCarryCodeAndText()
+    {
+        var cases = new List<KeyValuePair<int, Action>>
+        {
+            new KeyValuePair<int, Action>(-15, () => { using (var r = Reader.Open(ini, "tcp")) r.SysQuery(0, 53); }),
+            new KeyValuePair<int, Action>(0, () => Reader.Open(ini, "usb")),
+            new KeyValuePair<int, Action>(-12, () => Reader.Open(ini, "absent")),
+        };
+        foreach (var c in cases)
+        {
+            var e = Throws(c.Value);
+            Expect(e != null && e.Code == c.Key, "code " + c.Key + ", got " + (e == null ? "no exception" : e.Code.ToString()));
+            if (e == null) continue;
+            Expect(e.Text == Native.ResultText(c.Key) && e.Text != "unknown result code", "text of " + c.Key + ": " + e.Text);
+            Expect(e.Message.Contains(e.Text) && e.Message.Contains(c.Key.ToString()), "message of " + c.Key + ": " + e.Message);
+        }
+        bool refused = false;
+        using (var r = Reader.Open(ini, "tcp"))
+        {
+            try { r.ReadUserData(new byte[7], 0, 2); }
+            catch (ArgumentException) { refused = true; }
+        }
+        Expect(refused, "a short tag id is refused before the call");
+    }
+
+    static void TwoReadersInParallel()
+    {
+        // zrsim answers a power-off late, so it lasts about half a second; a reset on the
+        // other reader started meanwhile must end first unless the calls are serialised.
+        var finished = new List<string>();
+        var started = new ManualResetEvent(false);
+        using (var slow = Reader.Open(ini, "tcp"))
+        using (var fast = Reader.Open(ini, "tcp2"))
+        {
+            var a = new Thread(() => { started.Set(); slow.PowerOff(); lock (finished) finished.Add("slow"); });
+            var b = new Thread(() => { started.WaitOne(); Thread.Sleep(100); fast.Reset(); lock (finished) finished.Add("fast"); });
+            a.Start(); b.Start(); a.Join(); b.Join();
+        }
+        Expect(string.Join(",", finished) == "fast,slow", "the fast call ended first: " + string.Join(",", finished));
+    }
+
+    static void UsingClosesOnException(string section)
+    {
+        Reader kept = null;
+        try
+        {
+            using (var r = Reader.Open(ini, section))
+            {
+                kept = r;
+                throw new InvalidOperationException("in the block");
+            }
+        }
+        catch (InvalidOperationException) { }
+        Expect(kept != null && kept.IsClosed, section + ": closed by using");
+        using (var again = Reader.Open(ini, section)) again.Reset();  // the port was released
+    }
+
+    static int Main(string[] args)
+    {
+        if (args.Length != 2) { Console.WriteLine("usage: ZrTests.exe BUILD_DIR REPO_DIR"); return 2; }
+        string build = args[0], repo = args[1];
+        string baseAddress = "127.89." + (Process.GetCurrentProcess().Id % 250 + 1);
+        var psi = new ProcessStartInfo(Path.Combine(build, "zrsim"),
+            "--fault 0x61:delay=400 --tcp " + baseAddress + ".1 --tcp " + baseAddress + ".2")
+        { UseShellExecute = false, RedirectStandardOutput = true };
+        var sim = Process.Start(psi);
+        try
+        {
+            string pty = null;
+            for (int i = 0; i < 3 && pty == null; i++)
+            {
+                var line = sim.StandardOutput.ReadLine() ?? "";
+                if (line.StartsWith("zrsim: serial ")) pty = line.Substring(14).Trim();
+            }
+            if (pty == null) { Console.WriteLine("zrsim printed no pseudo-terminal"); return 1; }
+            ini = Path.Combine(Path.GetTempPath(), "zr-dotnet-" + Process.GetCurrentProcess().Id + ".ini");
+            File.WriteAllText(ini,
+                "[tcp]\nZR_PORT_TYPE=TCP\nZR_COM_NUMBER=COM1\nZR_HOST_NAME=" + baseAddress + ".1\n\n" +
+                "[tcp2]\nZR_PORT_TYPE=TCP\nZR_COM_NUMBER=COM1\nZR_HOST_NAME=" + baseAddress + ".2\n\n" +
+                "[serial]\nZR_PORT_TYPE=COM\nZR_COM_NUMBER=" + pty + "\nZR_HOST_NAME=127.0.0.1\n\n" +
+                "[absent]\nZR_PORT_TYPE=TCP\nZR_COM_NUMBER=COM1\nZR_HOST_NAME=" + baseAddress + ".3\n\n" +
+                "[usb]\nZR_PORT_TYPE=USB\nZR_COM_NUMBER=x\nZR_HOST_NAME=x\n");
+
+            Run("declarations", () => DeclarationsMatchTheHeader(Path.Combine(repo, "api", "zr.h")));
+            foreach (var section in new[] { "tcp", "serial" })
+            {
+                Run("open/close " + section, () => OpenCallClose(section));
+                Run("inventory " + section, () => Inventory(section));
+                Run("write/read " + section, () => WriteReadBack(section));
+                Run("using " + section, () => UsingClosesOnException(section));
+            }
+            Run("failures", FailuresCarryCodeAndText);
+            Run("parallel", TwoReadersInParallel);
+        }
+        finally
+        {
+            sim.Kill();
+            sim.WaitForExit();
+            if (ini != null) File.Delete(ini);
+        }
+        Console.WriteLine("library " + (Native.Version() ?? "unknown") + ", " + IntPtr.Size * 8 + "-bit");
+        Console.WriteLine("{0} passed, {1} failed", passed, failed);
+        return failed == 0 ? 0 : 1;
+    }
+}
