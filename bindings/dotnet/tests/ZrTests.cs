@@ -76,7 +76,9 @@ static class ZrTests
                 (p.IsOut && !p.ParameterType.IsByRef ? "[Out] " : "") + p.ParameterType.Name)) + ")";
         }
         Expect(expected.Count >= 63, "the header has every export: " + expected.Count);
-        foreach (var name in expected.Keys.Union(declared.Keys))
+        // An optional export (newer than the first release) may be declared before the header has it.
+        var optional = new[] { "ZRVersion" };
+        foreach (var name in expected.Keys.Union(declared.Keys.Except(optional)))
         {
             string e, d;
             expected.TryGetValue(name, out e);

@@ -41,7 +41,8 @@ def header_signatures():
 def test_every_export_of_the_header_is_declared_with_its_signature():
     header = header_signatures()
     assert len(header) >= 63
-    assert set(zr.SIGNATURES) == set(header)
+    # An optional export (newer than the first release) may be bound before the header has it.
+    assert set(zr.SIGNATURES) - (zr._native.OPTIONAL - set(header)) == set(header)
     for name, (restype, argtypes) in header.items():
         assert zr.SIGNATURES[name] == (restype, argtypes), name
         if name not in zr._native.OPTIONAL:
