@@ -101,6 +101,7 @@ STDCALL: bool = sys.platform == "win32" and struct.calcsize("P") == 4
 
 _lock = threading.Lock()
 _library: Optional[ctypes.CDLL] = None
+_functions: Dict[str, Any] = {}
 
 
 def _names() -> List[str]:
@@ -168,19 +169,16 @@ def load(path: Optional[str] = None) -> ctypes.CDLL:
                 if candidate == path:
                     break  # an explicit path that does not load is not replaced by another
                 continue
-            _library = declare(dll)
+            declare(dll)
+            _functions.update({n: getattr(dll, n) for n in SIGNATURES if hasattr(dll, n)})
+            _library = dll  # published last: library() reads it without the lock
             return _library
         raise OSError("cannot load the zr library (set ZR_LIBRARY to its path):\n  " + "\n  ".join(errors))
 
 
-_functions: Dict[str, Any] = {}
-
-
 def functions() -> Dict[str, Any]:
     """The loaded library's declared exports by name (a dict: cheaper than attribute look-ups)."""
-    lib = library()
-    if not _functions:
-        _functions.update({n: getattr(lib, n) for n in SIGNATURES if hasattr(lib, n)})
+    library()
     return _functions
 
 

@@ -9,7 +9,8 @@ from . import _native
 
 def result_text(code: int) -> str:
     """The library's short English text for a result code (ZRResultText)."""
-    return _native.library().ZRResultText(code).decode("ascii", "replace")
+    text: bytes = _native.library().ZRResultText(code)
+    return text.decode("ascii", "replace")
 
 
 class Error(Exception):

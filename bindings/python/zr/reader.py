@@ -70,7 +70,7 @@ class Reader:
     # ---- lifetime ------------------------------------------------------------------------
 
     @classmethod
-    def open(cls, path: Union[str, os.PathLike], section: str) -> "Reader":
+    def open(cls, path: Union[str, "os.PathLike[str]"], section: str) -> "Reader":
         """Opens a session with the connection settings in `section` of the INI file `path`
         (ZROpen). Raises OpenError (or ArgumentError) when it cannot."""
         lib = _native.library()
@@ -525,7 +525,8 @@ def library_version() -> Optional[str]:
     lib = _native.library()
     if not hasattr(lib, "ZRVersion"):
         return None
-    return lib.ZRVersion().decode("ascii", "replace")
+    text: bytes = lib.ZRVersion()
+    return text.decode("ascii", "replace")
 
 
 def library_bits() -> int:
