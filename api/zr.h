@@ -38,6 +38,14 @@
 #ifndef ZR_H
 #define ZR_H
 
+/* The version of this header. ZRVersion gives the version of the library actually loaded,
+ * which may differ (an application built against 1.0 running with a later 1.x library).
+ * The major version changes only with an incompatible change to this API. */
+#define ZR_VERSION_MAJOR 1
+#define ZR_VERSION_MINOR 0
+#define ZR_VERSION_PATCH 0
+#define ZR_VERSION_STRING "1.0.0"
+
 #if defined(_WIN32) && !defined(_WIN64)
 #define ZR_CALL __stdcall
 #else
@@ -588,6 +596,16 @@ ZR_API int ZR_CALL ZRGetReaderfixNO(int handle, unsigned char* reserved);
  *          return a number of bytes sent instead of a result: such counts are not result
  *          codes and get no text of their own (the count 1 reads as "ok"). */
 ZR_API const char* ZR_CALL ZRResultText(int code);
+
+/* ---- Version --------------------------------------------------------------------------- */
+
+/* The version of the loaded library, as "MAJOR.MINOR.PATCH" ("1.0.0"), so that an application
+ * can log which library it runs with; its bitness is the application's own (sizeof(void*)).
+ * Results: a zero-terminated ASCII text, static, never NULL; the caller must not free it.
+ * From C#: [DllImport("zr")] static extern IntPtr ZRVersion(); Marshal.PtrToStringAnsi(...).
+ * From Python: ctypes.CDLL("libzr.so.1").ZRVersion, restype c_char_p (WinDLL on 32-bit
+ * Windows, where it is __stdcall like every export; it takes no arguments either way). */
+ZR_API const char* ZR_CALL ZRVersion(void);
 
 #ifdef __cplusplus
 }

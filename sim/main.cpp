@@ -44,7 +44,8 @@ const char* kUsage =
     "  --listen-every MS  push a listen frame (0xA1) every MS milliseconds\n"
     "                     (SIGUSR1 pushes one at once: kill -USR1 <pid>)\n"
     "  --alarm-every MS   period of the EAS alarm frames while alarm mode is on (default 100)\n"
-    "  --help             this text\n";
+    "  --help             this text\n"
+    "  --version          the version\n";
 
 bool milliseconds_value(const std::string& text, int& out) {
     char* end = nullptr;
@@ -117,6 +118,9 @@ int main(int argc, char** argv) {
             }
         } else if (a == "--help" || a == "-h") {
             std::cout << kUsage;
+            return 0;
+        } else if (a == "--version") {
+            std::cout << "zrsim " << ZR_PROJECT_VERSION << " (" << sizeof(void*) * 8 << "-bit)\n";
             return 0;
         } else {
             std::cerr << "zrsim: unknown option '" << a << "'\n" << kUsage;

@@ -270,6 +270,13 @@ CALLS(ZRSetReaderTime, I0, I1, P2)
 CALLS(ZRSetReaderfixNO, I0, I1)
 CALLS(ZRGetReaderfixNO, I0, P1)
 CALLS_TEXT(ZRResultText, I0)
+/* No arguments: a caller of its own. */
+static Result call_ZRVersion(void* function, const Slot* a) {
+    Result r = {0, NULL, 1};
+    (void)a;
+    r.text = ((__typeof__(&ZRVersion))function)();
+    return r;
+}
 
 /* ---- The table ------------------------------------------------------------------------- */
 
@@ -334,6 +341,7 @@ static const Row table[] = {
     AGAIN(ZRResultText, TEXT_IS("more than 52 bytes"), INT(ZR_ERR_TOO_LONG)),
     AGAIN(ZRResultText, TEXT_IS("unknown result code"), INT(99999)),
     AGAIN(ZRResultText, TEXT_IS("unknown result code"), INT(INT_MIN)),
+    AGAIN(ZRVersion, TEXT_IS(ZR_VERSION_STRING)),
     /* Swapped, the arguments would select class 3 (1). Class 1 is tried further down. */
     ROW(ZRSetDeviceClass, ZR_ERR_MODEL, INT(3), INT(9)),
 
@@ -805,6 +813,21 @@ static int check_resources(const char* path) {
     }
     if (!product_ok) {
         printf("resources: no version information with product name \"zr\"\n");
+        ++failures;
+    }
+    /* The fixed part (signature FEEF04BD, then the struct version, then the file version as
+     * two DWORDs): the file version must be zr.h's. */
+    int version_ok = 0;
+    for (DWORD at = 0; block && at + 16 <= size; at += 4) {
+        DWORD w[4];
+        memcpy(w, block + at, sizeof w);
+        if (w[0] != 0xFEEF04BDu) continue;
+        version_ok = w[2] == ((DWORD)ZR_VERSION_MAJOR << 16 | ZR_VERSION_MINOR) &&
+                     w[3] >> 16 == ZR_VERSION_PATCH;
+        break;
+    }
+    if (!version_ok) {
+        printf("resources: the file version is not %s\n", ZR_VERSION_STRING);
         ++failures;
     }
     FreeLibrary(lib);

@@ -40,6 +40,7 @@ const char* kGlobalHelp =
     "                            in hex with the command name, on standard error\n"
     "  --help                    this text; after a verb, the verb's own; with --json, the\n"
     "                            verbs and their arguments as JSON\n"
+    "  --version                 the version of zrtool and of the zr library it loaded\n"
     "\n"
     "Arguments: bytes in decimal or 0x-hex (--antenna 1, --option 0x10); byte strings in hex\n"
     "(--tag-id E200341201020301, --password 00000000; spaces, ':' and ',' may separate bytes).\n"
@@ -420,6 +421,12 @@ int run(int argc, char** argv) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    if (argc == 2 && std::string(argv[1]) == "--version") {
+        // The library's version is the one loaded, which may not be the one built against.
+        std::printf("zrtool %s\nlibrary %s, %d-bit\n", ZR_VERSION_STRING, ZRVersion(),
+                    static_cast<int>(sizeof(void*) * 8));
+        return kExitOk;
+    }
     try {
         return run(argc, argv);
     } catch (const std::exception& e) {
