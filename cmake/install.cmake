@@ -23,6 +23,11 @@ set_property(SOURCE src/core/version.cpp APPEND PROPERTY COMPILE_DEFINITIONS
 if(TARGET zrsim)
   target_compile_definitions(zrsim PRIVATE ZR_PROJECT_VERSION="${PROJECT_VERSION}")
 endif()
+# The built library and tool agree with it (scripts/package.sh checks the packages too).
+if(ZR_BUILD_TESTS AND TARGET zrtool AND NOT CMAKE_CROSSCOMPILING)
+  add_test(NAME zr_version COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/scripts/check_version.sh
+                                   --lib $<TARGET_FILE:zr> --tool $<TARGET_FILE:zrtool>)
+endif()
 
 # ---- Install ----------------------------------------------------------------------------------
 include(GNUInstallDirs)

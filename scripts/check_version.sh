@@ -1,11 +1,12 @@
 #!/usr/bin/env bash
 # Checks that every place the version shows agrees with the project version of CMakeLists.txt
 # (the one number): zr.h's macros, and whichever of these are given:
-#   --lib libzr.so.N    ZRVersion() of the library, its soname and its file name
+#   --lib libzr.so.N    ZRVersion() of the library (with python3), its soname and file name
+#   --tool zrtool       zrtool --version: its own version and the loaded library's
 #   --dll zr.dll        the file version in the DLL's version resource (repeatable)
 #   --deb FILE          the package version, and the library, zr.pc and CMake version file in it
 #   --zip FILE          the archive's name, the zr.h and both DLLs in it
-# usage: scripts/check_version.sh [--lib F] [--dll F]... [--deb F] [--zip F]
+# usage: scripts/check_version.sh [--lib F] [--tool F] [--dll F]... [--deb F] [--zip F]
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 status=0
@@ -52,6 +53,7 @@ lib_version() {  # libzr.so.N label
   if [ "$soname" = "libzr.so.$major" ]; then ok "$2 soname" "$soname"; else bad "$2 soname" "$soname"; fi
   file=$(basename "$(readlink -f "$1")")
   same "$2 file name" "${file#libzr.so.}"
+  command -v python3 >/dev/null || { echo "check_version: no python3: ZRVersion() of $2 not called"; return; }
   runtime=$(python3 -c 'import ctypes, sys
 f = ctypes.CDLL(sys.argv[1]).ZRVersion
 f.restype = ctypes.c_char_p
@@ -66,6 +68,11 @@ while [ $# -gt 0 ]; do
   case $1 in
     --lib) lib_version "$2" "$(basename "$2")"; shift 2 ;;
     --dll) dll_version "$2" "$2"; shift 2 ;;
+    --tool)
+      out=$("$2" --version)
+      same "zrtool" "$(sed -n 's/^zrtool \([^ ]*\)$/\1/p' <<<"$out")"
+      same "zrtool: loaded library" "$(sed -n 's/^library \([^,]*\),.*/\1/p' <<<"$out")"
+      shift 2 ;;
     --deb)
       same "$(basename "$2") Version" "$(dpkg-deb -f "$2" Version)"
       rm -rf "$tmp/deb" && dpkg-deb -x "$2" "$tmp/deb"

@@ -13,6 +13,11 @@ build=${1:-build}
 say() { echo "consumer_test: $*"; }
 fail() { echo "consumer_test: FAILED: $*" >&2; exit 1; }
 
+if ! command -v pkg-config >/dev/null; then
+  sudo=""
+  [ "$(id -u)" -ne 0 ] && sudo=sudo
+  $sudo apt-get update -qq && DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq pkg-config
+fi
 [ -f "$build/CMakeCache.txt" ] || cmake -S "$root" -B "$build" >/dev/null
 cmake --build "$build" -j"$(nproc)" >/dev/null
 
