@@ -32,8 +32,17 @@
  * flushed or sent. Checks come in this order: the handle (-1), the function's own range
  * codes, then the -14 refusals.
  *
- * Threads: the library starts none and takes no locks. Session-wide state (settings from the
- * last ZROpen, device class) is shared by every handle; callers must not overlap calls.
+ * Threads: the library starts none; every function may be called from any thread at any time.
+ * Calls on different handles run in parallel. Calls on one handle take turns: a second call
+ * waits until the first has finished, its own waits and time limits start only then, and each
+ * call gets its own reply. ZROpen and ZRClose may run at any time; ZRClose on a handle whose
+ * call is running waits for that call to end, and a call still waiting on a handle that is
+ * closed meanwhile gives -1. ZROpen and ZRClose write the caller's handle variable: other
+ * threads must not read that variable meanwhile (give them the handle's value). Session-wide
+ * state (the settings of the last ZROpen that succeeded, the device class set by
+ * ZRSetDeviceClass) is shared by every handle; a call reads it once, as it starts, so an open
+ * or ZRSetDeviceClass on another thread changes the calls that start after it, never one
+ * halfway. Report frames of one handle go to whichever thread polls for them.
  */
 #ifndef ZR_H
 #define ZR_H

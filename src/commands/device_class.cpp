@@ -12,7 +12,7 @@ std::uint8_t interference_code(std::uint8_t class3_code, std::uint8_t class12_co
     return Library::instance().device_class() == 3 ? class3_code : class12_code;
 }
 
-std::uint8_t antenna_control() { return Library::instance().settings().antenna_control; }
+std::uint8_t antenna_control() { return Library::instance().settings()->antenna_control; }
 
 }  // namespace
 

@@ -36,10 +36,10 @@ extern "C" ZR_API int ZR_CALL ZRLongReport(int handle, unsigned char* buffer) {
 extern "C" ZR_API int ZR_CALL ZRUserIdentify(int handle, int option1, int antenna, int option2, int option3,
                                              int option4, int option5) {
     return guarded([&] {
-        const Settings& s = Library::instance().settings();
+        const auto s = Library::instance().settings();  // one snapshot for every key sent
         return command(handle, 0x4A)
-            .with(antenna, option1, s.scan_tries, s.repeat_datas, s.read_timeout, s.address, s.length,
-                  bytes(s.match_data.data(), s.match_data.size()), option2, option3, option4, option5)
+            .with(antenna, option1, s->scan_tries, s->repeat_datas, s->read_timeout, s->address, s->length,
+                  bytes(s->match_data.data(), s->match_data.size()), option2, option3, option4, option5)
             .send_only();
     });
 }

@@ -1,4 +1,5 @@
 #include <cstdint>
+#include <mutex>
 #include <string>
 
 #include "commands/parameters.h"
@@ -43,17 +44,21 @@ extern "C" ZR_API int ZR_CALL ZRNetAddrSet(int handle, int /*reserved*/, const c
         unsigned char* at = block;
         const bool valid = usable_section(section) && add_ipv4(ipAddress, at) && add_ipv4(subnetMask, at) &&
                            add_ipv4(gateway, at);
+        auto& lib = Library::instance();
+        // The session is held to the end: the write and the file that records it are one call.
+        const auto session = lib.find(handle);
         const int written =
             system_block_write(handle, kNetAddress, sizeof block, block).on_no_session(0).check(valid, 0).run();
         if (written != ZR_OK) return 0;
 
-        // The reader has its new address now: the next ZROpen must find it in the file.
-        auto& lib = Library::instance();
-        // The file this very session was opened from, whatever was opened since.
-        const auto path = lib.config_path(handle);
+        // The reader has its new address now: the next ZROpen must find it in the file, the
+        // file this very session was opened from, whatever was opened since.
         const zr::platform::ProfileEntry keys[] = {
             {"ZR_HOST_NAME", ipAddress}, {"ZR_SUBNET", subnetMask}, {"ZR_GATE", gateway}};
-        const bool saved = lib.os().write_profile(path, section, keys);  // all three or none
+        // Two sessions may share one file: their read-edit-replace must not interleave.
+        static std::mutex profile_writes;
+        std::lock_guard lock(profile_writes);
+        const bool saved = lib.os().write_profile(session.config_path(), section, keys);  // all three or none
         return saved ? ZR_OK : ZR_ERR_INTERNAL;
     });
 }

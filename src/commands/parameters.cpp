@@ -135,7 +135,7 @@ extern "C" ZR_API int ZR_CALL ZRSetReadCfg(int handle, int readMode, int readOpt
     return guarded([&] {
         return command(handle, 0x64)
             .check(readMode >= 1 && readMode <= 4 && readOption >= 1 && readOption <= 2, ZR_ERR_PARAMETER)
-            .with(Library::instance().settings().antenna_control, readMode, readOption)
+            .with(Library::instance().settings()->antenna_control, readMode, readOption)
             .tcp_min(7)
             .accept(kCountTest | kLengthTest)
             .run();

@@ -22,7 +22,7 @@ extern "C" ZR_API int ZR_CALL ZRLockUserData(int handle, int address, int antenn
             .no_flush()
             .with(antenna, bytes(tagId, 8), address, length)
             .on_send_failure(0)
-            .receives(Library::instance().settings().read_tries)
+            .receives(Library::instance().settings()->read_tries)
             .unanswered(ZR_ERR_RANGE)
             .malformed(ZR_ERR_RANGE)
             .run();

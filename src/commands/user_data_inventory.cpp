@@ -31,7 +31,7 @@ extern "C" ZR_API int ZR_CALL ZRGetUseData(int handle, const unsigned char* pass
         return command(handle, 0x84)
             .check(address >= 0 && address <= 14, ZR_ERR_ADDRESS)
             .check(wordCount >= 0 && std::int64_t{address} + 2 * std::int64_t{wordCount} <= 28, ZR_ERR_RANGE)
-            .with(Library::instance().settings().antenna_control, bytes(password, 4), address, wordCount)
+            .with(Library::instance().settings()->antenna_control, bytes(password, 4), address, wordCount)
             .send_only();
     });
 }

@@ -68,7 +68,8 @@ void Reply::copy_data(std::size_t n, std::uint8_t* dest) const {
 
 // ---- Command ---------------------------------------------------------------------------
 
-Command::Command(int handle, std::uint8_t code) : handle_(handle), code_(code) {
+Command::Command(int handle, std::uint8_t code)
+    : handle_(handle), code_(code), device_class_(lib().device_class()) {
     payload_.reserve(link::kRequestMax);
     payload_ = {0, 1, code};  // LEN counts the code; parameters add to it
 }
@@ -124,7 +125,9 @@ Command& Command::serial_only(int result) { serial_only_ = result; return *this;
 Command& Command::passes(int n) { passes_ = std::max(1, n); return *this; }
 
 std::optional<int> Command::refused() {
-    link_ = lib().find(handle_);
+    // Once only: a command made of several exchanges keeps its session for all of them.
+    if (!session_) session_ = lib().find(handle_);
+    link_ = session_.link();
     if (!link_) return no_session_result_;
     if (refusal_) return refusal_;
     if (serial_only_ && link_->kind() != link::Kind::serial) return serial_only_;
@@ -179,14 +182,15 @@ Command::Outcome Command::one_pass() {
     if (reply_size_ && count != *reply_size_) return {malformed_, false};
 
     if (reply.status() == 0) return {on_ok_ ? on_ok_(reply) : ZR_OK, false};
-    const int mapped = map_status(reply.status(), lib().device_class());
+    const int mapped = map_status(reply.status(), device_class_);
     if (pause_after_error_) sleep(kErrorPauseMs);
     return {mapped, false};
 }
 
 // ---- Report ----------------------------------------------------------------------------
 
-Report::Report(int handle, std::uint8_t code) : handle_(handle), code_(code) {}
+Report::Report(int handle, std::uint8_t code)
+    : handle_(handle), code_(code), device_class_(lib().device_class()) {}
 Report& Report::tcp_min(int m) { tcp_min_ = m; return *this; }
 Report& Report::receives(int attempts) { receives_ = std::max(1, attempts); return *this; }
 Report& Report::wait(int ms) { wait_ms_ = ms; return *this; }
@@ -196,7 +200,8 @@ Report& Report::status_error(int result) { status_error_ = result; return *this;
 Report& Report::whole_frame() { whole_frame_ = true; return *this; }
 
 int Report::into(std::uint8_t* buffer) {
-    auto* link = lib().find(handle_);
+    const auto session = lib().find(handle_);
+    auto* link = session.link();
     if (!link) return ZR_ERR_NO_SESSION;
     if (!buffer) return ZR_ERR_ARGUMENT;
     link->flush();
@@ -209,7 +214,7 @@ int Report::into(std::uint8_t* buffer) {
     if (reply.len() >= count) return ZR_ERR_NO_REPLY;
     if (count != reply.len() + 4) return length_mismatch_;
     if (reply.status() != 0)
-        return status_error_ ? *status_error_ : map_status(reply.status(), lib().device_class());
+        return status_error_ ? *status_error_ : map_status(reply.status(), device_class_);
     if (whole_frame_)
         reply.copy(0, static_cast<std::size_t>(reply.len()) + 2, buffer);
     else
@@ -232,7 +237,9 @@ Listen& Listen::answer(std::function<std::vector<std::uint8_t>(const Reply*)> pa
 }
 
 int Listen::run() {
-    auto* link = lib().find(handle_);
+    // Held through the answer too: no other call on the session comes between.
+    const auto session = lib().find(handle_);
+    auto* link = session.link();
     if (!link) return ZR_ERR_NO_SESSION;
     if (refused_) return ZR_ERR_ARGUMENT;
     link->flush();

@@ -106,7 +106,8 @@ public:
     // Request only: the transport's send result.
     int send_only();
     // Settles the handle and the argument checks without any I/O: nullopt when the call may
-    // go on (for commands made of several exchanges).
+    // go on (for commands made of several exchanges). From here on the command holds its
+    // session's lock, and so do its copies, until the last of them is gone.
     std::optional<int> refused();
 
 private:
@@ -121,6 +122,8 @@ private:
     link::Link* link_ = nullptr;
     std::vector<std::uint8_t> payload_;
     std::optional<int> refusal_;
+    std::uint8_t device_class_;  // as the call started
+    SessionGuard session_;
     int no_session_result_ = ZR_ERR_NO_SESSION;
     bool flush_ = true;
     bool flush_after_ = false;
@@ -177,6 +180,7 @@ private:
     int receives_ = 1;
     int wait_ms_ = 0;
     bool any_code_ = false;
+    std::uint8_t device_class_;  // as the call started
     int length_mismatch_ = ZR_ERR_NO_REPLY;
     std::optional<int> status_error_;
     bool whole_frame_ = false;

@@ -14,31 +14,64 @@ Library& Library::instance() {
     return library;
 }
 
+const std::string& SessionGuard::config_path() const {
+    static const std::string none;
+    return hold_ ? hold_->session->config_path : none;
+}
+
 void Library::reset() {
-    sessions_.clear();
-    settings_ = Settings{};
+    std::map<int, std::shared_ptr<Session>> gone;
+    {
+        std::lock_guard table(table_mutex_);
+        gone.swap(sessions_);
+    }
+    {
+        std::lock_guard lock(settings_mutex_);
+        settings_ = std::make_shared<const Settings>();
+    }
     device_class_ = 3;
 }
 
-link::Link* Library::find(int handle) {
-    if (handle == kNoHandle) return nullptr;
-    auto it = sessions_.find(handle);
-    return it == sessions_.end() ? nullptr : it->second.link.get();
+std::shared_ptr<const Settings> Library::settings() const {
+    std::lock_guard lock(settings_mutex_);
+    return settings_;
 }
 
-std::string Library::config_path(int handle) const {
-    auto it = handle == kNoHandle ? sessions_.end() : sessions_.find(handle);
-    return it == sessions_.end() ? std::string() : it->second.config_path;
+SessionGuard Library::find(int handle) {
+    if (handle == kNoHandle) return {};
+    std::shared_ptr<Session> session;
+    {
+        std::lock_guard table(table_mutex_);
+        auto it = sessions_.find(handle);
+        if (it == sessions_.end()) return {};
+        session = it->second;
+    }
+    // Outside the table's lock: waiting here for another call on this session must not stop
+    // calls on other sessions, nor opens and closes.
+    std::unique_lock lock(session->mutex);
+    if (session->closed) return {};
+    SessionGuard guard;
+    guard.hold_ = std::make_shared<SessionGuard::Hold>(SessionGuard::Hold{std::move(session), std::move(lock)});
+    return guard;
 }
 
 int Library::add(std::unique_ptr<link::Link> link, const std::string& config_path, const Settings& settings) {
-    // Handles are never reused, so a stale one can never reach a newer session.
-    int h = next_handle_++;
-    if (next_handle_ <= 0) next_handle_ = 1;
-    sessions_.emplace(h, Session{std::move(link), config_path});
+    auto session = std::make_shared<Session>();
+    session->link = std::move(link);
+    session->config_path = config_path;
+    auto snapshot = std::make_shared<const Settings>(settings);  // before the session counts as open
+    int h;
+    {
+        std::lock_guard table(table_mutex_);
+        // Handles are never reused, so a stale one can never reach a newer session.
+        h = next_handle_++;
+        if (next_handle_ <= 0) next_handle_ = 1;
+        sessions_.emplace(h, std::move(session));
+    }
     // The session-wide settings are those of the last open that succeeded: a failed open
-    // must not change what the open sessions use.
-    settings_ = settings;
+    // must not change what the open sessions use. Calls running keep the snapshot they took.
+    std::lock_guard lock(settings_mutex_);
+    settings_ = std::move(snapshot);
     return h;
 }
 
@@ -82,15 +115,30 @@ int Library::open(int* handle, const char* path, const char* section) {
 
 int Library::close(int* handle) {
     if (!handle) return ZR_ERR_ARGUMENT;
-    auto it = *handle == kNoHandle ? sessions_.end() : sessions_.find(*handle);
-    if (it == sessions_.end()) return ZR_ERR_NO_SESSION;
-    switch (it->second.link->close()) {
+    const int h = *handle;
+    if (h == kNoHandle) return ZR_ERR_NO_SESSION;
+    std::shared_ptr<Session> session;
+    {
+        std::lock_guard table(table_mutex_);
+        auto it = sessions_.find(h);
+        if (it == sessions_.end()) return ZR_ERR_NO_SESSION;
+        session = it->second;
+    }
+    // Waits for a call running on the session; calls that wait behind this close get -1.
+    std::lock_guard lock(session->mutex);
+    if (session->closed) return ZR_ERR_NO_SESSION;  // another close came first
+    auto release = [&] {
+        session->closed = true;
+        std::lock_guard table(table_mutex_);
+        sessions_.erase(h);
+    };
+    switch (session->link->close()) {
         case link::CloseResult::closed:
-            sessions_.erase(it);
+            release();
             *handle = kNoHandle;
             return ZR_OK;
         case link::CloseResult::failed_released:
-            sessions_.erase(it);
+            release();
             *handle = kNoHandle;
             return ZR_CLOSE_FAILED;
         case link::CloseResult::not_ready:

@@ -180,7 +180,7 @@ struct OpenFixture : ::testing::Test {
         fake.files["/f.ini"] = text;
         return ZROpen(&handle, "/f.ini", "r");
     }
-    const zr::core::Settings& settings() { return zr::core::Library::instance().settings(); }
+    const zr::core::Settings& settings() { return *zr::core::Library::instance().settings(); }
 };
 
 const char* kTcp = "[r]\nZR_PORT_TYPE=TCP\nZR_COM_NUMBER=COM1\nZR_HOST_NAME=192.0.2.1\n";

@@ -71,6 +71,7 @@ static void pause_ms(int ms) { Sleep((DWORD)ms); }
 #define ON_WINDOWS 1
 #else
 #include <dlfcn.h>
+#include <pthread.h>
 #include <time.h>
 typedef void* Library;
 static Library library_open(const char* path) { return dlopen(path, RTLD_NOW | RTLD_LOCAL); }
@@ -767,6 +768,95 @@ static void run_row(Run* run, const Row* row) {
     call_once(run, row, function, -1, -1, 0, expect, row->expect.text, 0);
 }
 
+/* ---- Two threads ------------------------------------------------------------------------ */
+
+/* Two threads make the same calls at once on one session (over TCP also one each on two
+ * sessions): calls on one handle take turns, so each must get the whole reply to its own
+ * request. Both threads send the same requests, so zrsim gets the same list in any order
+ * they run in, and the lines printed are the same on every run. */
+#define THREAD_CALLS 6
+#define THREAD_AREA 0x90
+static const unsigned char thread_bytes[8] = {0x7E, 0x11, 0x22, 0x33, 0x44, 0x55, 0x66, 0x81};
+typedef int(ZR_CALL* OpenFn)(int*, const char*, const char*);
+typedef int(ZR_CALL* CloseFn)(int*);
+typedef int(ZR_CALL* FastSetFn)(int, int, int, const unsigned char*);
+typedef int(ZR_CALL* QueryFn)(int, int, int, unsigned char*);
+
+typedef struct {
+    QueryFn query;
+    int handle;
+    int good; /* calls that gave 1 and the bytes written */
+} Worker;
+
+static void work(Worker* w) {
+    for (int i = 0; i < THREAD_CALLS; ++i) {
+        unsigned char got[sizeof thread_bytes];
+        memset(got, 0xA5, sizeof got);
+        if (w->query(w->handle, THREAD_AREA, (int)sizeof got, got) == 1 && !memcmp(got, thread_bytes, sizeof got))
+            ++w->good;
+    }
+}
+
+#ifdef _WIN32
+static DWORD WINAPI worker_main(LPVOID w) {
+    work((Worker*)w);
+    return 0;
+}
+static int run_pair(Worker* a, Worker* b) { /* 0 when no second thread could start */
+    HANDLE t = CreateThread(NULL, 0, worker_main, b, 0, NULL);
+    if (!t) return 0;
+    work(a);
+    WaitForSingleObject(t, INFINITE);
+    CloseHandle(t);
+    return 1;
+}
+#else
+static void* worker_main(void* w) {
+    work((Worker*)w);
+    return NULL;
+}
+static int run_pair(Worker* a, Worker* b) {
+    pthread_t t;
+    if (pthread_create(&t, NULL, worker_main, b) != 0) return 0;
+    work(a);
+    pthread_join(t, NULL);
+    return 1;
+}
+#endif
+
+static void two_threads(Run* run) {
+    OpenFn open = (OpenFn)library_symbol(run->lib, "ZROpen");
+    CloseFn close = (CloseFn)library_symbol(run->lib, "ZRClose");
+    FastSetFn fast_set = (FastSetFn)library_symbol(run->lib, "ZRTagFastSet");
+    QueryFn query = (QueryFn)library_symbol(run->lib, "ZRTagQuery");
+    if (!open || !close || !fast_set || !query) return; /* already reported missing */
+    /* A serial port is held by one session; TCP takes a second connection. */
+    const int sessions = run->serial ? 1 : 2;
+    int h[2] = {-1, -1};
+    for (int s = 0; s < sessions; ++s) {
+        int r = open(&h[s], run->ini, run->section);
+        printf("threads: ZROpen = %d%s\n", r, r == 1 ? "" : " <-- expected 1");
+        if (r != 1) ++run->failures;
+    }
+    int r = fast_set(h[0], THREAD_AREA, (int)sizeof thread_bytes, thread_bytes);
+    printf("threads: ZRTagFastSet = %d%s\n", r, r == 1 ? "" : " <-- expected 1");
+    if (r != 1) ++run->failures;
+    for (int s = 0; s < sessions; ++s) {
+        Worker a = {query, h[0], 0}, b = {query, h[s], 0};
+        const int ran = run_pair(&a, &b);
+        const int ok = ran && a.good == THREAD_CALLS && b.good == THREAD_CALLS;
+        printf("threads: %s: %d and %d of %d ZRTagQuery calls gave 1 and the bytes written%s\n",
+               s ? "two sessions" : "one session", a.good, b.good, THREAD_CALLS,
+               ok ? "" : ran ? " <-- expected all" : " <-- no second thread");
+        if (!ok) ++run->failures;
+    }
+    for (int s = 0; s < sessions; ++s) {
+        r = close(&h[s]);
+        printf("threads: ZRClose = %d%s\n", r, r == 1 ? "" : " <-- expected 1");
+        if (r != 1) ++run->failures;
+    }
+}
+
 static int list_exports(void) {
     const char* seen[sizeof table / sizeof table[0]];
     size_t count = 0;
@@ -852,6 +942,7 @@ int main(int argc, char** argv) {
         return 1;
     }
     for (size_t i = 0; i < sizeof table / sizeof table[0]; ++i) run_row(&run, &table[i]);
+    two_threads(&run);
     printf("%d failed checks\n", run.failures);
     return run.failures ? 1 : 0;
 }

@@ -1,5 +1,6 @@
 // Windows: serial ports through the comm API, Windows Sockets 1.1 with select, INI files read
-// through the private-profile functions and written whole. Winsock itself is started by DllMain.
+// through the private-profile functions and written whole. Each socket starts Winsock and ends
+// it (the calls are counted by Windows): never from DllMain, under the loader lock.
 #ifndef WIN32_LEAN_AND_MEAN
 #define WIN32_LEAN_AND_MEAN
 #endif
@@ -12,6 +13,7 @@
 #include <algorithm>
 #include <cctype>
 #include <climits>
+#include <mutex>
 #include <optional>
 #include <set>
 #include <string>
@@ -49,9 +51,14 @@ std::string device_path(const std::string& name) {
 
 // Ports this library holds. Windows refuses a second unshared open of a serial port, but
 // not every environment does (Wine, some virtual port drivers); the library promises it.
+// Opens and closes on other threads use it too: only under ports_mutex().
 std::set<std::string>& ports_in_use() {
     static std::set<std::string> ports;
     return ports;
+}
+std::mutex& ports_mutex() {
+    static std::mutex m;
+    return m;
 }
 
 std::string port_key(const std::string& path) {
@@ -62,10 +69,12 @@ std::string port_key(const std::string& path) {
 
 class Win32SerialPort final : public SerialPort {
 public:
-    Win32SerialPort(HANDLE h, std::string key) : h_(h), key_(std::move(key)) { ports_in_use().insert(key_); }
+    // The key was claimed by open_serial.
+    Win32SerialPort(HANDLE h, std::string key) : h_(h), key_(std::move(key)) {}
     ~Win32SerialPort() override {
         if (h_ != INVALID_HANDLE_VALUE) {
             CloseHandle(h_);
+            std::lock_guard lock(ports_mutex());
             ports_in_use().erase(key_);
         }
     }
@@ -103,6 +112,7 @@ public:
         if (!CloseHandle(h_)) return false;
         h_ = INVALID_HANDLE_VALUE;
         peeked_ = -1;
+        std::lock_guard lock(ports_mutex());
         ports_in_use().erase(key_);
         return true;
     }
@@ -142,9 +152,11 @@ timeval limit_of(int ms) {
 
 class Win32Socket final : public Socket {
 public:
+    // Owns one start of Winsock, ended with the socket.
     explicit Win32Socket(SOCKET s) : s_(s) {}
     ~Win32Socket() override {
         if (s_ != INVALID_SOCKET) closesocket(s_);
+        WSACleanup();
     }
     Ready wait_connected(int ms) override {
         // A refused attempt shows in the exception set, which wait_writable watches.
@@ -240,15 +252,28 @@ public:
     std::unique_ptr<SerialPort> open_serial(const std::string& name) override {
         // Unshared: a second open of the same port fails, here or in another program.
         const std::string path = device_path(name);
-        if (ports_in_use().count(port_key(path))) return nullptr;
+        const std::string key = port_key(path);
+        {
+            // Claimed before the open: two threads opening one port cannot both get it.
+            std::lock_guard lock(ports_mutex());
+            if (!ports_in_use().insert(key).second) return nullptr;
+        }
+        auto unclaim = [&] {
+            std::lock_guard lock(ports_mutex());
+            ports_in_use().erase(key);
+        };
         HANDLE h = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
-        if (h == INVALID_HANDLE_VALUE) return nullptr;
+        if (h == INVALID_HANDLE_VALUE) {
+            unclaim();
+            return nullptr;
+        }
         // Only a communications device is a serial port: a file, a directory or NUL would
         // take the request frames (OPEN_EXISTING has changed nothing so far).
         DCB dcb{};
         dcb.DCBlength = sizeof dcb;
         if (GetFileType(h) != FILE_TYPE_CHAR || !GetCommState(h, &dcb)) {
             CloseHandle(h);
+            unclaim();
             return nullptr;
         }
         // 19200 8N1; stop bits, flow control and the rest stay as the port had them. A port
@@ -265,19 +290,20 @@ public:
             timeouts.ReadTotalTimeoutConstant = 0;
             SetCommTimeouts(h, &timeouts);
         }
-        return std::make_unique<Win32SerialPort>(h, port_key(path));
+        return std::make_unique<Win32SerialPort>(h, key);
     }
 
     std::unique_ptr<Socket> open_tcp(std::uint32_t address, std::uint16_t port) override {
         // Only the lookup's own result counts: the thread's last error may still hold the
         // would-block of an earlier non-blocking connect.
-        const protoent* tcp = getprotobyname("tcp");
-        if (!tcp) return nullptr;
-        SOCKET s = socket(AF_INET, SOCK_STREAM, tcp->p_proto);
-        if (s == INVALID_SOCKET) return nullptr;
+        WSADATA data;
+        if (WSAStartup(MAKEWORD(1, 1), &data) != 0) return nullptr;
+        const protoent* tcp = getprotobyname("tcp");  // per thread in Winsock
+        SOCKET s = tcp ? socket(AF_INET, SOCK_STREAM, tcp->p_proto) : INVALID_SOCKET;
         u_long on = 1;
-        if (ioctlsocket(s, FIONBIO, &on) != 0) {
-            closesocket(s);
+        if (s == INVALID_SOCKET || ioctlsocket(s, FIONBIO, &on) != 0) {
+            if (s != INVALID_SOCKET) closesocket(s);
+            WSACleanup();
             return nullptr;
         }
         BOOL nodelay = TRUE;  // frames are small and each one waits for its answer
