@@ -87,7 +87,7 @@ while [ $# -gt 0 ]; do
       name=$(basename "$2" .zip)
       name=${name#zr-}
       same "$(basename "$2") name" "${name%-windows}"
-      rm -rf "$tmp/zip" && mkdir -p "$tmp/zip" && (cd "$tmp/zip" && cmake -E tar xf "$2")
+      rm -rf "$tmp/zip" && mkdir -p "$tmp/zip" && zip_file=$(readlink -f "$2") && (cd "$tmp/zip" && cmake -E tar xf "$zip_file")
       header_version "$(find "$tmp/zip" -name zr.h | head -1)" "zip zr.h"
       dlls=$(find "$tmp/zip" -name zr.dll | sort)
       [ "$(echo "$dlls" | grep -c .)" = 2 ] || bad "zip" "not two zr.dll"
