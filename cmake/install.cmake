@@ -91,7 +91,7 @@ else()
 endif()
 configure_file(cmake/changelog.in ${CMAKE_CURRENT_BINARY_DIR}/doc/changelog @ONLY)
 find_program(ZR_GZIP gzip)
-if(ZR_GZIP)
+if(ZR_GZIP AND NOT WIN32)
   # The change log ships compressed beside the licence.
   add_custom_command(
     OUTPUT ${CMAKE_CURRENT_BINARY_DIR}/doc/changelog.gz
