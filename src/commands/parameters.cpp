@@ -106,8 +106,11 @@ extern "C" ZR_API int ZR_CALL ZRSysSet(int handle, int address, int count, const
                          .check(fits, ZR_ERR_ARGUMENT);
         if (auto refused = first.refused()) return *refused;
         int result = 0;
-        for (int i = 0; i < count; ++i)
-            result = one_byte(static_cast<unsigned>(address) + static_cast<unsigned>(i), data[i]).run();
+        for (int i = 0; i < count; ++i) {
+            auto byte = one_byte(static_cast<unsigned>(address) + static_cast<unsigned>(i), data[i]);
+            if (i > 0) byte.continues_call();
+            result = byte.run();
+        }
         return result;
     });
 }

@@ -13,8 +13,9 @@ extern "C" ZR_API int ZR_CALL ZRPowerOn(int handle, int value) {
 }
 
 extern "C" ZR_API int ZR_CALL ZRPowerOff(int handle) {
-    // Switching the RF off can take the reader a while: poll for its answer.
-    return guarded([&] { return command(handle, 0x61).wait(250).receives(10).flush_after().run(); });
+    // Switching the RF off can take the reader a while: poll for its answer every 250 ms, up to
+    // 2.5 s. A TCP receive listens 60 ms by itself, so the wait before it is shorter by that.
+    return guarded([&] { return command(handle, 0x61).wait(250, 190).receives(10).flush_after().run(); });
 }
 
 extern "C" ZR_API int ZR_CALL ZRPowerSet(int handle, int /*reserved*/, int count, int power0, int power1) {

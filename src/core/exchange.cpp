@@ -123,6 +123,7 @@ Command& Command::pause_after_error() { pause_after_error_ = true; return *this;
 Command& Command::on_ok(std::function<int(const Reply&)> handler) { on_ok_ = std::move(handler); return *this; }
 Command& Command::serial_only(int result) { serial_only_ = result; return *this; }
 Command& Command::passes(int n) { passes_ = std::max(1, n); return *this; }
+Command& Command::continues_call() { continues_call_ = true; return *this; }
 
 std::optional<int> Command::refused() {
     // Once only: a command made of several exchanges keeps its session for all of them.
@@ -153,6 +154,7 @@ Command::Outcome Command::run_outcome() {
     if (flush_) link_->flush();
     Outcome outcome{};
     for (int pass = 0; pass < passes_; ++pass) {
+        if (pass > 0 || continues_call_) link_->forget_owed();
         outcome = one_pass();
         if (outcome.tcp_send_failed) break;
     }

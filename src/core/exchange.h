@@ -100,6 +100,9 @@ public:
     // to its end whatever the one before gave, and the last pass's result is returned. A TCP
     // send failure ends the call at once (with on_tcp_send_failure's result).
     Command& passes(int n);
+    // This exchange continues the call of the one before it on the handle (the next byte of
+    // a byte-wise write): a reply still owed to that one does not delay it.
+    Command& continues_call();
 
     // Request, wait, receive, accept, map.
     int run() { return run_outcome().result; }
@@ -119,11 +122,11 @@ private:
 
     int handle_;
     std::uint8_t code_;
+    std::uint8_t device_class_;  // as the call started
+    SessionGuard session_;
     link::Link* link_ = nullptr;
     std::vector<std::uint8_t> payload_;
     std::optional<int> refusal_;
-    std::uint8_t device_class_;  // as the call started
-    SessionGuard session_;
     int no_session_result_ = ZR_ERR_NO_SESSION;
     bool flush_ = true;
     bool flush_after_ = false;
@@ -141,6 +144,7 @@ private:
     bool pause_after_error_ = false;
     std::optional<int> serial_only_;
     int passes_ = 1;
+    bool continues_call_ = false;
     std::function<int(const Reply&)> on_ok_;
 
     struct Outcome {
@@ -176,11 +180,11 @@ public:
 private:
     int handle_;
     std::uint8_t code_;
+    std::uint8_t device_class_;  // as the call started
     int tcp_min_ = 4;
     int receives_ = 1;
     int wait_ms_ = 0;
     bool any_code_ = false;
-    std::uint8_t device_class_;  // as the call started
     int length_mismatch_ = ZR_ERR_NO_REPLY;
     std::optional<int> status_error_;
     bool whole_frame_ = false;

@@ -69,6 +69,9 @@ public:
     // until `deadline` and yields nothing shorter than `min_length` + 2 bytes; serial reads
     // what is on the line at once.
     virtual int receive_frame(ReplyBuffer& dest, int min_length, Expect expect, Clock deadline) = 0;
+    // The next send continues the call of the last one (another pass, the next byte): a reply
+    // still owed to it does not hold that send back.
+    virtual void forget_owed() = 0;
     // How long a receive waits for a frame on its own (0: it takes what is there).
     virtual std::chrono::milliseconds receive_window() const = 0;
     // The peer has gone (closed, reset, device removed): every send fails until the session

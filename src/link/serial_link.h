@@ -22,6 +22,7 @@ public:
     int send_frame(std::span<const std::uint8_t> payload, bool reply_expected) override;
     int receive_frame(ReplyBuffer& dest, int min_length, Expect expect, Clock deadline) override;
     std::chrono::milliseconds receive_window() const override { return std::chrono::milliseconds(0); }
+    void forget_owed() override { owed_.reset(); }
     bool lost() const override { return port_->gone(); }
     void flush() override;
     CloseResult close() override;

@@ -20,6 +20,7 @@ public:
     int send_frame(std::span<const std::uint8_t> payload, bool reply_expected) override;
     int receive_frame(ReplyBuffer& dest, int min_length, Expect expect, Clock deadline) override;
     std::chrono::milliseconds receive_window() const override;
+    void forget_owed() override { owed_.reset(); }
     bool lost() const override { return lost_; }
     void flush() override {}
     CloseResult close() override;

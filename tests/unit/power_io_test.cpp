@@ -9,7 +9,7 @@ TEST(PowerIo, RequestsWaitsAndOutputs) {
         {"PowerOn", [](int h, auto*) { return ZRPowerOn(h, 0x101); }, {0x00, 0x02, 0x60, 0x01},
          {0x00, 0x02, 0x60, 0x00}, ZR_OK, {}, {50}, {50}, 1},
         {"PowerOff", [](int h, auto*) { return ZRPowerOff(h); }, {0x00, 0x01, 0x61}, {0x00, 0x02, 0x61, 0x00}, ZR_OK,
-         {}, {250}, {250}, 2},
+         {}, {250}, {190}, 2},
         {"PowerSet", [](int h, auto*) { return ZRPowerSet(h, 77, 2, 0x1E, 0x00); },
          {0x00, 0x05, 0x63, 0x03, 0x02, 0x1E, 0x00}, {0x00, 0x02, 0x63, 0x00}, ZR_OK, {}, {100}, {50}, 0},
         {"PowerSet count only checked", [](int h, auto*) { return ZRPowerSet(h, 0, -9, 1, 2); },
@@ -41,13 +41,13 @@ TEST(PowerIo, PowerOffPollsUntilItsReplyComes) {
             Session s(l);
             s.peer.reply_next({0x00, 0x02, 0x61, 0x00}, 700);  // arrives during the third pause
             EXPECT_EQ(ZRPowerOff(s.h), ZR_OK);
-            EXPECT_EQ(s.fake.sleeps, (std::vector<int>{250, 250, 250}));
+            EXPECT_EQ(s.fake.sleeps, std::vector<int>(3, l.serial ? 250 : 190));
         }
         {
             Session s(l);
             s.peer.silent_next();
             EXPECT_EQ(ZRPowerOff(s.h), ZR_ERR_NO_REPLY);
-            EXPECT_EQ(s.fake.sleeps, std::vector<int>(10, 250));
+            EXPECT_EQ(s.fake.sleeps, std::vector<int>(10, l.serial ? 250 : 190));
             EXPECT_EQ(s.peer.requests.size(), 1u);  // never sent twice
         }
     }
