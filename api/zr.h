@@ -32,6 +32,27 @@
  * flushed or sent. Checks come in this order: the handle (-1), the function's own range
  * codes, then the -14 refusals.
  *
+ * Staying in step: a reply is taken only from frames that arrive after its request, and
+ * never from a frame of another command's code; the frames a reader sends on its own
+ * (inventory, TID, long, user and user-data reports, EAS alarms, listen frames: codes 49,
+ * 4A, 71, 81, 82, 84, 8D, A1, D0) never pass for the reply to a command of another code.
+ * Over TCP a frame is recognised by its length and CRC, so stray bytes or half a frame on the
+ * line cost at most the command they arrive in. When a command gave up on its reply, the
+ * next request on the handle waits up to 250 ms for that reply to arrive and discards it, so
+ * a reader that answers late does not hand the late answer to the next command. A session
+ * whose peer has gone (the connection closed or reset, the serial device removed) fails
+ * every call from then on: status commands -4, start functions 0, until it is closed and
+ * opened again.
+ *
+ * Time: each function says its waits. Over serial a receive reads what is on the line at
+ * once; over TCP a receive waits up to 60 ms for its frame. So a command with one receive
+ * after a 50 ms wait takes at most 50 ms over serial and 110 ms over TCP (plus a further
+ * 50 ms where a function pauses after an error status), and one with n receives, each after
+ * a wait of w ms, at most n*w and n*(w + 60) ms. The exceptions are given with their
+ * functions. A call after one whose reply never came may add up to 250 ms (above), and
+ * ZROpen, ZRClose and the writability checks have their own limits. Calls on one handle
+ * queue behind each other.
+ *
  * Threads: the library starts none; every function may be called from any thread at any time.
  * Calls on different handles run in parallel. Calls on one handle take turns: a second call
  * waits until the first has finished, its own waits and time limits start only then, and each
@@ -122,9 +143,11 @@ extern "C" {
  * Results: 1 open; 0 port type neither "COM" nor "TCP"; -10 *handle was not -1 (nothing
  *          read); -11 port type, port name or host name empty; -12 TCP connection refused or
  *          not up within 10 s (*handle = -1); -13 port cannot be opened (also: in use by
- *          another session), or host name not a dotted IPv4 address, or 0.0.0.0 or
+ *          another session, or not a terminal device: a regular file, a directory,
+ *          /dev/null), or host name not a dotted IPv4 address, or 0.0.0.0 or
  *          255.255.255.255 (*handle = -1); -14 a NULL argument (nothing touched).
- * Each session keeps its own transport; a later ZROpen of another type does not change it. */
+ * Each session keeps its own transport and the file it was opened from; a later ZROpen of
+ * another type does not change them, and an open that fails changes no setting at all. */
 ZR_API int ZR_CALL ZROpen(int* handle, const char* path, const char* section);
 
 /* Closes a session.
@@ -143,12 +166,12 @@ ZR_API int ZR_CALL ZRReset(int handle);
 /* An inventory is two calls: a start function sends the request and returns at once (it
  * neither waits nor reads); the reader then sends one or more report frames under the same
  * command code, collected one per call by the matching report function. Nothing is kept
- * between the calls. Reports not collected before the next command are lost: over TCP the
- * next send discards them, over serial the next send discards what is waiting.
+ * between the calls. Reports not collected before the next command are lost: the next send
+ * discards what has arrived, and a report that comes later is never taken for a reply.
  *
  * Start functions return: -1 no session (nothing sent); otherwise the transport's send
- * result: over serial the payload bytes written (LEN + 2 on success, fewer or 0 when a byte
- * could not be written), over TCP the frame length with CRC (LEN + 4) or 0.
+ * result: over serial the payload bytes written (LEN + 2), over TCP the frame length with
+ * CRC (LEN + 4); 0 when the frame did not go out whole or the session's link is lost.
  *
  * Report functions read one frame without sending and without waiting beyond the transport's
  * own limits (at once over serial, about 60 ms over TCP when nothing is there). On success
@@ -269,7 +292,9 @@ ZR_API int ZR_CALL ZRConfigEASflag(int handle, int antenna, const unsigned char*
  * Results: -1; the send result (serial 6, TCP 8 on success; fewer or 0 on failure). */
 ZR_API int ZR_CALL ZRStartEASAlarm(int handle, int antenna);
 
-/* Collects one alarm frame (0x8D): up to six receives, each after a 10 ms wait. On success
+/* Collects one alarm frame (0x8D): up to six receives, each after a 10 ms wait, for at most
+ * 60 ms over serial; over TCP one receive after 10 ms (it already listens 60 ms), 70 ms in
+ * all. On success
  * `buffer` receives status 0 and the alarm data (LEN - 1 bytes); it must hold 251 bytes
  * (serial) or 95 (TCP).
  * Results: 1 copied; 0 no alarm frame; -4 a count not equal to LEN + 4; a mapped status
@@ -472,8 +497,9 @@ ZR_API int ZR_CALL ZRSetReadCfg(int handle, int readMode, int readOption);
  * Results: 1; -1; -4; a mapped reader status. */
 ZR_API int ZR_CALL ZRPowerOn(int handle, int value);
 
-/* Switches the RF power off: request 00 01 61, then up to ten polls for the reply, each
- * after 250 ms (up to about 2.5 s without an answer). Flushes before and after.
+/* Switches the RF power off: request 00 01 61, then up to ten polls for the reply, 250 ms
+ * apart (up to 2.5 s without an answer; over TCP each poll waits 190 ms and then listens
+ * 60 ms). Flushes before and after.
  * Results: 1; -1; -4; a mapped reader status. */
 ZR_API int ZR_CALL ZRPowerOff(int handle);
 
@@ -510,12 +536,14 @@ ZR_API int ZR_CALL ZRIOControlQuery(int handle, int ioSelector, int reserved);
 ZR_API int ZR_CALL ZRMACSet(int handle, int reserved, int count, const unsigned char* data);
 
 /* Sets the reader's IPv4 address, subnet mask and gateway and records them in the
- * configuration file of the last ZROpen. Each text must be four decimal numbers 0-255
+ * configuration file this session was opened from. Each text must be four decimal numbers 0-255
  * separated by dots (blanks around it allowed); they are written as twelve bytes at system
  * area 6 (request 00 0F 63 06 0C and the bytes, as ZRSysFastSet). Once the reader accepted
  * them, ZR_HOST_NAME, ZR_SUBNET and ZR_GATE are written, as passed, into `section` of that
- * file, so that the next ZROpen of that section connects to the new address. Each key is
- * written by replacing the whole file, never leaving half a file. `reserved` is never read.
+ * file, so that the next ZROpen of that section connects to the new address. The three keys
+ * are written in one replacement of the whole file: all three or none, never half a file; a
+ * symbolic link is written through, a UTF-8 byte-order mark, the owner and the mode are kept.
+ * `reserved` is never read.
  * Results: 1 the reader took the address and the file was written;
  *          0 handle -1, a NULL or malformed text, a section name that is empty or holds a
  *            control character or ']' (nothing sent, the file untouched), or the reader did
