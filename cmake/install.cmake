@@ -24,7 +24,8 @@ if(TARGET zrsim)
   target_compile_definitions(zrsim PRIVATE ZR_PROJECT_VERSION="${PROJECT_VERSION}")
 endif()
 # The built library and tool agree with it (scripts/package.sh checks the packages too).
-if(ZR_BUILD_TESTS AND TARGET zrtool AND NOT CMAKE_CROSSCOMPILING)
+# Not in sanitizer builds: python cannot load a library built with a sanitizer runtime.
+if(ZR_BUILD_TESTS AND TARGET zrtool AND NOT CMAKE_CROSSCOMPILING AND NOT ZR_SANITIZE AND NOT ZR_TSAN)
   add_test(NAME zr_version COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/scripts/check_version.sh
                                    --lib $<TARGET_FILE:zr> --tool $<TARGET_FILE:zrtool>)
 endif()

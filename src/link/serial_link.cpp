@@ -86,7 +86,7 @@ int SerialLink::send_frame(std::span<const std::uint8_t> payload, bool reply_exp
         // A reply the reader still owes would be taken for the answer to this request.
         const auto end = os_.now() + kOwedReplyWait;
         ReplyBuffer scratch;
-        while (owed_ && os_.now() < end && port_->wait_readable(end - os_.now()))
+        while (owed_ && os_.now() < end && !port_->gone() && port_->wait_readable(end - os_.now()))
             receive_frame(scratch, 0, Expect{*owed_}, end);
         owed_.reset();
     }
