@@ -52,7 +52,6 @@ long read_integer(platform::Platform& os, const std::string& path, const std::st
 bool read_settings(platform::Platform& os, const std::string& path, const std::string& section, Settings& s) {
     auto text = [&](const char* key) { return read_text(os, path, section, key); };
     auto byte = [&](const char* key, const std::string& sec) { return low_byte(read_integer(os, path, sec, key)); };
-    s.config_path = path;
     s.port_type = text("ZR_PORT_TYPE");
     s.com_name = text("ZR_COM_NUMBER");
     s.host_name = text("ZR_HOST_NAME");

@@ -12,7 +12,6 @@ namespace zr::core {
 inline constexpr const char* kSpecialSection = "ESPECIAL FLAG";
 
 struct Settings {
-    std::string config_path;
     std::string port_type;  // "COM" or "TCP"
     std::string com_name;
     std::string host_name;
