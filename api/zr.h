@@ -634,6 +634,18 @@ ZR_API int ZR_CALL ZRGetReaderfixNO(int handle, unsigned char* reserved);
  *          codes and get no text of their own (the count 1 reads as "ok"). */
 ZR_API const char* ZR_CALL ZRResultText(int code);
 
+/* Why the last failed call on the calling thread failed, as a short English text for people
+ * ("reader.ini: no section [reader]", "cannot open /dev/ttyUSB0: permission denied",
+ * "connection refused by 192.0.2.10:7086"). A call fails when it gives 0, a negative result
+ * or a reader status (1001 and up); every such call sets the text, with the text of its
+ * result code (ZRResultText) where the library knows nothing more, so it never describes an
+ * older failure. Calls that succeed, and functions that only send and give a byte count,
+ * leave it as it was. Each thread has its own.
+ * Results: a zero-terminated text, "" before the thread's first failure; never NULL. It stays
+ *          valid until the next exported call on the same thread; the caller must not free
+ *          it (copy it to keep it). */
+ZR_API const char* ZR_CALL ZRLastCause(void);
+
 /* ---- Version --------------------------------------------------------------------------- */
 
 /* The version of the loaded library, as "MAJOR.MINOR.PATCH" ("1.0.0"), so that an application

@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "api/zr.h"
+#include "core/cause.h"
 #include "core/session.h"
 #include "link/frame.h"
 
@@ -236,13 +237,18 @@ private:
 inline Listen listen_for(int handle, std::uint8_t code) { return Listen(handle, code); }
 
 // Runs an exported function's body: nothing thrown crosses the C boundary.
+// A failure that nobody explained gets its result's text as its cause.
 template <typename F>
 int guarded(F&& body) noexcept {
+    const unsigned mark = cause_mark();
+    int result;
     try {
-        return body();
+        result = body();
     } catch (...) {
-        return ZR_ERR_INTERNAL;
+        result = ZR_ERR_INTERNAL;
     }
+    finish_cause(mark, result);
+    return result;
 }
 
 }  // namespace zr::core

@@ -278,6 +278,12 @@ static Result call_ZRVersion(void* function, const Slot* a) {
     r.text = ((__typeof__(&ZRVersion))function)();
     return r;
 }
+static Result call_ZRLastCause(void* function, const Slot* a) {
+    Result r = {0, NULL, 1};
+    (void)a;
+    r.text = ((__typeof__(&ZRLastCause))function)();
+    return r;
+}
 
 /* ---- The table ------------------------------------------------------------------------- */
 
@@ -345,6 +351,8 @@ static const Row table[] = {
     AGAIN(ZRVersion, TEXT_IS(ZR_VERSION_STRING)),
     /* Swapped, the arguments would select class 3 (1). Class 1 is tried further down. */
     ROW(ZRSetDeviceClass, ZR_ERR_MODEL, INT(3), INT(9)),
+    /* The failure just before, unexplained beyond its code, has its code's text as its cause. */
+    AGAIN(ZRLastCause, TEXT_IS("unknown reader model code")),
 
     /* Inventories: each tag's report in turn, then nothing (0). Serial starts give LEN + 2,
      * TCP LEN + 4. */
