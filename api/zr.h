@@ -157,6 +157,27 @@ ZR_API int ZR_CALL ZROpen(int* handle, const char* path, const char* section);
  *          over serial the port stays open and *handle unchanged; -14 handle is NULL. */
 ZR_API int ZR_CALL ZRClose(int* handle);
 
+/* Opens a session's link again: closes it (released, whatever the close gives), then opens it
+ * as ZROpen did, with the settings read then (the INI file is not read again, and the
+ * session-wide settings do not change). For a link that was lost (the reader restarted, the
+ * cable came back): the handle stays valid and calls on it work again once this succeeds.
+ * Waits for a call running on the handle, as every call does, and like ZROpen up to 10 s
+ * for a TCP connection.
+ * Results: 1 open again; -1 no session; -12 the TCP connection was refused or did not come up
+ *          within 10 s; -13 the port or socket could not be opened (a serial port in use
+ *          elsewhere, removed). After a failure the session stays open with its link lost:
+ *          calls fail as on a lost link (status commands -4, start functions 0), ZRLinkState
+ *          gives 0, and ZRReconnect may be called again (ZRClose ends the session). */
+ZR_API int ZR_CALL ZRReconnect(int handle);
+
+/* Whether a session's link is known lost (the peer closed or reset the connection, the serial
+ * device was removed): the library finds out when a send or receive fails, so a link may be
+ * lost before any call has noticed. Sends and reads nothing; waits for a call running on the
+ * handle.
+ * Results: 1 no loss known; 0 lost (ZRReconnect opens it again); -1 no session. A 0 is an
+ *          answer, not a failure: it leaves ZRLastCause as it was. */
+ZR_API int ZR_CALL ZRLinkState(int handle);
+
 /* Resets the reader: request 00 01 67, 50 ms wait, status reply (over TCP at least 8 bytes).
  * Results: 1, -1, -4, or a mapped reader status. */
 ZR_API int ZR_CALL ZRReset(int handle);
@@ -637,10 +658,11 @@ ZR_API const char* ZR_CALL ZRResultText(int code);
 /* Why the last failed call on the calling thread failed, as a short English text for people
  * ("reader.ini: no section [reader]", "cannot open /dev/ttyUSB0: permission denied",
  * "connection refused by 192.0.2.10:7086"). A call fails when it gives 0, a negative result
- * or a reader status (1001 and up); every such call sets the text, with the text of its
- * result code (ZRResultText) where the library knows nothing more, so it never describes an
- * older failure. Calls that succeed, and functions that only send and give a byte count,
- * leave it as it was. Each thread has its own.
+ * or a reader status (1001 and up); ZRLinkState's 0 is an answer, not a failure. Every
+ * failing call sets the text, to the text of its result code (ZRResultText) where the
+ * library knows nothing more, so it never describes an older failure. Calls that succeed,
+ * and functions that only send and give a byte count, leave it as it was. Each thread has
+ * its own.
  * Results: a zero-terminated text, "" before the thread's first failure; never NULL. It stays
  *          valid until the next exported call on the same thread; the caller must not free
  *          it (copy it to keep it). */

@@ -1,9 +1,14 @@
 #include "core/config.h"
 
+#include "core/cause.h"
+
 #include <algorithm>
 #include <cctype>
 #include <cstdint>
 #include <limits>
+#include <vector>
+
+#include "platform/ini.h"
 
 namespace zr::core {
 namespace {
@@ -79,6 +84,109 @@ bool read_settings(platform::Platform& os, const std::string& path, const std::s
     for (std::size_t i = 0; i < s.match_data.size() && i < s.length && i < match.size(); ++i)
         s.match_data[i] = static_cast<std::uint8_t>(match[i]);
     return true;
+}
+
+namespace {
+
+// Every key the library reads, in its own section or in the special one, and the keys other
+// parts of the configuration keep: a key outside this list is unknown.
+constexpr const char* kKnownKeys[] = {
+    "ZR_PORT_TYPE",  "ZR_COM_NUMBER",    "ZR_HOST_NAME",      "ZR_SCAN_TRIES",   "ZR_RETRIES",
+    "ZR_READ_TRIES", "ZR_WRITE_TRIES",   "ZR_ANTENNAS",       "ZR_ANTENNA_CONCTL", "ZR_SAVE_LOG_FILE",
+    "ZR_LOG_FILE_NAME", "ZR_REPEAT_DATAS", "ZR_READ_TIMEOUT", "ZR_TRACE_FILE",   "ZR_ADDERIESS",
+    "ZR_LENGTH",     "ZR_MATCH_DATA",
+};
+
+std::string upper(std::string_view s) {
+    std::string out(s);
+    for (auto& c : out) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    return out;
+}
+
+std::size_t edit_distance(const std::string& a, const std::string& b) {
+    std::vector<std::size_t> row(b.size() + 1);
+    for (std::size_t j = 0; j <= b.size(); ++j) row[j] = j;
+    for (std::size_t i = 1; i <= a.size(); ++i) {
+        std::size_t diagonal = row[0];
+        row[0] = i;
+        for (std::size_t j = 1; j <= b.size(); ++j) {
+            const std::size_t up = row[j];
+            row[j] = std::min({row[j] + 1, row[j - 1] + 1, diagonal + (a[i - 1] == b[j - 1] ? 0 : 1)});
+            diagonal = up;
+        }
+    }
+    return row[b.size()];
+}
+
+// The known key `unknown` is most likely a misspelling of, or "" when none is close.
+std::string nearest_known(const std::string& unknown) {
+    const std::string u = upper(unknown);
+    std::string best;
+    std::size_t best_distance = std::max<std::size_t>(2, u.size() / 4) + 1;
+    for (const char* k : kKnownKeys) {
+        const std::size_t d = edit_distance(u, k);
+        if (d < best_distance) {
+            best_distance = d;
+            best = k;
+        }
+    }
+    return best;
+}
+
+bool is_known(const std::string& key) {
+    const std::string u = upper(key);
+    return std::any_of(std::begin(kKnownKeys), std::end(kKnownKeys), [&](const char* k) { return u == k; });
+}
+
+bool blank(const std::string& text) {
+    return std::all_of(text.begin(), text.end(), [](char c) { return std::isspace(static_cast<unsigned char>(c)); });
+}
+
+}  // namespace
+
+std::string key_cause(platform::Platform& os, const std::string& path, const std::string& section,
+                      const std::string& key, bool empty) {
+    const auto file = os.read_profile_file(path);
+    if (file.directory) return cause_text(file.name, " is a directory, not a settings file");
+    if (!file.found) {
+        if (file.failure.kind == platform::Failure::Kind::none) return {};
+        return cause_text("cannot read ", file.name, ": ", file.failure.reason);
+    }
+    // A UTF-16 file is read by the system's profile functions, not by this parser.
+    if (!platform::ini::editable(file.text)) return {};
+    if (blank(file.text)) return cause_text(file.name, " is empty");
+    if (!platform::ini::has_section(file.text, section)) return cause_text(file.name, ": no section [", section, "]");
+    const std::string where = cause_text(file.name, " [", section, "]");
+    if (empty) return cause_text(where, ": ", key, " is empty");
+    if (platform::ini::get(file.text, section, key)) return {};
+    std::string text = cause_text(where, ": no ", key);
+    std::string unknown;
+    for (const auto& k : platform::ini::keys(file.text, section)) {
+        if (is_known(k)) continue;
+        if (nearest_known(k) == key) return cause_text(text, " ('", k, "' is no key: did you mean ", key, "?)");
+        if (unknown.empty()) unknown = k;
+    }
+    if (!unknown.empty()) text += cause_text(" (unknown key '", unknown, "')");
+    return text;
+}
+
+std::string settings_cause(platform::Platform& os, const std::string& path, const std::string& section,
+                           const Settings& s, int result) {
+    const char* keys[] = {"ZR_PORT_TYPE", "ZR_COM_NUMBER", "ZR_HOST_NAME"};
+    const std::string* values[] = {&s.port_type, &s.com_name, &s.host_name};
+    if (result != 0) {  // a key present but empty
+        for (std::size_t i = 0; i < 3; ++i)
+            if (values[i]->empty()) {
+                auto why = key_cause(os, path, section, keys[i], true);
+                return why.empty() ? cause_text(keys[i], " is empty in [", section, "] of ", path) : why;
+            }
+        return {};
+    }
+    if (auto why = key_cause(os, path, section, "ZR_PORT_TYPE"); !why.empty()) return why;
+    std::string text = cause_text("ZR_PORT_TYPE '", s.port_type, "' is neither COM nor TCP");
+    const std::string u = upper(s.port_type);
+    if (u == "COM" || u == "TCP") text += " (capitals count)";
+    return text;
 }
 
 bool parse_ipv4(const std::string& text, std::uint32_t& address) {

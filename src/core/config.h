@@ -41,6 +41,19 @@ long read_integer(platform::Platform& os, const std::string& path, const std::st
 // host name is empty; the keys after them are then not read.
 bool read_settings(platform::Platform& os, const std::string& path, const std::string& section, Settings& s);
 
+// Why an open of `section` in `path` finds no usable value for `key` (missing, or empty when
+// `empty` is set): the file cannot be read, is a directory or empty, the section is missing,
+// the key is missing (with the known key a misspelt one in the section stands for). "" when
+// the file holds the key after all, or the platform cannot say. Reads the file: only for
+// failures.
+std::string key_cause(platform::Platform& os, const std::string& path, const std::string& section,
+                      const std::string& key, bool empty = false);
+
+// The cause of an open that failed on the settings alone: `result` is read_settings' false
+// (-11) or a port type that is neither COM nor TCP (0).
+std::string settings_cause(platform::Platform& os, const std::string& path, const std::string& section,
+                           const Settings& s, int result);
+
 // "a.b.c.d" with four decimal numbers 0-255, blanks around the text allowed.
 bool parse_ipv4(const std::string& text, std::uint32_t& address_host_order);
 

@@ -1,13 +1,42 @@
 #include "core/session.h"
 
 #include "api/zr.h"
+#include "core/cause.h"
 #include "link/serial_link.h"
 #include "link/tcp_link.h"
 
 namespace zr::core {
 namespace {
+
 constexpr int kConnectWaitMs = 10000;
+
+// What a session holds after a reconnect that failed: a link known lost, so that every call
+// fails as it does on a lost link, until a reconnect succeeds or the session is closed.
+class LostLink final : public link::Link {
+public:
+    explicit LostLink(const link::Profile& profile) : profile_(profile) {}
+    const link::Profile& profile() const override { return profile_; }
+    int send_frame(std::span<const std::uint8_t>, bool) override { return 0; }
+    int receive_frame(link::ReplyBuffer&, link::Expect, Clock) override { return 0; }
+    void forget_owed() override {}
+    std::chrono::milliseconds receive_window() const override { return std::chrono::milliseconds(0); }
+    bool lost() const override { return true; }
+    void flush() override {}
+    link::CloseResult close() override { return link::CloseResult::closed; }
+
+private:
+    link::Profile profile_;
+};
+
+std::string dotted(std::uint32_t a) {
+    return cause_text(a >> 24, '.', (a >> 16) & 0xFF, '.', (a >> 8) & 0xFF, '.', a & 0xFF);
 }
+
+bool usable_address(const std::string& host, std::uint32_t& address) {
+    return parse_ipv4(host, address) && address != 0 && address != 0xFFFFFFFFu;
+}
+
+}  // namespace
 
 Library& Library::instance() {
     static Library library;
@@ -59,6 +88,7 @@ int Library::add(std::unique_ptr<link::Link> link, const std::string& config_pat
     auto session = std::make_shared<Session>();
     session->link = std::move(link);
     session->config_path = config_path;
+    session->settings = settings;
     auto snapshot = std::make_shared<const Settings>(settings);  // before the session counts as open
     int h;
     {
@@ -75,42 +105,114 @@ int Library::add(std::unique_ptr<link::Link> link, const std::string& config_pat
     return h;
 }
 
-int Library::open(int* handle, const char* path, const char* section) {
-    if (!handle || !path || !section) return ZR_ERR_ARGUMENT;
-    if (*handle != kNoHandle) return ZR_ERR_ALREADY_OPEN;
-    Settings s;
-    if (!read_settings(os(), path, section, s)) return ZR_ERR_CONFIG;
-
+int Library::connect(const Settings& s, std::unique_ptr<link::Link>& out) {
     if (s.port_type == "TCP") {
         std::uint32_t address = 0;
-        if (!parse_ipv4(s.host_name, address) || address == 0 || address == 0xFFFFFFFFu) {
-            *handle = kNoHandle;
+        if (!usable_address(s.host_name, address)) {
+            set_cause_of("ZR_HOST_NAME '", s.host_name, "' is not a dotted IPv4 address");
             return ZR_ERR_OPEN_PORT;
         }
-        auto socket = os().open_tcp(address, link::kTcpPort);
+        const std::string peer = cause_text(dotted(address), ':', link::kTcpPort);
+        platform::Failure why;
+        auto socket = os().open_tcp(address, link::kTcpPort, &why);
         if (!socket) {
-            *handle = kNoHandle;
+            set_cause_of("cannot set up a socket for ", peer, ": ", why.reason);
             return ZR_ERR_OPEN_PORT;
         }
+        auto* sock = socket.get();
         auto tcp = std::make_unique<link::TcpLink>(std::move(socket));
-        if (tcp->wait_connected(kConnectWaitMs) != platform::Ready::yes) {
+        const auto ready = tcp->wait_connected(kConnectWaitMs);
+        if (ready != platform::Ready::yes) {
+            why = sock->failure();
             tcp->close();
-            *handle = kNoHandle;
+            if (ready == platform::Ready::timeout)
+                set_cause_of("no connection to ", peer, " within ", kConnectWaitMs / 1000, " s");
+            else if (why.kind == platform::Failure::Kind::refused)
+                set_cause_of("connection refused by ", peer);
+            else
+                set_cause_of("cannot connect to ", peer, why.reason.empty() ? "" : ": ", why.reason);
             return ZR_ERR_CONNECT;
         }
-        *handle = add(std::move(tcp), path, s);
+        out = std::move(tcp);
         return ZR_OK;
     }
     if (s.port_type == "COM") {
-        auto port = os().open_serial(s.com_name);
+        platform::Failure why;
+        auto port = os().open_serial(s.com_name, &why);
         if (!port) {
-            *handle = kNoHandle;
+            switch (why.kind) {
+                case platform::Failure::Kind::busy: set_cause_of("port ", s.com_name, " is in use"); break;
+                case platform::Failure::Kind::not_a_port:
+                    set_cause_of(s.com_name, " is not a serial port (", why.reason, ")");
+                    break;
+                default: set_cause_of("cannot open ", s.com_name, ": ", why.reason); break;
+            }
             return ZR_ERR_OPEN_PORT;
         }
-        *handle = add(std::make_unique<link::SerialLink>(std::move(port), os()), path, s);
+        out = std::make_unique<link::SerialLink>(std::move(port), os());
         return ZR_OK;
     }
+    set_cause_of("ZR_PORT_TYPE '", s.port_type, "' is neither COM nor TCP");
     return 0;
+}
+
+int Library::open(int* handle, const char* path, const char* section) {
+    if (!handle || !path || !section) {
+        set_cause_of("ZROpen: ", !handle ? "handle" : !path ? "path" : "section", " is NULL");
+        return ZR_ERR_ARGUMENT;
+    }
+    if (*handle != kNoHandle) {
+        set_cause_of("ZROpen: the handle variable holds ", *handle, ", not -1 (close the session first)");
+        return ZR_ERR_ALREADY_OPEN;
+    }
+    Settings s;
+    if (!read_settings(os(), path, section, s)) {
+        set_cause(settings_cause(os(), path, section, s, ZR_ERR_CONFIG));
+        return ZR_ERR_CONFIG;
+    }
+    if (s.port_type != "TCP" && s.port_type != "COM") {
+        set_cause(settings_cause(os(), path, section, s, 0));
+        return 0;
+    }
+    std::unique_ptr<link::Link> link;
+    const int r = connect(s, link);
+    if (r != ZR_OK) {
+        // A key missing from the file reads as "0": say so rather than what "0" did.
+        std::uint32_t address = 0;
+        const bool host_at_fault = s.port_type == "TCP" && !usable_address(s.host_name, address);
+        if (host_at_fault || (s.port_type == "COM" && r == ZR_ERR_OPEN_PORT)) {
+            auto why = key_cause(os(), path, section, host_at_fault ? "ZR_HOST_NAME" : "ZR_COM_NUMBER");
+            if (!why.empty()) set_cause(std::move(why));
+        }
+        *handle = kNoHandle;
+        return r;
+    }
+    *handle = add(std::move(link), path, s);
+    return ZR_OK;
+}
+
+int Library::reconnect(int handle) {
+    const auto guard = find(handle);
+    if (!guard) {
+        set_cause_of("ZRReconnect: handle ", handle, " names no open session");
+        return ZR_ERR_NO_SESSION;
+    }
+    Session& session = *guard.hold_->session;
+    const link::Profile profile = session.link->profile();
+    // Closed and gone before the new one opens: a serial port is held exclusively, and a
+    // reader may take one connection at a time.
+    session.link->close();
+    session.link = std::make_unique<LostLink>(profile);
+    std::unique_ptr<link::Link> fresh;
+    const int r = connect(session.settings, fresh);
+    if (r == ZR_OK) session.link = std::move(fresh);
+    return r;
+}
+
+int Library::link_state(int handle) {
+    const auto guard = find(handle);
+    if (!guard) return ZR_ERR_NO_SESSION;
+    return guard.link()->lost() ? 0 : 1;
 }
 
 int Library::close(int* handle) {
@@ -163,4 +265,19 @@ extern "C" ZR_API int ZR_CALL ZROpen(int* handle, const char* path, const char* 
 
 extern "C" ZR_API int ZR_CALL ZRClose(int* handle) {
     return guarded([&] { return Library::instance().close(handle); });
+}
+
+extern "C" ZR_API int ZR_CALL ZRReconnect(int handle) {
+    return guarded([&] { return Library::instance().reconnect(handle); });
+}
+
+extern "C" ZR_API int ZR_CALL ZRLinkState(int handle) {
+    // Not through guarded(): 0 is an answer here, not a failure with a cause.
+    try {
+        const int state = Library::instance().link_state(handle);
+        if (state == ZR_ERR_NO_SESSION) zr::core::set_cause_of("ZRLinkState: handle ", handle, " names no open session");
+        return state;
+    } catch (...) {
+        return ZR_ERR_INTERNAL;
+    }
 }

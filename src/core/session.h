@@ -56,10 +56,12 @@ private:
     int depth_ = 0;
 };
 
-// One open session: its link and the file it was opened from.
+// One open session: its link, the file it was opened from and the settings read from it
+// (which a reconnect uses again).
 struct Session {
-    std::unique_ptr<link::Link> link;
+    std::unique_ptr<link::Link> link;  // never null while the session is in the table
     std::string config_path;
+    Settings settings;
     TurnLock mutex;  // held by a call for its whole exchange
     bool closed = false;  // under `mutex`: a call that gets the lock after the close gets -1
 };
@@ -89,6 +91,10 @@ public:
 
     int open(int* handle, const char* path, const char* section);
     int close(int* handle);
+    // Closes the session's link and opens it again with the settings it was opened with.
+    int reconnect(int handle);
+    // 1 the link is up as far as anyone knows, 0 it is known lost, -1 no such session.
+    int link_state(int handle);
     // The open session named by `handle`, locked for the caller (waiting for a call that
     // runs on it); empty for -1, for handles that name none and for a session closed meanwhile.
     SessionGuard find(int handle);
@@ -105,6 +111,8 @@ public:
 
 private:
     int add(std::unique_ptr<link::Link> link, const std::string& config_path, const Settings& settings);
+    // Opens the link `s` describes into `out`: ZR_OK, or ZROpen's result with the cause set.
+    int connect(const Settings& s, std::unique_ptr<link::Link>& out);
 
     mutable std::mutex settings_mutex_;  // only to swap or copy the pointer
     std::shared_ptr<const Settings> settings_ = std::make_shared<const Settings>();

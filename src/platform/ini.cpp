@@ -147,6 +147,25 @@ std::string set(std::string_view text, std::string_view section, std::string_vie
     return out;
 }
 
+bool has_section(std::string_view text, std::string_view section) {
+    for (const auto& line : split_lines(without_bom(text)))
+        if (auto name = section_name(line.body); name && same_name(*name, trim(section))) return true;
+    return false;
+}
+
+std::vector<std::string> keys(std::string_view text, std::string_view section) {
+    std::vector<std::string> out;
+    bool inside = false;
+    for (const auto& line : split_lines(without_bom(text))) {
+        if (auto name = section_name(line.body)) {
+            inside = same_name(*name, trim(section));
+            continue;
+        }
+        if (auto e = entry(line.body); inside && e) out.emplace_back(e->key);
+    }
+    return out;
+}
+
 bool editable(std::string_view text) {
     return !text.starts_with("\xFF\xFE") && !text.starts_with("\xFE\xFF");
 }

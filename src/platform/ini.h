@@ -8,6 +8,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace zr::platform::ini {
 
@@ -17,6 +18,10 @@ std::optional<std::string> get(std::string_view text, std::string_view section, 
 // `text` with `key` in `section` set to `value`; the section and key are added when missing.
 std::string set(std::string_view text, std::string_view section, std::string_view key,
                 std::string_view value);
+
+// Whether `section` is there, and the names of its keys in file order.
+bool has_section(std::string_view text, std::string_view section);
+std::vector<std::string> keys(std::string_view text, std::string_view section);
 
 // false for text that set() would corrupt: UTF-16, whose byte-order mark says so.
 bool editable(std::string_view text);

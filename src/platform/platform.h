@@ -29,6 +29,22 @@ public:
     virtual bool gone() const = 0;
 };
 
+// Why an open or a connection failed, for the message the application gets.
+struct Failure {
+    enum class Kind { none, missing, denied, busy, not_a_port, refused, other };
+    Kind kind = Kind::none;
+    std::string reason;  // the system's words, lower case ("permission denied"); may be empty
+};
+
+// A profile file as read_profile finds it, read again to tell why settings are missing.
+struct ProfileFile {
+    std::string name;          // the file looked at (a bare name may live elsewhere on Windows)
+    bool found = false;        // `text` holds the file's bytes
+    bool directory = false;
+    std::string text;
+    Failure failure;           // when not found
+};
+
 // What send and recv give when the call would have to wait: nothing moved, try again later.
 inline constexpr int kWouldBlock = -2;
 
@@ -48,9 +64,9 @@ public:
     virtual int recv(std::span<std::uint8_t> bytes) = 0;
     // false when the OS reported a failure; the socket is released either way.
     virtual bool close() = 0;
+    // Why the connection failed or broke, once wait_connected, send or recv reported it.
+    virtual Failure failure() const { return {}; }
 };
-
-enum class OpenError { none, not_found, busy, failed };
 
 struct ProfileEntry {
     std::string key;
@@ -60,10 +76,12 @@ struct ProfileEntry {
 class Platform {
 public:
     virtual ~Platform() = default;
-    // nullptr unless `name` is a terminal device that could be opened for this process alone.
-    virtual std::unique_ptr<SerialPort> open_serial(const std::string& name) = 0;
+    // nullptr unless `name` is a terminal device that could be opened for this process alone;
+    // then `why`, when given, says what stood in the way.
+    virtual std::unique_ptr<SerialPort> open_serial(const std::string& name, Failure* why = nullptr) = 0;
     // Starts a non-blocking connect to `address`:`port`; nullptr when no socket could be set up.
-    virtual std::unique_ptr<Socket> open_tcp(std::uint32_t address_host_order, std::uint16_t port) = 0;
+    virtual std::unique_ptr<Socket> open_tcp(std::uint32_t address_host_order, std::uint16_t port,
+                                             Failure* why = nullptr) = 0;
     // Profile strings with the semantics of the Windows private-profile functions.
     virtual std::string read_profile(const std::string& path, const std::string& section,
                                      const std::string& key, const std::string& fallback) = 0;
@@ -72,6 +90,13 @@ public:
     // owner and the mode are kept.
     virtual bool write_profile(const std::string& path, const std::string& section,
                                std::span<const ProfileEntry> entries) = 0;
+    // The file read_profile reads for `path`, with its text. Only to explain a failed open:
+    // nothing else depends on it (the base version knows nothing).
+    virtual ProfileFile read_profile_file(const std::string& path) {
+        ProfileFile f;
+        f.name = path;
+        return f;
+    }
     virtual void sleep_ms(int ms) = 0;
     // Monotonic clock.
     virtual std::chrono::microseconds now() = 0;

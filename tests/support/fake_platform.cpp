@@ -193,18 +193,24 @@ void FakePlatform::written(Peer& p, std::uint8_t byte) {
     }
 }
 
-std::unique_ptr<platform::SerialPort> FakePlatform::open_serial(const std::string& name) {
+std::unique_ptr<platform::SerialPort> FakePlatform::open_serial(const std::string& name, platform::Failure* why) {
+    using Kind = platform::Failure::Kind;
     auto it = serial_.find(name);
-    if (it == serial_.end() || it->second->refuse) return nullptr;
+    if (it == serial_.end() || it->second->refuse) {
+        if (why) *why = {Kind::missing, "no such file or directory"};
+        return nullptr;
+    }
     if (open_serial_names_[name]++ > 0) {  // exclusive, like the real ports
         --open_serial_names_[name];
+        if (why) *why = {Kind::busy, "in use"};
         return nullptr;
     }
     it->second->closed = false;
     return std::make_unique<FakeSerialPort>(*this, *it->second, [this, name] { --open_serial_names_[name]; });
 }
 
-std::unique_ptr<platform::Socket> FakePlatform::open_tcp(std::uint32_t address, std::uint16_t port) {
+std::unique_ptr<platform::Socket> FakePlatform::open_tcp(std::uint32_t address, std::uint16_t port,
+                                                         platform::Failure*) {
     if (port != 7086) return nullptr;
     std::string dotted = std::to_string(address >> 24) + "." + std::to_string((address >> 16) & 0xFF) + "." +
                          std::to_string((address >> 8) & 0xFF) + "." + std::to_string(address & 0xFF);

@@ -90,8 +90,10 @@ public:
     // INI files kept in memory, with the same parsing as on disk.
     std::map<std::string, std::string> files;
 
-    std::unique_ptr<platform::SerialPort> open_serial(const std::string& name) override;
-    std::unique_ptr<platform::Socket> open_tcp(std::uint32_t address, std::uint16_t port) override;
+    std::unique_ptr<platform::SerialPort> open_serial(const std::string& name,
+                                                      platform::Failure* why = nullptr) override;
+    std::unique_ptr<platform::Socket> open_tcp(std::uint32_t address, std::uint16_t port,
+                                               platform::Failure* why = nullptr) override;
     std::string read_profile(const std::string& path, const std::string& section, const std::string& key,
                              const std::string& fallback) override;
     bool write_profile(const std::string& path, const std::string& section,

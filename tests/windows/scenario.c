@@ -271,6 +271,8 @@ CALLS(ZRSetReaderTime, I0, I1, P2)
 CALLS(ZRSetReaderfixNO, I0, I1)
 CALLS(ZRGetReaderfixNO, I0, P1)
 CALLS_TEXT(ZRResultText, I0)
+CALLS(ZRReconnect, I0)
+CALLS(ZRLinkState, I0)
 /* No arguments: a caller of its own. */
 static Result call_ZRVersion(void* function, const Slot* a) {
     Result r = {0, NULL, 1};
@@ -325,9 +327,11 @@ static const Row table[] = {
     AGAIN(ZROpen, ZR_ERR_ALREADY_OPEN, SESSION_VAR, INI, LINK_SECTION),
     AGAIN(ZROpen, ZR_ERR_ALREADY_OPEN, VAR(0), INI, LINK_SECTION),
     AGAIN(ZROpen, 0, VAR(-1), INI, STR("udp")),
+    AGAIN(ZRLastCause, TEXT_IS("ZR_PORT_TYPE 'UDP' is neither COM nor TCP")),
     AGAIN(ZROpen, ZR_ERR_CONFIG, VAR(-1), INI, STR("empty")),
     AGAIN(ZROpen, 0, VAR(-1), INI, STR("no such section")), /* missing keys read as "0" */
     AGAIN(ZROpen, ZR_ERR_CONNECT, VAR(-1), INI, STR("refused")),
+    AGAIN(ZRLastCause, TEXT_IS(NULL)), /* "connection refused by" the address: the same everywhere */
     AGAIN(ZROpen, ZR_ERR_OPEN_PORT, VAR(-1), INI, STR("nocom")),
     AGAIN(ZROpen, 0, VAR(-1), INI, STR(LONG_TEXT)),
     AGAIN(ZROpen, 0, VAR(-1), STR(LONG_TEXT), LINK_SECTION),
@@ -338,6 +342,11 @@ static const Row table[] = {
     AGAIN(ZRClose, BY_LINK(ZR_OK, ZR_ERR_NO_SESSION), SECOND_VAR),
 
     ROW(ZRReset, ZR_OK, SESSION),
+    AGAIN(ZRReset, ZR_OK, SESSION),
+    /* The link closed and opened again under the same handle, which then works as before. */
+    ROW(ZRLinkState, 1, SESSION),
+    ROW(ZRReconnect, ZR_OK, SESSION),
+    AGAIN(ZRLinkState, 1, SESSION),
     AGAIN(ZRReset, ZR_OK, SESSION),
 
     /* Result texts and the device class: no reader involved. */

@@ -10,10 +10,12 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <cerrno>
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <ctime>
 #include <optional>
 
@@ -24,6 +26,47 @@ namespace zr::platform {
 namespace {
 
 using Clock = std::chrono::steady_clock;
+
+// strerror_r comes in two shapes; either way the text ends up in `buffer` or is returned.
+[[maybe_unused]] const char* error_text(int r, const char* buffer) { return r == 0 ? buffer : "unknown error"; }
+[[maybe_unused]] const char* error_text(const char* text, const char*) { return text; }
+
+// The words for `err`: fixed ones for the failures an open commonly meets, so that messages
+// read the same on every system, else the system's own, lower case.
+std::string reason_of(int err) {
+    switch (err) {
+        case ENOENT: return "no such file or directory";
+        case EACCES: case EPERM: return "permission denied";
+        case EBUSY: case EWOULDBLOCK: return "in use";
+        case EISDIR: return "is a directory";
+        case ECONNREFUSED: return "connection refused";
+        case ECONNRESET: return "connection reset";
+        case EPIPE: return "the connection is closed";
+        case ETIMEDOUT: return "timed out";
+        case EHOSTUNREACH: return "no route to host";
+        case ENETUNREACH: return "network unreachable";
+        case ENXIO: case ENODEV: return "no such device";
+        case EIO: return "input/output error";
+        default: break;
+    }
+    char buffer[128] = {};
+    std::string text = error_text(::strerror_r(err, buffer, sizeof buffer), buffer);
+    if (!text.empty()) text[0] = static_cast<char>(std::tolower(static_cast<unsigned char>(text[0])));
+    return text;
+}
+
+Failure failure_of(int err) {
+    Failure f;
+    switch (err) {
+        case ENOENT: case ENXIO: case ENODEV: f.kind = Failure::Kind::missing; break;
+        case EACCES: case EPERM: f.kind = Failure::Kind::denied; break;
+        case EBUSY: case EWOULDBLOCK: f.kind = Failure::Kind::busy; break;
+        case ECONNREFUSED: f.kind = Failure::Kind::refused; break;
+        default: f.kind = Failure::Kind::other; break;
+    }
+    f.reason = reason_of(err);
+    return f;
+}
 
 // poll() for one event, resuming after signals until `limit` has passed.
 Ready poll_for(int fd, short events, std::chrono::microseconds limit) {
@@ -68,6 +111,9 @@ private:
 class PosixSerialPort final : public SerialPort {
 public:
     explicit PosixSerialPort(int fd) : fd_(fd) {}
+    ~PosixSerialPort() override {
+        if (fd_ >= 0) ::ioctl(fd_, TIOCNXCL);
+    }
     int read_byte() override {
         unsigned char b;
         if (::read(fd_, &b, 1) == 1) return b;
@@ -84,7 +130,12 @@ public:
     bool wait_readable(std::chrono::microseconds limit) override {
         return poll_for(fd_, POLLIN, limit) == Ready::yes;
     }
-    bool close() override { return fd_.close(); }
+    bool close() override {
+        // The exclusive mode belongs to the terminal, not to this descriptor: a pseudo-terminal
+        // kept open by its other side would otherwise refuse the next open.
+        ::ioctl(fd_, TIOCNXCL);
+        return fd_.close();
+    }
 
 private:
     // A hung-up terminal or a removed USB adapter fails every call from now on.
@@ -97,36 +148,49 @@ private:
 
 class PosixSocket final : public Socket {
 public:
-    explicit PosixSocket(int fd) : fd_(fd) {}
+    // `connect_error`: the errno of a connect that failed at once (0: under way).
+    PosixSocket(int fd, int connect_error) : fd_(fd), error_(connect_error) {}
     Ready wait_connected(int ms) override {
+        if (error_ != 0) return Ready::error;
         auto r = poll_for(fd_, POLLOUT, std::chrono::milliseconds(ms));
         if (r != Ready::yes) return r;
         // Writable with a pending error means the attempt failed.
         int err = 0;
         socklen_t len = sizeof err;
-        if (::getsockopt(fd_, SOL_SOCKET, SO_ERROR, &err, &len) != 0 || err != 0) return Ready::error;
+        if (::getsockopt(fd_, SOL_SOCKET, SO_ERROR, &err, &len) != 0) err = errno;
+        if (err != 0) {
+            error_ = err;
+            return Ready::error;
+        }
         return Ready::yes;
     }
+    Failure failure() const override { return error_ ? failure_of(error_) : Failure{}; }
     Ready wait_writable(int ms) override { return poll_for(fd_, POLLOUT, std::chrono::milliseconds(ms)); }
     Ready wait_readable(int ms) override { return poll_for(fd_, POLLIN, std::chrono::milliseconds(ms)); }
     int send(std::span<const std::uint8_t> bytes) override {
         ssize_t r;
         do r = ::send(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL);
         while (r < 0 && errno == EINTR);
-        if (r < 0) return errno == EAGAIN || errno == EWOULDBLOCK ? kWouldBlock : -1;
+        if (r < 0) return broken_or_waiting();
         return static_cast<int>(r);
     }
     int recv(std::span<std::uint8_t> bytes) override {
         ssize_t r;
         do r = ::recv(fd_, bytes.data(), bytes.size(), 0);
         while (r < 0 && errno == EINTR);
-        if (r < 0) return errno == EAGAIN || errno == EWOULDBLOCK ? kWouldBlock : -1;
+        if (r < 0) return broken_or_waiting();
         return static_cast<int>(r);
     }
     bool close() override { return fd_.close(); }
 
 private:
+    int broken_or_waiting() {
+        if (errno == EAGAIN || errno == EWOULDBLOCK) return kWouldBlock;
+        error_ = errno;
+        return -1;
+    }
     OwnedFd fd_;
+    int error_;
 };
 
 // The text of a regular file. Nothing when it cannot be read; `missing` tells whether that is
@@ -193,18 +257,27 @@ bool write_all(int fd, const std::string& text) {
 
 class PosixPlatform final : public Platform {
 public:
-    std::unique_ptr<SerialPort> open_serial(const std::string& name) override {
+    std::unique_ptr<SerialPort> open_serial(const std::string& name, Failure* why) override {
+        auto fail = [&](Failure f) -> std::unique_ptr<SerialPort> {
+            if (why) *why = std::move(f);
+            return nullptr;
+        };
+        const Failure not_a_port{Failure::Kind::not_a_port, "not a terminal device"};
         // Only a terminal is a serial port. Anything else is refused before it is opened for
         // writing (a regular file would take the request frames), and checked again on the
         // descriptor in case the name was replaced in between.
         struct stat st{};
-        if (::stat(name.c_str(), &st) != 0 || !S_ISCHR(st.st_mode)) return nullptr;
+        if (::stat(name.c_str(), &st) != 0) return fail(failure_of(errno));
+        if (!S_ISCHR(st.st_mode)) return fail(not_a_port);
         OwnedFd fd(::open(name.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
-        if (fd < 0) return nullptr;
+        if (fd < 0) return fail(failure_of(errno));
         termios t{};
-        if (::fstat(fd, &st) != 0 || !S_ISCHR(st.st_mode) || ::tcgetattr(fd, &t) != 0) return nullptr;
-        // Exclusive, as an unshared open is on Windows: a second open of the port fails.
-        if (::flock(fd, LOCK_EX | LOCK_NB) != 0) return nullptr;
+        if (::fstat(fd, &st) != 0 || !S_ISCHR(st.st_mode) || ::tcgetattr(fd, &t) != 0) return fail(not_a_port);
+        // Exclusive, as an unshared open is on Windows: a second open of the port fails, by
+        // the lock in programs that take it, by the terminal's exclusive mode in others
+        // (which refuses their open with EBUSY).
+        if (::flock(fd, LOCK_EX | LOCK_NB) != 0) return fail(failure_of(errno == EWOULDBLOCK ? EBUSY : errno));
+        ::ioctl(fd, TIOCEXCL);
         // Raw 8N1 at 19200; stop bits and flow control stay as the port had them.
         t.c_iflag &= ~static_cast<tcflag_t>(IGNBRK | BRKINT | PARMRK | ISTRIP | INLCR | IGNCR | ICRNL | IXON);
         t.c_oflag &= ~static_cast<tcflag_t>(OPOST);
@@ -221,11 +294,15 @@ public:
         return std::make_unique<PosixSerialPort>(port);
     }
 
-    std::unique_ptr<Socket> open_tcp(std::uint32_t address, std::uint16_t port) override {
+    std::unique_ptr<Socket> open_tcp(std::uint32_t address, std::uint16_t port, Failure* why) override {
         int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, IPPROTO_TCP);
-        if (fd < 0) return nullptr;
+        if (fd < 0) {
+            if (why) *why = failure_of(errno);
+            return nullptr;
+        }
         int flags = ::fcntl(fd, F_GETFL, 0);
         if (flags < 0 || ::fcntl(fd, F_SETFL, flags | O_NONBLOCK) != 0) {
+            if (why) *why = failure_of(errno);
             ::close(fd);
             return nullptr;
         }
@@ -235,8 +312,12 @@ public:
         peer.sin_family = AF_INET;
         peer.sin_port = htons(port);
         peer.sin_addr.s_addr = htonl(address);
-        ::connect(fd, reinterpret_cast<sockaddr*>(&peer), sizeof peer);  // completes later
-        return std::make_unique<PosixSocket>(fd);
+        // Completes later; a failure known at once is kept for wait_connected.
+        int connect_error = 0;
+        if (::connect(fd, reinterpret_cast<sockaddr*>(&peer), sizeof peer) != 0 && errno != EINPROGRESS &&
+            errno != EINTR)
+            connect_error = errno;
+        return std::make_unique<PosixSocket>(fd, connect_error);
     }
 
     std::string read_profile(const std::string& path, const std::string& section, const std::string& key,
@@ -245,6 +326,27 @@ public:
         if (!text) return fallback;
         auto value = ini::get(*text, section, key);
         return value ? *value : fallback;
+    }
+
+    ProfileFile read_profile_file(const std::string& path) override {
+        ProfileFile f;
+        f.name = path;
+        OwnedFd fd(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+        struct stat st{};
+        if (fd < 0) {
+            f.failure = failure_of(errno);
+        } else if (::fstat(fd, &st) != 0) {
+            f.failure = failure_of(errno);
+        } else if (S_ISDIR(st.st_mode)) {
+            f.directory = true;
+            f.failure = {Failure::Kind::other, "is a directory"};
+        } else if (auto text = read_file(path)) {
+            f.found = true;
+            f.text = std::move(*text);
+        } else {
+            f.failure = {Failure::Kind::other, "not a regular file"};
+        }
+        return f;
     }
 
     bool write_profile(const std::string& path, const std::string& section,

@@ -25,6 +25,47 @@
 namespace zr::platform {
 namespace {
 
+// The words for a system error: fixed ones for the failures an open commonly meets, worded
+// as on other systems, else the system's own (its first sentence, lower case).
+std::string reason_of(DWORD err) {
+    switch (err) {
+        case ERROR_FILE_NOT_FOUND: case ERROR_PATH_NOT_FOUND: case ERROR_INVALID_NAME: case ERROR_BAD_NETPATH:
+            return "no such file or directory";
+        case ERROR_ACCESS_DENIED: return "permission denied";
+        case ERROR_SHARING_VIOLATION: return "in use";
+        case WSAECONNREFUSED: return "connection refused";
+        case WSAECONNRESET: case WSAECONNABORTED: return "connection reset";
+        case WSAETIMEDOUT: return "timed out";
+        case WSAEHOSTUNREACH: return "no route to host";
+        case WSAENETUNREACH: return "network unreachable";
+        default: break;
+    }
+    char buffer[256] = {};
+    DWORD n = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, err, 0, buffer,
+                             sizeof buffer, nullptr);
+    std::string text(buffer, n);
+    while (!text.empty() && (text.back() == '\r' || text.back() == '\n' || text.back() == '.' || text.back() == ' '))
+        text.pop_back();
+    if (text.empty()) return "system error " + std::to_string(err);
+    text[0] = static_cast<char>(std::tolower(static_cast<unsigned char>(text[0])));
+    return text;
+}
+
+Failure failure_of(DWORD err) {
+    Failure f;
+    switch (err) {
+        case ERROR_FILE_NOT_FOUND: case ERROR_PATH_NOT_FOUND: case ERROR_INVALID_NAME: case ERROR_BAD_NETPATH:
+            f.kind = Failure::Kind::missing;
+            break;
+        case ERROR_ACCESS_DENIED: f.kind = Failure::Kind::denied; break;
+        case ERROR_SHARING_VIOLATION: f.kind = Failure::Kind::busy; break;
+        case WSAECONNREFUSED: f.kind = Failure::Kind::refused; break;
+        default: f.kind = Failure::Kind::other; break;
+    }
+    f.reason = reason_of(err);
+    return f;
+}
+
 std::chrono::microseconds monotonic_now() {
     static const LONGLONG frequency = [] {
         LARGE_INTEGER f;
@@ -161,14 +202,18 @@ public:
     Ready wait_connected(int ms) override {
         // A refused attempt shows in the exception set, which wait_writable watches.
         Ready r = wait_writable(ms);
-        if (r != Ready::yes) return r;
+        if (r == Ready::timeout) return r;
         // Some stacks also mark a failed attempt writable; its pending error tells.
         int err = 0;
         int len = sizeof err;
-        if (getsockopt(s_, SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&err), &len) != 0 || err != 0)
+        if (getsockopt(s_, SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&err), &len) != 0) err = WSAGetLastError();
+        if (err != 0) {
+            error_ = static_cast<DWORD>(err);
             return Ready::error;
-        return Ready::yes;
+        }
+        return r;
     }
+    Failure failure() const override { return error_ ? failure_of(error_) : Failure{}; }
     Ready wait_writable(int ms) override {
         // Winsock reports a refused non-blocking connect in the exception set only: without
         // it a wait would run its full time for a peer that has already said no.
@@ -197,13 +242,13 @@ public:
         int n = static_cast<int>(std::min<std::size_t>(bytes.size(), INT_MAX));
         int r = ::send(s_, reinterpret_cast<const char*>(bytes.data()), n, 0);
         if (r != SOCKET_ERROR) return r;
-        return WSAGetLastError() == WSAEWOULDBLOCK ? kWouldBlock : -1;
+        return broken_or_waiting();
     }
     int recv(std::span<std::uint8_t> bytes) override {
         int n = static_cast<int>(std::min<std::size_t>(bytes.size(), INT_MAX));
         int r = ::recv(s_, reinterpret_cast<char*>(bytes.data()), n, 0);
         if (r != SOCKET_ERROR) return r;
-        return WSAGetLastError() == WSAEWOULDBLOCK ? kWouldBlock : -1;
+        return broken_or_waiting();
     }
     bool close() override {
         SOCKET s = s_;
@@ -212,7 +257,14 @@ public:
     }
 
 private:
+    int broken_or_waiting() {
+        const int err = WSAGetLastError();
+        if (err == WSAEWOULDBLOCK) return kWouldBlock;
+        error_ = static_cast<DWORD>(err);
+        return -1;
+    }
     SOCKET s_;
+    DWORD error_ = 0;
 };
 
 // The file the profile functions use for `path`: a bare file name lives in the Windows
@@ -249,14 +301,18 @@ std::optional<std::string> read_whole_file(const std::string& path, bool& missin
 
 class Win32Platform final : public Platform {
 public:
-    std::unique_ptr<SerialPort> open_serial(const std::string& name) override {
+    std::unique_ptr<SerialPort> open_serial(const std::string& name, Failure* why) override {
+        auto fail = [&](Failure f) -> std::unique_ptr<SerialPort> {
+            if (why) *why = std::move(f);
+            return nullptr;
+        };
         // Unshared: a second open of the same port fails, here or in another program.
         const std::string path = device_path(name);
         const std::string key = port_key(path);
         {
             // Claimed before the open: two threads opening one port cannot both get it.
             std::lock_guard lock(ports_mutex());
-            if (!ports_in_use().insert(key).second) return nullptr;
+            if (!ports_in_use().insert(key).second) return fail({Failure::Kind::busy, "in use"});
         }
         auto unclaim = [&] {
             std::lock_guard lock(ports_mutex());
@@ -264,8 +320,12 @@ public:
         };
         HANDLE h = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
         if (h == INVALID_HANDLE_VALUE) {
+            const DWORD err = GetLastError();
             unclaim();
-            return nullptr;
+            // A port that another program holds is refused as access denied.
+            if (err == ERROR_ACCESS_DENIED || err == ERROR_SHARING_VIOLATION)
+                return fail({Failure::Kind::busy, "in use"});
+            return fail(failure_of(err));
         }
         // Only a communications device is a serial port: a file, a directory or NUL would
         // take the request frames (OPEN_EXISTING has changed nothing so far).
@@ -274,7 +334,7 @@ public:
         if (GetFileType(h) != FILE_TYPE_CHAR || !GetCommState(h, &dcb)) {
             CloseHandle(h);
             unclaim();
-            return nullptr;
+            return fail({Failure::Kind::not_a_port, "not a communications device"});
         }
         // 19200 8N1; stop bits, flow control and the rest stay as the port had them. A port
         // that refuses these settings still talks at what it has, so the result is not checked.
@@ -293,15 +353,19 @@ public:
         return std::make_unique<Win32SerialPort>(h, key);
     }
 
-    std::unique_ptr<Socket> open_tcp(std::uint32_t address, std::uint16_t port) override {
+    std::unique_ptr<Socket> open_tcp(std::uint32_t address, std::uint16_t port, Failure* why) override {
         // Only the lookup's own result counts: the thread's last error may still hold the
         // would-block of an earlier non-blocking connect.
         WSADATA data;
-        if (WSAStartup(MAKEWORD(1, 1), &data) != 0) return nullptr;
+        if (const int err = WSAStartup(MAKEWORD(1, 1), &data); err != 0) {
+            if (why) *why = failure_of(static_cast<DWORD>(err));
+            return nullptr;
+        }
         const protoent* tcp = getprotobyname("tcp");  // per thread in Winsock
         SOCKET s = tcp ? socket(AF_INET, SOCK_STREAM, tcp->p_proto) : INVALID_SOCKET;
         u_long on = 1;
         if (s == INVALID_SOCKET || ioctlsocket(s, FIONBIO, &on) != 0) {
+            if (why) *why = failure_of(static_cast<DWORD>(WSAGetLastError()));
             if (s != INVALID_SOCKET) closesocket(s);
             WSACleanup();
             return nullptr;
@@ -330,6 +394,31 @@ public:
             if (n + 1 < buffer.size() || buffer.size() >= 65536) return std::string(buffer.data(), n);
             buffer.resize(buffer.size() * 2);
         }
+    }
+
+    ProfileFile read_profile_file(const std::string& path) override {
+        ProfileFile f;
+        f.name = profile_file(path);
+        if (path.size() >= MAX_PATH) {
+            f.failure = {Failure::Kind::other, "name too long"};
+            return f;
+        }
+        const DWORD attributes = GetFileAttributesA(f.name.c_str());
+        if (attributes == INVALID_FILE_ATTRIBUTES) {
+            f.failure = failure_of(GetLastError());
+        } else if (attributes & FILE_ATTRIBUTE_DIRECTORY) {
+            f.directory = true;
+            f.failure = {Failure::Kind::other, "is a directory"};
+        } else {
+            bool missing = false;
+            if (auto text = read_whole_file(f.name, missing)) {
+                f.found = true;
+                f.text = std::move(*text);
+            } else {
+                f.failure = failure_of(GetLastError());
+            }
+        }
+        return f;
     }
 
     bool write_profile(const std::string& path, const std::string& section,
