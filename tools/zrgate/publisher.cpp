@@ -1,0 +1,260 @@
+#include "publisher.h"
+
+#include <mosquitto.h>
+
+#include <cstdio>
+#include <cstring>
+
+#include "text.h"
+
+namespace zrgate {
+namespace {
+
+// Events handed to libmosquitto and not yet acknowledged; the rest wait in our own queue,
+// where the bound is kept and drops are counted.
+constexpr std::size_t kHandOff = 256;
+constexpr int kBrokerInFlight = 100;
+
+std::string gateway_payload(const GatewayConfig& c, const char* state, const std::string& cause) {
+    std::string p = "{\"state\":\"" + std::string(state) + "\",\"site\":" + json_string(c.site) +
+                    ",\"client_id\":" + json_string(c.client_id) + ",\"time\":\"" + utc_now() + "\"";
+    if (!cause.empty()) p += ",\"cause\":" + json_string(cause);
+    return p + ",\"readers\":" + std::to_string(c.readers.size()) + "}";
+}
+
+}  // namespace
+
+Publisher::Publisher(const GatewayConfig& config)
+    : config_(config), dropped_(config.readers.size()), unreported_drops_(config.readers.size()) {
+    for (const auto& r : config.readers) tag_topics_.push_back(config.reader_topic(r) + "/tags");
+}
+
+Publisher::~Publisher() {
+    {
+        std::lock_guard lock(mutex_);
+        stopping_ = true;
+    }
+    wake_.notify_all();
+    if (thread_.joinable()) thread_.join();
+    if (client_) {
+        if (loop_started_) {
+            mosquitto_disconnect(client_);
+            mosquitto_loop_stop(client_, true);
+        }
+        mosquitto_destroy(client_);
+    }
+}
+
+bool Publisher::start(std::string& error) {
+    client_ = mosquitto_new(config_.client_id.c_str(), true, this);
+    if (!client_) {
+        error = "cannot create the MQTT client";
+        return false;
+    }
+    mosquitto_connect_callback_set(client_, on_connect);
+    mosquitto_disconnect_callback_set(client_, on_disconnect);
+    mosquitto_publish_callback_set(client_, on_publish);
+    mosquitto_max_inflight_messages_set(client_, kBrokerInFlight);
+    const unsigned delay_min = static_cast<unsigned>((config_.retry_min_ms + 999) / 1000);
+    const unsigned delay_max = std::max(delay_min, static_cast<unsigned>((config_.retry_max_ms + 999) / 1000));
+    mosquitto_reconnect_delay_set(client_, delay_min, delay_max, true);
+
+    const auto status_topic = config_.site_topic() + "/status";
+    const auto will = gateway_payload(config_, "offline", "connection lost");
+    int rc = mosquitto_will_set(client_, status_topic.c_str(), static_cast<int>(will.size()), will.data(), 1, true);
+    if (rc == MOSQ_ERR_SUCCESS && !config_.username.empty())
+        rc = mosquitto_username_pw_set(client_, config_.username.c_str(), config_.password.c_str());
+    if (rc == MOSQ_ERR_SUCCESS && !config_.ca_file.empty())
+        rc = mosquitto_tls_set(client_, config_.ca_file.c_str(), nullptr, nullptr, nullptr, nullptr);
+    if (rc != MOSQ_ERR_SUCCESS) {
+        error = std::string("MQTT client setup: ") + mosquitto_strerror(rc);
+        return false;
+    }
+    status(status_topic, gateway_payload(config_, "online", ""));
+
+    // A broker that is not up yet is no reason to stop: the network thread keeps trying.
+    rc = mosquitto_connect_async(client_, config_.broker.c_str(), config_.port, config_.keepalive_s);
+    if (rc != MOSQ_ERR_SUCCESS)
+        std::fprintf(stderr, "zrgate: broker %s:%d: %s; retrying\n", config_.broker.c_str(), config_.port,
+                     rc == MOSQ_ERR_ERRNO ? std::strerror(errno) : mosquitto_strerror(rc));
+    rc = mosquitto_loop_start(client_);
+    if (rc != MOSQ_ERR_SUCCESS) {
+        error = std::string("MQTT network thread: ") + mosquitto_strerror(rc);
+        return false;
+    }
+    loop_started_ = true;
+    thread_ = std::thread([this] { run(); });
+    return true;
+}
+
+bool Publisher::event(std::size_t reader, std::string payload) {
+    {
+        std::lock_guard lock(mutex_);
+        queue_notices();
+        if (queue_.size() + events_in_flight_ >= static_cast<std::size_t>(config_.queue_bound)) {
+            ++dropped_[reader];
+            ++unreported_drops_[reader];
+            ++dropped_total_;
+            return false;
+        }
+        queue_.push_back({reader, std::move(payload)});
+    }
+    wake_.notify_all();
+    return true;
+}
+
+void Publisher::status(const std::string& topic, std::string payload) {
+    {
+        std::lock_guard lock(mutex_);
+        statuses_[topic] = std::move(payload);
+        unsent_statuses_.insert(topic);
+    }
+    wake_.notify_all();
+}
+
+void Publisher::transient(const std::string& topic, std::string payload) {
+    std::lock_guard lock(mutex_);
+    if (connected_) send(topic, payload, false, Kind::other);
+}
+
+// A "dropped" notice takes the place of the events it stands for, as soon as there is room.
+void Publisher::queue_notices() {
+    for (std::size_t r = 0; r < unreported_drops_.size(); ++r) {
+        if (!unreported_drops_[r]) continue;
+        if (queue_.size() + events_in_flight_ >= static_cast<std::size_t>(config_.queue_bound)) return;
+        queue_.push_back({r, "{\"event\":\"dropped\",\"reader\":" + json_string(config_.readers[r].name) +
+                                 ",\"count\":" + std::to_string(unreported_drops_[r]) + ",\"time\":\"" + utc_now() +
+                                 "\"}"});
+        unreported_drops_[r] = 0;
+    }
+}
+
+bool Publisher::send(const std::string& topic, const std::string& payload, bool retain, Kind kind) {
+    int mid = 0;
+    const int rc = mosquitto_publish(client_, &mid, topic.c_str(), static_cast<int>(payload.size()), payload.data(),
+                                     config_.qos, retain);
+    if (rc == MOSQ_ERR_SUCCESS) {
+        // Under our lock, so that the acknowledgement (on the network thread) finds the entry.
+        in_flight_[mid] = kind;
+        if (kind == Kind::event) ++events_in_flight_;
+        return true;
+    }
+    if (rc == MOSQ_ERR_NO_CONN || rc == MOSQ_ERR_CONN_LOST || rc == MOSQ_ERR_ERRNO || rc == MOSQ_ERR_NOMEM) {
+        connected_ = false;  // kept; sent after the next connection
+        return false;
+    }
+    std::fprintf(stderr, "zrgate: cannot publish on %s: %s; discarded\n", topic.c_str(), mosquitto_strerror(rc));
+    return true;
+}
+
+void Publisher::run() {
+    std::unique_lock lock(mutex_);
+    while (!stopping_) {
+        wake_.wait(lock, [&] {
+            return stopping_ ||
+                   (connected_ && (!unsent_statuses_.empty() || (!queue_.empty() && events_in_flight_ < kHandOff)));
+        });
+        // Statuses first: a consumer that sees a reader's events should already see it online.
+        while (!stopping_ && connected_ && !unsent_statuses_.empty()) {
+            const auto topic = *unsent_statuses_.begin();
+            if (!send(topic, statuses_[topic], true, Kind::status)) break;
+            unsent_statuses_.erase(topic);
+        }
+        while (!stopping_ && connected_ && !queue_.empty() && events_in_flight_ < kHandOff) {
+            const auto& e = queue_.front();
+            if (!send(tag_topics_[e.reader], e.payload, false, Kind::event)) break;
+            queue_.pop_front();
+            queue_notices();
+        }
+        wake_.notify_all();  // stop() waits on the same condition
+    }
+}
+
+std::size_t Publisher::stop(std::chrono::milliseconds bound) {
+    const auto deadline = std::chrono::steady_clock::now() + bound;
+    const auto status_topic = config_.site_topic() + "/status";
+    std::unique_lock lock(mutex_);
+    queue_notices();
+    wake_.notify_all();
+    wake_.wait_until(lock, deadline, [&] { return queue_.empty() && events_in_flight_ == 0 && unsent_statuses_.empty(); });
+    const std::size_t left = queue_.size() + events_in_flight_;
+
+    statuses_[status_topic] = gateway_payload(config_, "offline", "stopped");
+    unsent_statuses_.insert(status_topic);
+    wake_.notify_all();
+    // The offline status gets a moment of its own even when the events took the whole bound.
+    const auto status_deadline = std::max(deadline, std::chrono::steady_clock::now() + std::chrono::seconds(1));
+    wake_.wait_until(lock, status_deadline, [&] {
+        if (unsent_statuses_.count(status_topic)) return false;
+        for (const auto& [mid, kind] : in_flight_)
+            if (kind == Kind::status) return false;
+        return true;
+    });
+    stopping_ = true;
+    lock.unlock();
+    wake_.notify_all();
+    if (thread_.joinable()) thread_.join();
+    if (loop_started_) {
+        mosquitto_disconnect(client_);
+        mosquitto_loop_stop(client_, false);
+        loop_started_ = false;
+    }
+    return left;
+}
+
+Publisher::Counters Publisher::counters() const {
+    std::lock_guard lock(mutex_);
+    Counters c;
+    c.published = published_;
+    c.queued = queue_.size();
+    c.in_flight = events_in_flight_;
+    c.dropped = dropped_total_;
+    c.connects = connects_;
+    c.connected = connected_;
+    c.dropped_by_reader = dropped_;
+    return c;
+}
+
+void Publisher::on_connect(mosquitto*, void* self, int rc) {
+    auto* p = static_cast<Publisher*>(self);
+    if (rc != 0) {
+        std::fprintf(stderr, "zrgate: broker %s:%d refused the connection: %s\n", p->config_.broker.c_str(),
+                     p->config_.port, mosquitto_connack_string(rc));
+        return;
+    }
+    {
+        std::lock_guard lock(p->mutex_);
+        p->connected_ = true;
+        ++p->connects_;
+        for (const auto& [topic, payload] : p->statuses_) p->unsent_statuses_.insert(topic);
+    }
+    std::fprintf(stderr, "zrgate: connected to broker %s:%d\n", p->config_.broker.c_str(), p->config_.port);
+    p->wake_.notify_all();
+}
+
+void Publisher::on_disconnect(mosquitto*, void* self, int rc) {
+    auto* p = static_cast<Publisher*>(self);
+    bool was;
+    {
+        std::lock_guard lock(p->mutex_);
+        was = p->connected_ || rc != 0;
+        p->connected_ = false;
+    }
+    if (rc != 0 && was)
+        std::fprintf(stderr, "zrgate: lost the broker %s:%d; events are queued until it is back\n",
+                     p->config_.broker.c_str(), p->config_.port);
+}
+
+void Publisher::on_publish(mosquitto*, void* self, int mid) {
+    auto* p = static_cast<Publisher*>(self);
+    {
+        std::lock_guard lock(p->mutex_);
+        auto it = p->in_flight_.find(mid);
+        if (it == p->in_flight_.end()) return;
+        if (it->second == Kind::event) --p->events_in_flight_, ++p->published_;
+        p->in_flight_.erase(it);
+    }
+    p->wake_.notify_all();
+}
+
+}  // namespace zrgate

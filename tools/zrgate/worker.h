@@ -1,0 +1,93 @@
+// One reader: its own session and thread, continuous inventories, arrived/departed events,
+// its status topic, and reconnection with back-off when the reader is lost.
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <map>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "config.h"
+#include "publisher.h"
+
+namespace zrgate {
+
+// The stop request every worker waits on, so that one notify ends every pause at once.
+struct StopSignal {
+    std::mutex mutex;
+    std::condition_variable wake;
+    bool stop = false;
+    void request() {
+        {
+            std::lock_guard lock(mutex);
+            stop = true;
+        }
+        wake.notify_all();
+    }
+};
+
+class Worker {
+public:
+    Worker(const GatewayConfig& config, std::size_t index, Publisher& publisher, StopSignal& stop);
+    ~Worker();
+    Worker(const Worker&) = delete;
+    Worker& operator=(const Worker&) = delete;
+
+    void start();
+    bool done() const { return done_; }
+    // Joins a finished thread; a thread still inside a library call is left to the process end.
+    void join_or_leave();
+
+    struct Snapshot {
+        std::string state;
+        std::uint64_t reads, events, reconnects;
+    };
+    Snapshot snapshot() const;
+
+private:
+    enum class State { starting, online, reconnecting, offline };
+    enum class RoundEnd { ok, bad, lost, stopped };
+    struct Presence {
+        int antenna;
+        std::chrono::steady_clock::time_point last;
+        std::chrono::system_clock::time_point first_wall, last_wall;
+        std::uint64_t reads;
+    };
+
+    void run();
+    bool open_session();
+    RoundEnd round(int antenna);
+    void seen(const std::uint8_t* id, std::size_t n, int antenna);
+    void expire(std::chrono::steady_clock::time_point now, bool all);
+    void emit(std::string body);
+    void set_state(State s, const std::string& cause);
+    // Waits up to `d`, waking for departures that fall due; false once a stop is requested.
+    bool pause(std::chrono::milliseconds d);
+    bool stopping();
+
+    const GatewayConfig& config_;
+    const ReaderConfig& reader_;
+    const std::size_t index_;
+    Publisher& publisher_;
+    StopSignal& stop_;
+    const std::string status_topic_, id_key_;
+    std::thread thread_;
+    std::atomic<bool> done_{false};
+
+    int handle_ = -1;
+    std::string cause_;
+    std::uint64_t seq_ = 0;
+    std::map<std::string, Presence> present_;  // by identifier (hex)
+
+    mutable std::mutex state_mutex_;
+    State state_ = State::starting;
+    std::string published_cause_;
+    std::atomic<std::uint64_t> reads_{0}, events_{0}, reconnects_{0};
+};
+
+}  // namespace zrgate
