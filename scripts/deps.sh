@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Installs the build tools and GoogleTest when this Debian machine lacks them.
+# Installs the build tools, GoogleTest and mosquitto (zrgate) when this Debian machine lacks them.
 set -euo pipefail
 need=()
 command -v cmake >/dev/null || need+=(cmake)
@@ -7,6 +7,9 @@ command -v g++ >/dev/null || need+=(g++)
 command -v make >/dev/null || need+=(make)
 dpkg -s libgtest-dev >/dev/null 2>&1 || need+=(libgtest-dev)
 dpkg -s libgmock-dev >/dev/null 2>&1 || need+=(libgmock-dev)
+# zrgate and its tests: the MQTT client library and a real broker.
+dpkg -s libmosquitto-dev >/dev/null 2>&1 || need+=(libmosquitto-dev)
+dpkg -s mosquitto >/dev/null 2>&1 || need+=(mosquitto)
 [ ${#need[@]} -eq 0 ] && exit 0
 echo "installing: ${need[*]}"
 sudo=""
