@@ -26,19 +26,26 @@ int run_demo(Call& call) {
     for (std::size_t i = 0; i < tour.size(); ++i) {
         const auto& step = tour[i];
         ctx.outputs = Json::object();
+        ctx.skipped.clear();
         const int r = step.run(ctx);
-        const bool ok = succeeded(r, step.kind);
+        const bool skipped = !ctx.skipped.empty();
+        const bool ok = !skipped && succeeded(r, step.kind);
         all_ok = all_ok && ok;
         if (call.json()) {
             auto j = Json::object();
             j.set("step", step.title);
             j.set("function", step.function);
-            put_result(j, r, step.kind);
+            if (skipped) {
+                j.set("skipped", ctx.skipped);
+                j.set("success", false);
+            } else {
+                put_result(j, r, step.kind);
+            }
             j.set("outputs", ctx.outputs);
             results.push(j);
         } else {
             std::printf("[%zu/%zu] %s (%s): %s\n", i + 1, tour.size(), step.title, step.function,
-                        describe(r, step.kind).c_str());
+                        skipped ? ("skipped: " + ctx.skipped).c_str() : describe(r, step.kind).c_str());
             for (const auto& m : ctx.outputs.members()) std::printf("      %s: %s\n", m.key.c_str(), m.value.text().c_str());
         }
     }

@@ -20,6 +20,13 @@ struct DemoContext {
     std::map<std::string, std::vector<std::uint8_t>> kept;  // bytes one step leaves for a later one
     int handle() const { return call.handle(); }
     void out(const std::string& key, Json value) { outputs.set(key, std::move(value)); }
+    // A step that must not run (it would write after a failed read) says why and returns
+    // skip(): it shows as skipped, not with a result it never had.
+    std::string skipped;
+    int skip(std::string why) {
+        skipped = std::move(why);
+        return 0;
+    }
 };
 
 struct DemoStep {

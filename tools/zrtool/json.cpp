@@ -22,9 +22,39 @@ Json& Json::push(Json value) {
 
 namespace {
 
+void escape(unsigned code, std::string& out) {
+    char buf[8];
+    std::snprintf(buf, sizeof buf, "\\u%04X", code);
+    out += buf;
+}
+
+// The length of the well-formed UTF-8 sequence at s[i] and its code point; 0 when the bytes
+// there are not one (a stray byte of a path in another encoding).
+std::size_t utf8_sequence(const std::string& s, std::size_t i, unsigned& code) {
+    const auto c = static_cast<unsigned char>(s[i]);
+    std::size_t n;
+    unsigned min;
+    if (c >= 0xC2 && c <= 0xDF) n = 2, min = 0x80, code = c & 0x1F;
+    else if (c >= 0xE0 && c <= 0xEF) n = 3, min = 0x800, code = c & 0x0F;
+    else if (c >= 0xF0 && c <= 0xF4) n = 4, min = 0x10000, code = c & 0x07;
+    else return 0;
+    if (i + n > s.size()) return 0;
+    for (std::size_t k = 1; k < n; ++k) {
+        const auto b = static_cast<unsigned char>(s[i + k]);
+        if ((b & 0xC0) != 0x80) return 0;
+        code = code << 6 | (b & 0x3F);
+    }
+    if (code < min || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) return 0;
+    return n;
+}
+
+// Everything outside printable ASCII goes out as \u escapes, so the output is ASCII and
+// therefore valid UTF-8 whatever the bytes were: UTF-8 text keeps its characters, and a byte
+// that is not part of any (a path in Latin-1, say) becomes the character of the same number.
 void quote(const std::string& s, std::string& out) {
     out += '"';
-    for (unsigned char c : s) {
+    for (std::size_t i = 0; i < s.size(); ++i) {
+        const auto c = static_cast<unsigned char>(s[i]);
         switch (c) {
             case '"': out += "\\\""; break;
             case '\\': out += "\\\\"; break;
@@ -32,12 +62,24 @@ void quote(const std::string& s, std::string& out) {
             case '\r': out += "\\r"; break;
             case '\t': out += "\\t"; break;
             default:
-                if (c < 0x20) {
-                    char buf[8];
-                    std::snprintf(buf, sizeof buf, "\\u%04X", c);
-                    out += buf;
-                } else {
+                if (c < 0x20 || c == 0x7F) {
+                    escape(c, out);
+                } else if (c < 0x80) {
                     out += static_cast<char>(c);
+                } else {
+                    unsigned code = 0;
+                    const std::size_t n = utf8_sequence(s, i, code);
+                    if (n == 0) {
+                        escape(c, out);
+                    } else if (code < 0x10000) {
+                        escape(code, out);
+                        i += n - 1;
+                    } else {
+                        code -= 0x10000;
+                        escape(0xD800 + (code >> 10), out);
+                        escape(0xDC00 + (code & 0x3FF), out);
+                        i += n - 1;
+                    }
                 }
         }
     }

@@ -33,9 +33,13 @@ const char* kGlobalHelp =
     "  --serial PORT             a reader on serial port PORT (/dev/ttyUSB0, COM3), 19200 baud\n"
     "  --config FILE --section NAME\n"
     "                            the settings as an application uses them (INI file)\n"
+    "  --device-class N          the reader's device class, 1, 2 or 3 (default 3, or the key\n"
+    "                            ZRTOOL_DEVICE_CLASS of the --config section): how the library\n"
+    "                            reads its status bytes; with --simulate the simulator answers so\n"
     "\n"
     "Output:\n"
-    "  --json                    one JSON document on standard output instead of text\n"
+    "  --json                    one JSON document on standard output instead of text, also\n"
+    "                            for usage errors (inventory --watch: one document per round)\n"
     "  --trace                   with --simulate: every frame the simulator receives and sends,\n"
     "                            in hex with the command name, on standard error\n"
     "  --help                    this text; after a verb, the verb's own; with --json, the\n"
@@ -185,6 +189,7 @@ void print_verb_help(const Verb& v, std::FILE* f) {
             print_wrapped(f, name, help);
         }
     }
+    if (v.prepared) std::fprintf(f, "\nWith --simulate, %s.\n", v.prepared);
     std::fprintf(f, "\nExample:\n  %s\n", v.example);
     if (v.needs_session) std::fputs("\nConnection options: see zrtool --help.\n", f);
 }
@@ -260,6 +265,10 @@ struct Parsed {
     std::vector<std::string> rest;
 };
 
+bool has_option(const Verb& v, const char* name) {
+    return std::any_of(v.args.begin(), v.args.end(), [&](const Arg& a) { return std::string(a.name) == name; });
+}
+
 // Fills `p` as far as it gets, so that a usage error can still name the verb.
 void parse(int argc, char** argv, Parsed& p) {
     std::vector<std::string> args(argv + 1, argv + argc);
@@ -286,6 +295,9 @@ void parse(int argc, char** argv, Parsed& p) {
         else if (a == "--tcp") p.connection.tcp = value(a);
         else if (a == "--config") p.connection.config = value(a);
         else if (a == "--section") p.connection.section = value(a);
+        // decode has a --device-class of its own, for the frames it reads.
+        else if (a == "--device-class" && !(p.verb && has_option(*p.verb, "device-class")))
+            p.connection.device_class = value(a);
         else if (a == "--serial") {
             // The port is optional: "--simulate --serial" takes the simulator's own. A verb's
             // name or an option after it is never a port.
@@ -331,7 +343,13 @@ void parse(int argc, char** argv, Parsed& p) {
         } else {
             p.values[a.name] = parse_value(a, it->second);
             p.values[a.name].given = true;
+            if (a.needs && !verb_options.count(a.needs))
+                throw UsageError(std::string("--") + a.name + " works with --" + a.needs + " only");
         }
+        const long long n = p.values[a.name].number;
+        if (a.type == Type::integer && (n < a.min || n > a.max))
+            throw UsageError(std::string("--") + a.name + " wants " + std::to_string(a.min) + " to " +
+                             std::to_string(a.max) + ", not " + std::to_string(n));
     }
     if (p.verb->needs_session) {
         if (auto problem = p.connection.problem(); !problem.empty()) throw UsageError(problem);
@@ -364,9 +382,18 @@ void on_interrupt(int signal) {
 
 int run(int argc, char** argv) {
     Parsed p;
+    // Known before parsing, so that a usage error anywhere still answers in JSON.
+    p.json = std::any_of(argv + 1, argv + argc, [](const char* a) { return std::string(a) == "--json"; });
     try {
         parse(argc, argv, p);
     } catch (const UsageError& e) {
+        if (p.json) {
+            auto j = Json::object();
+            j.set("verb", p.verb ? Json(p.verb->name) : Json());
+            j.set("usage_error", e.what());
+            j.set("success", false);
+            std::printf("%s\n", j.dump().c_str());
+        }
         std::fprintf(stderr, "zrtool: %s\n", e.what());
         std::fprintf(stderr, "Try 'zrtool --help'%s.\n",
                      p.verb ? (std::string(" or 'zrtool ") + p.verb->name + " --help'").c_str() : "");
@@ -379,6 +406,9 @@ int run(int argc, char** argv) {
         return kExitOk;
     }
     if (!p.verb) {
+        if (p.json)
+            std::printf("%s\n", Json::object().set("verb", Json()).set("usage_error", "no verb given")
+                                     .set("success", false).dump().c_str());
         std::fprintf(stderr, "zrtool: no verb given\n");
         print_global_help(stderr);
         return kExitUsage;
@@ -408,13 +438,23 @@ int run(int argc, char** argv) {
             return kExitFailed;
         }
     }
+    if (p.verb->prepare && p.connection.simulate) p.verb->prepare(session.handle(), *session.simulator());
     Call call(*p.verb, std::move(p.values), std::move(p.rest), session.handle(), p.json);
+    call.set_section(session.section());
     const int result = p.verb->run(call);
     if (p.verb->kind != Kind::tool) print_result(call, result);
     std::fflush(stdout);
     if (const int closed = session.close(); closed != ZR_OK)
         std::fprintf(stderr, "zrtool: close: %s\n", describe(closed, Kind::status).c_str());
-    if (p.verb->kind == Kind::tool) return result;
+    if (p.verb->kind == Kind::tool) {
+        // A tool verb reports its own usage errors on standard error; under --json standard
+        // output still gets its document.
+        if (result == kExitUsage && p.json)
+            std::printf("%s\n", Json::object().set("verb", p.verb->name)
+                                     .set("usage_error", std::string(p.verb->name) + ": bad arguments (see standard error)")
+                                     .set("success", false).dump().c_str());
+        return result;
+    }
     return succeeded(result, p.verb->kind) ? kExitOk : kExitFailed;
 }
 

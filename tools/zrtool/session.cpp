@@ -2,11 +2,15 @@
 
 #include <unistd.h>
 
+#include <algorithm>
+#include <cctype>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <chrono>
 #include <random>
+#include <thread>
 
 #include "server.h"
 #include "zr.h"
@@ -23,6 +27,36 @@ void remember_paths(const std::string& ini, const std::string& dir) {
     if (ini.size() >= sizeof g_ini_path || dir.size() >= sizeof g_dir_path) return;
     std::memcpy(g_dir_path, dir.c_str(), dir.size() + 1);
     std::memcpy(g_ini_path, ini.c_str(), ini.size() + 1);
+}
+
+// The value of `key` in `section` of an INI file, read as the library reads its own keys
+// (names without regard to case, the value up to a ';', blanks removed); "" when absent.
+std::string ini_value(const std::string& path, const std::string& section, const std::string& key) {
+    auto same = [](const std::string& a, const std::string& b) {
+        return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+                   return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
+               });
+    };
+    auto trim = [](std::string s) {
+        s.erase(0, s.find_first_not_of(" \t\r"));
+        s.erase(s.find_last_not_of(" \t\r") + 1);
+        return s;
+    };
+    std::ifstream in(path, std::ios::binary);
+    bool inside = false;
+    for (std::string line; std::getline(in, line);) {
+        line = trim(line);
+        if (!line.empty() && line.front() == '[') {
+            auto end = line.find(']');
+            inside = end != std::string::npos && same(trim(line.substr(1, end - 1)), section);
+        } else if (auto eq = line.find('='); inside && eq != std::string::npos && same(trim(line.substr(0, eq)), key)) {
+            std::string value = line.substr(eq + 1);
+            value.resize(std::min(value.size(), value.find(';')));
+            std::erase_if(value, [](char c) { return c == ' ' || c == '\t'; });
+            return value;
+        }
+    }
+    return "";
 }
 
 }  // namespace
@@ -42,6 +76,8 @@ std::string Connection::problem() const {
     if (!config.empty() && section.empty()) return "--config needs --section NAME";
     if (config.empty() && !section.empty()) return "--section needs --config FILE";
     if (trace && !simulate) return "--trace works with --simulate only";
+    if (!device_class.empty() && device_class != "1" && device_class != "2" && device_class != "3")
+        return "--device-class wants 1, 2 or 3, not '" + device_class + "'";
     return "";
 }
 
@@ -49,7 +85,12 @@ Session::Session() = default;
 
 Session::~Session() {
     close();
-    if (sim_) sim_->stop();
+    if (sim_) {
+        // A command that only sends returns before the simulator has read it: let it, so
+        // that --trace shows everything the command sent.
+        if (trace_) std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        sim_->stop();
+    }
     if (!dir_.empty()) {
         std::error_code ec;
         std::filesystem::remove_all(dir_, ec);
@@ -80,6 +121,7 @@ bool Session::write_ini(const std::string& type, const std::string& port, const 
 
 bool Session::start_simulator(bool serial, bool trace, std::string& port_or_host, std::string& error) {
     sim_ = std::make_unique<zr::sim::Simulator>();
+    trace_ = trace;
     if (trace)
         sim_->set_trace([](const std::string& line) {
             std::fprintf(stderr, "sim: %s\n", line.c_str());
@@ -106,10 +148,24 @@ bool Session::start_simulator(bool serial, bool trace, std::string& port_or_host
 }
 
 int Session::open(const Connection& c, std::string& error) {
-    std::string path = c.config, section = c.section;
+    std::string path = c.config;
+    // The device class lives in the library, not in its settings: the tool reads it from its
+    // own key so that one INI file serves the application and the tool alike.
+    std::string device_class = c.device_class;
+    if (device_class.empty() && !c.config.empty()) {
+        device_class = ini_value(c.config, c.section, "ZRTOOL_DEVICE_CLASS");
+        if (!device_class.empty() && device_class != "1" && device_class != "2" && device_class != "3") {
+            error = "ZRTOOL_DEVICE_CLASS in [" + c.section + "] of " + c.config + " wants 1, 2 or 3, not '" +
+                    device_class + "'";
+            return 0;
+        }
+    }
+    if (!device_class.empty()) ZRSetDeviceClass(0, device_class[0] - '0');
     if (c.simulate) {
         std::string where;
         if (!start_simulator(c.serial_flag, c.trace, where, error)) return 0;
+        if (!device_class.empty())
+            sim_->with_model([&](zr::sim::ReaderModel& m) { m.device_class = device_class[0] - '0'; });
         if (!(c.serial_flag ? write_ini("COM", where, "127.0.0.1", error) : write_ini("TCP", "COM1", where, error)))
             return 0;
     } else if (!c.tcp.empty()) {
@@ -121,11 +177,9 @@ int Session::open(const Connection& c, std::string& error) {
     } else {
         target_ = "[" + c.section + "] of " + c.config;
     }
-    if (!ini_.empty()) {
-        path = ini_;
-        section = section_;
-    }
-    return ZROpen(&handle_, path.c_str(), section.c_str());
+    if (!ini_.empty()) path = ini_;
+    else section_ = c.section;
+    return ZROpen(&handle_, path.c_str(), section_.c_str());
 }
 
 int Session::close() {

@@ -22,6 +22,7 @@ struct Connection {
     bool serial_flag = false;     // --serial without a port (with --simulate: its pty)
     bool simulate = false;
     bool trace = false;           // --trace: the simulator prints every frame (stderr)
+    std::string device_class;     // --device-class N ("": the INI key, else the library's 3)
 
     // The usage problem with this combination of options, or "" when it is sound.
     std::string problem() const;
@@ -42,6 +43,11 @@ public:
     int close();
     // Where the session goes, for messages: "simulator on 127.3.4.5:7086" and the like.
     const std::string& target() const { return target_; }
+    // The settings file's section the session was opened with (the tool's own for --tcp,
+    // --serial and --simulate).
+    const std::string& section() const { return section_; }
+    // The built-in simulator (--simulate), else nullptr.
+    zr::sim::Simulator* simulator() const { return sim_.get(); }
 
 private:
     bool write_ini(const std::string& type, const std::string& port, const std::string& host, std::string& error);
@@ -50,6 +56,7 @@ private:
     int handle_ = -1;
     std::unique_ptr<zr::sim::Simulator> sim_;
     std::string dir_, ini_, section_, target_;
+    bool trace_ = false;
 };
 
 }  // namespace zrtool

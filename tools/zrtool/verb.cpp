@@ -3,7 +3,9 @@
 #include "protocol.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
+#include <thread>
 #include <stdexcept>
 
 #include "zr.h"
@@ -39,6 +41,15 @@ const Verb* find_verb(const std::string& name) {
         for (const auto& v : g->verbs)
             if (name == v.name) return &v;
     return nullptr;
+}
+
+std::function<void(int, zr::sim::Simulator&)> started_by(std::function<void(int)> start) {
+    return [start](int handle, zr::sim::Simulator&) {
+        start(handle);
+        // The simulator answers within a few milliseconds on either link; a report call
+        // takes only what has arrived.
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    };
 }
 
 bool succeeded(int result, Kind kind) { return kind == Kind::send_only ? result > 0 : result == ZR_OK; }

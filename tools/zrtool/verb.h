@@ -21,6 +21,7 @@
 #pragma once
 
 #include <atomic>
+#include <climits>
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -29,6 +30,10 @@
 #include <vector>
 
 #include "json.h"
+
+namespace zr::sim {
+class Simulator;
+}
 
 namespace zrtool {
 
@@ -47,10 +52,15 @@ struct Arg {
     const char* fallback;  // the default, as typed on the command line; nullptr: required
     const char* help;
     int size = 0;          // hex: the exact number of bytes (0: one or more)
+    long long min = INT32_MIN, max = INT32_MAX;  // integer: the accepted range
+    const char* needs = nullptr;  // a flag that must be given with this option ("watch")
 };
 
 inline Arg byte_arg(const char* name, const char* fallback, const char* help) { return {name, Type::byte, fallback, help}; }
-inline Arg int_arg(const char* name, const char* fallback, const char* help) { return {name, Type::integer, fallback, help}; }
+inline Arg int_arg(const char* name, const char* fallback, const char* help, long long min = INT32_MIN,
+                   long long max = INT32_MAX, const char* needs = nullptr) {
+    return {name, Type::integer, fallback, help, 0, min, max, needs};
+}
 inline Arg hex_arg(const char* name, int size, const char* fallback, const char* help) {
     return {name, Type::hex, fallback, help, size};
 }
@@ -77,6 +87,11 @@ struct Verb {
     std::function<int(Call&)> run;
     Kind kind = Kind::status;
     bool needs_session = true;
+    // With --simulate, what the built-in reader is first brought to so that the verb has
+    // something to work on (a report waiting for a report verb); nullptr: nothing.
+    std::function<void(int handle, zr::sim::Simulator&)> prepare = nullptr;
+    // What the preparation does, for the verb's help.
+    const char* prepared = nullptr;
 };
 
 // One table of verbs; a file defines one at namespace scope and it registers itself.
@@ -90,6 +105,10 @@ struct VerbGroup {
 // Every registered group, in their order.
 std::vector<const VerbGroup*> verb_groups();
 const Verb* find_verb(const std::string& name);
+
+// A preparation that runs `start` on the session (a start command, a setting) and then gives
+// the simulator's answers time to arrive.
+std::function<void(int, zr::sim::Simulator&)> started_by(std::function<void(int handle)> start);
 
 // Exit statuses of the tool.
 inline constexpr int kExitOk = 0;
@@ -131,6 +150,9 @@ public:
     const Verb& verb() const { return verb_; }
     int handle() const { return handle_; }
     bool json() const { return json_; }
+    // The section of the settings file the session was opened with.
+    const std::string& section() const { return section_; }
+    void set_section(std::string s) { section_ = std::move(s); }
 
     int byte(const char* name) const { return static_cast<int>(value(name, Type::byte).number); }
     int integer(const char* name) const { return static_cast<int>(value(name, Type::integer).number); }
@@ -163,6 +185,7 @@ private:
     std::vector<std::string> rest_;
     int handle_;
     bool json_;
+    std::string section_;
     std::vector<std::unique_ptr<std::uint8_t[]>> buffers_;
     Json outputs_ = Json::object();
 };

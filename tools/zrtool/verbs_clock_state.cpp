@@ -20,9 +20,11 @@ const VerbGroup kClockState(44, "Reader clock, identity and state", {
          return r;
      }},
     {"set-reader-time", "ZRSetReaderTime", "set the reader's clock",
-     {hex_arg("time", 6, nullptr, "the six clock bytes, as the reader encodes them"),
+     {hex_arg("time", 6, nullptr, "the six clock bytes, each a binary number: year - 2000 (0-99), month "
+                                  "(1-12), day (1-31), hour (0-23), minute, second; 1A0C08150000 is "
+                                  "2026-12-08 21:00:00"),
       byte_arg("value", "0", "value byte sent after the clock bytes")},
-     "zrtool --simulate set-reader-time --time 261208210000",
+     "zrtool --simulate set-reader-time --time 1A0C08150000",
      [](Call& c) { return ZRSetReaderTime(c.handle(), c.byte("value"), c.bytes("time")); }},
     {"set-reader-fix-no", "ZRSetReaderfixNO", "set the reader's fixed number", {byte_arg("number", nullptr, "the number")},
      "zrtool --simulate set-reader-fix-no --number 7",

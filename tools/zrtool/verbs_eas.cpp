@@ -23,7 +23,12 @@ const VerbGroup kEas(23, "EAS alarm", {
          if (r == ZR_OK) c.out("data", hex_trimmed(buf + 1, 255));
          return r;
      },
-     Kind::report},
+     Kind::report, true, started_by([](int h) {
+         unsigned char password[4] = {};
+         ZRConfigEASflag(h, 1, password, 1);
+         ZRStartEASAlarm(h, 1);
+     }),
+     "the first tag's EAS flag is set and the alarm mode started first, so that alarms wait"},
     {"end-eas-alarm", "ZREndEASAlarm", "switch the reader's alarm mode off",
      {byte_arg("antenna", "1", "antenna byte")},
      "zrtool --simulate end-eas-alarm",

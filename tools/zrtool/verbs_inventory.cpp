@@ -83,6 +83,7 @@ public:
 
     void add(const Round& round, int number) {
         const auto now = Clock::now();
+        auto tags = Json::array();
         for (const auto& epc : round.reports) {
             auto& s = seen_[epc];
             ++s.times;
@@ -92,10 +93,24 @@ public:
                 j.set("epc", hex(epc.data(), epc.size()));
                 j.set("seen", s.times);
                 j.set("last_seen", clock_text(now));
-                std::printf("%s\n", j.dump().c_str());
+                tags.push(j);
             } else if (!terminal_) {
                 std::printf("%s  %s  seen %lld\n", clock_text(now).c_str(), hex(epc.data(), epc.size()).c_str(), s.times);
             }
+        }
+        if (json_) {
+            // One document per round (JSON Lines), shaped like the single inventory's.
+            const bool started = round.start > 0;
+            auto j = Json::object();
+            j.set("verb", "inventory");
+            j.set("round", number);
+            j.set("function", started ? "ZREpcCodeReport" : "ZRIdentifyEpcCode");
+            j.set("result", started ? round.end : round.start);
+            j.set("text", started ? meaning(round.end, Kind::report) : meaning(round.start, Kind::send_only));
+            j.set("success", round.ok());
+            j.set("tags", tags);
+            j.set("tags_seen", static_cast<long long>(seen_.size()));
+            std::printf("%s\n", j.dump().c_str());
         }
         if (terminal_) draw(round, number);
         std::fflush(stdout);
@@ -186,7 +201,9 @@ const VerbGroup kInventory(21, "EPC, TID and user-data inventory", {
      [](Call& c) { return ZRIdentifyEpcCode(c.handle(), c.byte("antenna"), c.byte("option1"), c.byte("option2")); },
      Kind::send_only},
     {"epc-code-report", "ZREpcCodeReport", "collect one EPC report (0 when none has come)", {},
-     "zrtool --simulate epc-code-report", [](Call& c) { return frame_report(c, ZREpcCodeReport); }, Kind::report},
+     "zrtool --simulate epc-code-report", [](Call& c) { return frame_report(c, ZREpcCodeReport); }, Kind::report,
+     true, started_by([](int h) { ZRIdentifyEpcCode(h, 1, 0, 0); }),
+     "an EPC inventory is started first (identify-epc-code), so that reports wait"},
     {"identify-tid-code", "ZRIdentifyTIDCode", "start a TID inventory (reports: tid-code-report)",
      {byte_arg("antenna", "1", "antenna byte"), byte_arg("option1", "0", "first option byte, passed through"),
       byte_arg("option2", "0", "second option byte, passed through"),
@@ -198,7 +215,12 @@ const VerbGroup kInventory(21, "EPC, TID and user-data inventory", {
      },
      Kind::send_only},
     {"tid-code-report", "ZRTIDCodeReport", "collect one TID report (0 when none has come)", {},
-     "zrtool --simulate tid-code-report", [](Call& c) { return frame_report(c, ZRTIDCodeReport); }, Kind::report},
+     "zrtool --simulate tid-code-report", [](Call& c) { return frame_report(c, ZRTIDCodeReport); }, Kind::report,
+     true, started_by([](int h) {
+         unsigned char password[4] = {};
+         ZRIdentifyTIDCode(h, 1, 0, 0, password);
+     }),
+     "a TID inventory is started first (identify-tid-code), so that reports wait"},
     {"get-use-data", "ZRGetUseData",
      "start reading user memory words under a password (reports: get-use-data-report)",
      {hex_arg("password", 4, "00000000", "access password"), byte_arg("address", "0", "first word (0-14)"),
@@ -214,14 +236,20 @@ const VerbGroup kInventory(21, "EPC, TID and user-data inventory", {
          if (r == ZR_OK) c.out("data", hex_trimmed(buf + 2, 254));  // status, the reader's count byte, words
          return r;
      },
-     Kind::report},
+     Kind::report, true, started_by([](int h) {
+         unsigned char password[4] = {};
+         ZRGetUseData(h, password, 0, 2, 0);
+     }),
+     "two words are asked for first (get-use-data), so that their report waits"},
     {"inventory", "ZRIdentifyEpcCode", "start an EPC inventory and collect reports until none come",
      {byte_arg("antenna", "1", "antenna byte"), byte_arg("option1", "0", "first option byte, passed through"),
       byte_arg("option2", "0", "second option byte, passed through"),
       flag_arg("watch", "repeat, keeping a table of the tags seen (EPC, times seen, last seen); plain lines "
-                        "when the output is not a terminal; Ctrl-C ends"),
-      int_arg("interval", "200", "with --watch: milliseconds between rounds"),
-      int_arg("rounds", "0", "with --watch: stop after this many rounds (0: until Ctrl-C)")},
+                        "when the output is not a terminal; with --json one document per round (JSON "
+                        "Lines: verb, round, result, text, success, tags); Ctrl-C ends"),
+      int_arg("interval", "200", "with --watch: milliseconds between rounds, 0-3600000", 0, 3600000, "watch"),
+      int_arg("rounds", "0", "with --watch: stop after this many rounds (0: until Ctrl-C)", 0, INT32_MAX,
+              "watch")},
      "zrtool --simulate inventory",
      inventory, Kind::tool},
 });
@@ -251,13 +279,17 @@ const DemoSteps kInventorySteps({
          }
          return r;
      }},
+    // The write steps run only after the first read succeeded: without the original bytes
+    // nothing could be put back, and the tag (a real one, with --tag-id) would keep the demo's.
     {40, "write 4 bytes to the tag's user memory", "ZRWriteUserData",
      [](DemoContext& d) {
+         if (!d.kept.count("original")) return d.skip("the read before it failed, so nothing is written");
          d.out("data", hex(kDemoData, 4));
          return ZRWriteUserData(d.handle(), 1, 0, d.call.bytes("tag-id"), kDemoData, 4);
      }},
     {45, "read them back", "ZRReadUserData",
      [](DemoContext& d) {
+         if (!d.kept.count("original")) return d.skip("nothing was written");
          unsigned char buf[256] = {};
          const int r = ZRReadUserData(d.handle(), 1, 0, 4, d.call.bytes("tag-id"), buf);
          if (r != ZR_OK) return r;
@@ -269,10 +301,7 @@ const DemoSteps kInventorySteps({
     {47, "put the original bytes back", "ZRWriteUserData",
      [](DemoContext& d) {
          auto it = d.kept.find("original");
-         if (it == d.kept.end()) {
-             d.out("note", "the first read failed: nothing to put back");
-             return ZR_ERR_NO_REPLY;
-         }
+         if (it == d.kept.end()) return d.skip("nothing was written");
          d.out("data", hex(it->second.data(), it->second.size()));
          return ZRWriteUserData(d.handle(), 1, 0, d.call.bytes("tag-id"), it->second.data(), 4);
      }},

@@ -1,4 +1,9 @@
 // Listening for a frame the reader sends on its own, data return, and raw code sending.
+#include <chrono>
+#include <thread>
+
+#include "server.h"
+#include "units/inventory.h"
 #include "verb.h"
 #include "zr.h"
 
@@ -19,7 +24,13 @@ const VerbGroup kListen(22, "Listening, data return and code sending", {
              c.out_hex("last-six", last_six, 6);
          }
          return r;
-     }},
+     },
+     Kind::status, true,
+     [](int, zr::sim::Simulator& sim) {
+         sim.with_model([](zr::sim::ReaderModel& m) { m.unit<zr::sim::InventoryUnit>().push_listen_frame(m); });
+         std::this_thread::sleep_for(std::chrono::milliseconds(200));
+     },
+     "the simulator first sends a listen frame of its own (zrsim does so on SIGUSR1)"},
     {"data-return", "ZRDataReturn", "send the data-return option",
      {byte_arg("antenna", "1", "antenna byte"), byte_arg("option", "0", "option, 0-4")},
      "zrtool --simulate data-return --option 1",

@@ -37,11 +37,17 @@ const VerbGroup kTagSecurity(32, "Passwords, locks and kill", {
     {"set-destroy-tag", "ZRSetDestroyTag", "destroy the tag for good",
      {kAntenna, hex_arg("password", 4, nullptr, "the destroy password"),
       hex_arg("data", 0, "0000", "data words sent with the command (an even number of bytes)")},
-     "zrtool --simulate set-destroy-tag --password 00000000",
+     "zrtool --simulate set-destroy-tag --password 12345678",
      [](Call& c) {
          return ZRSetDestroyTag(c.handle(), c.byte("antenna"), c.bytes("password"), c.size("data") / 2,
                                 c.bytes("data"));
-     }},
+     },
+     Kind::status, true, started_by([](int h) {
+         unsigned char none[4] = {}, password[4] = {0x12, 0x34, 0x56, 0x78};
+         ZRSetDestroyPWD(h, 1, none, password);
+     }),
+     "the first tag's destroy password is set to 12345678 first (a tag whose destroy password is "
+     "00000000 cannot be destroyed)"},
 });
 
 }  // namespace

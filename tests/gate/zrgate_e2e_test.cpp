@@ -1,0 +1,413 @@
+// zrgate as a site runs it: the binary as a child process, a real mosquitto broker on a
+// loopback port, simulated readers on their own loopback addresses, and a subscriber.
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+#include <mosquitto.h>
+#include <netinet/in.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <set>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "server.h"
+#include "sim_fixture.h"
+
+#ifndef ZRGATE_PATH
+#error "ZRGATE_PATH must name the zrgate binary"
+#endif
+
+namespace {
+
+using namespace std::chrono_literals;
+using zr::test::SimHost;
+
+std::string temp_dir() {
+    char tmpl[] = "/tmp/zrgate-test-XXXXXX";
+    return ::mkdtemp(tmpl) ? tmpl : "/tmp";
+}
+
+std::string write(const std::string& path, const std::string& text) {
+    std::ofstream(path, std::ios::binary) << text;
+    return path;
+}
+
+std::string read(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+// A child process with stdout and stderr in `log`; killed with SIGKILL if still there at the end.
+class Child {
+public:
+    Child(const std::vector<std::string>& argv, const std::string& log) {
+        pid_ = ::fork();
+        if (pid_ == 0) {
+            ::setpgid(0, 0);
+            FILE* f = std::fopen(log.c_str(), "a");
+            if (f) ::dup2(fileno(f), 1), ::dup2(fileno(f), 2);
+            std::vector<char*> args;
+            for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+            args.push_back(nullptr);
+            ::execv(args[0], args.data());
+            ::_exit(127);
+        }
+    }
+    ~Child() {
+        if (pid_ > 0) stop(SIGKILL);
+    }
+    pid_t pid() const { return pid_; }
+    void signal(int s) const { ::kill(pid_, s); }
+    // Sends `s` and waits (at most 30 s) for the exit; the exit status, -1 when killed by a signal.
+    int stop(int s) {
+        if (pid_ <= 0) return -1;
+        ::kill(pid_, s);
+        int status = 0;
+        for (int i = 0; i < 3000 && ::waitpid(pid_, &status, WNOHANG) == 0; ++i) std::this_thread::sleep_for(10ms);
+        if (::waitpid(pid_, &status, WNOHANG) == 0) ::kill(pid_, SIGKILL), ::waitpid(pid_, &status, 0);
+        pid_ = -1;
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    }
+
+private:
+    pid_t pid_ = -1;
+};
+
+std::string broker_binary() {
+    for (const char* p : {"/usr/sbin/mosquitto", "/usr/local/sbin/mosquitto", "/usr/bin/mosquitto"})
+        if (::access(p, X_OK) == 0) return p;
+    return {};
+}
+
+int free_port() {
+    int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t n = sizeof a;
+    ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
+    ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &n);
+    ::close(fd);
+    return ntohs(a.sin_port);
+}
+
+bool port_open(int port) {
+    int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(static_cast<std::uint16_t>(port));
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    const bool ok = ::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
+    ::close(fd);
+    return ok;
+}
+
+// Waits (at most 30 s) for `done`; the assertions that follow say what did not happen.
+bool eventually(const std::function<bool()>& done) {
+    for (auto end = std::chrono::steady_clock::now() + 30s; std::chrono::steady_clock::now() < end;) {
+        if (done()) return true;
+        std::this_thread::sleep_for(20ms);
+    }
+    return done();
+}
+
+// A broker that keeps its sessions across restarts, so that the subscriber misses nothing
+// published while it was reconnecting.
+class Broker {
+public:
+    Broker(const std::string& dir) : dir_(dir), port_(free_port()) {
+        // Run as root, mosquitto drops to its own user: the database directory must let it write.
+        namespace fs = std::filesystem;
+        fs::create_directory(dir + "/db");
+        fs::permissions(dir, fs::perms::others_exec, fs::perm_options::add);
+        fs::permissions(dir + "/db", fs::perms::all);
+        write(dir + "/mosquitto.conf", "listener " + std::to_string(port_) +
+                                           " 127.0.0.1\nallow_anonymous true\npersistence true\npersistence_location " +
+                                           dir + "/db/\n");
+    }
+    void start() {
+        child_ = std::make_unique<Child>(std::vector<std::string>{broker_binary(), "-c", dir_ + "/mosquitto.conf"},
+                                         dir_ + "/mosquitto.log");
+        EXPECT_TRUE(eventually([&] { return port_open(port_); })) << read(dir_ + "/mosquitto.log");
+    }
+    void stop() { child_->stop(SIGTERM); }
+    int port() const { return port_; }
+
+private:
+    std::string dir_;
+    int port_;
+    std::unique_ptr<Child> child_;
+};
+
+// One field of a flat JSON object: a string's text or a number's digits.
+std::string field(const std::string& json, const std::string& key) {
+    auto at = json.find("\"" + key + "\":");
+    if (at == std::string::npos) return {};
+    at += key.size() + 3;
+    if (json[at] == '"') return json.substr(at + 1, json.find('"', at + 1) - at - 1);
+    return json.substr(at, json.find_first_of(",}", at) - at);
+}
+
+struct Message {
+    std::string topic, payload;
+};
+
+class Subscriber {
+public:
+    Subscriber(int port, const std::string& id) {
+        client_ = mosquitto_new(id.c_str(), false, this);  // a lasting session: nothing lost across a restart
+        mosquitto_connect_callback_set(client_, [](mosquitto* m, void*, int rc) {
+            if (rc == 0) mosquitto_subscribe(m, nullptr, "zr/#", 1);
+        });
+        mosquitto_subscribe_callback_set(client_, [](mosquitto*, void* self, int, int, const int*) {
+            static_cast<Subscriber*>(self)->subscribed_ = true;
+        });
+        mosquitto_message_callback_set(client_, [](mosquitto*, void* self, const mosquitto_message* m) {
+            auto* s = static_cast<Subscriber*>(self);
+            std::lock_guard lock(s->mutex_);
+            s->messages_.push_back({m->topic, std::string(static_cast<const char*>(m->payload), m->payloadlen)});
+        });
+        mosquitto_reconnect_delay_set(client_, 1, 1, false);
+        mosquitto_connect(client_, "127.0.0.1", port, 30);
+        mosquitto_loop_start(client_);
+        EXPECT_TRUE(eventually([&] { return subscribed_.load(); }));
+    }
+    ~Subscriber() {
+        mosquitto_disconnect(client_);
+        mosquitto_loop_stop(client_, false);
+        mosquitto_destroy(client_);
+    }
+    std::vector<Message> messages(const std::string& topic_end = "") const {
+        std::lock_guard lock(mutex_);
+        std::vector<Message> out;
+        for (const auto& m : messages_)
+            if (m.topic.ends_with(topic_end)) out.push_back(m);
+        return out;
+    }
+    // Events of `reader`, once each: a QoS 1 message may come twice, never with another seq.
+    std::map<long, std::string> events(const std::string& reader) const {
+        std::map<long, std::string> out;
+        for (const auto& m : messages("/" + reader + "/tags")) {
+            auto seq = field(m.payload, "seq");
+            out[seq.empty() ? -static_cast<long>(out.size()) - 1 : std::stol(seq)] = m.payload;
+        }
+        return out;
+    }
+    std::string last_status(const std::string& topic_end) const {
+        auto all = messages(topic_end + "status");
+        return all.empty() ? "" : field(all.back().payload, "state");
+    }
+    int count(const std::string& reader, const std::string& event) const {
+        int n = 0;
+        for (const auto& [seq, e] : events(reader)) n += field(e, "event") == event;
+        return n;
+    }
+
+private:
+    mosquitto* client_;
+    std::atomic<bool> subscribed_{false};
+    mutable std::mutex mutex_;
+    std::vector<Message> messages_;
+};
+
+// Simulated readers that can be killed and brought back on the same address.
+struct Readers {
+    explicit Readers(int n) {
+        for (int i = 0; i < n; ++i) addresses.push_back(SimHost::unique_address()), sims.emplace_back(), start(i);
+    }
+    void start(int i) {
+        sims[i] = std::make_unique<zr::sim::Simulator>();
+        std::string error;
+        ASSERT_TRUE(sims[i]->listen_tcp(addresses[i], zr::sim::kReaderPort, error)) << error;
+        sims[i]->start();
+    }
+    void kill(int i) { sims[i].reset(); }
+    std::string sections(const std::string& extra = "") const {
+        std::string s;
+        for (std::size_t i = 0; i < addresses.size(); ++i)
+            s += "[r" + std::to_string(i) + "]\nZR_PORT_TYPE=TCP\nZR_COM_NUMBER=COM1\nZR_HOST_NAME=" + addresses[i] +
+                 "\npause_ms=50\n" + extra + "\n";
+        return s;
+    }
+    std::vector<std::string> addresses;
+    std::vector<std::unique_ptr<zr::sim::Simulator>> sims;
+};
+
+class Gate : public ::testing::Test {
+protected:
+    void SetUp() override {
+        mosquitto_lib_init();
+        if (broker_binary().empty()) {
+            if (std::getenv("ZR_GATE_TESTS_NEED_BROKER")) FAIL() << "mosquitto is not installed (apt-get install mosquitto)";
+            GTEST_SKIP() << "mosquitto is not installed (apt-get install mosquitto): zrgate's broker tests skipped";
+        }
+        broker = std::make_unique<Broker>(dir);
+        broker->start();
+    }
+    void TearDown() override {
+        gates.clear();
+        if (broker) broker->stop();
+        if (!HasFailure()) std::filesystem::remove_all(dir);
+        else std::fprintf(stderr, "kept %s\n", dir.c_str());
+        mosquitto_lib_cleanup();
+    }
+    Child& gateway(const std::string& name, const std::string& gateway_keys, const std::string& readers) {
+        const auto ini = write(dir + "/" + name + ".ini", "[gateway]\nsite=" + name + "\nbroker=127.0.0.1\nport=" +
+                                                              std::to_string(broker->port()) +
+                                                              "\nretry_min_ms=100\nretry_max_ms=500\n" + gateway_keys +
+                                                              "\n" + readers);
+        gates.push_back(std::make_unique<Child>(std::vector<std::string>{ZRGATE_PATH, ini}, log(name)));
+        return *gates.back();
+    }
+    std::string log(const std::string& name) const { return dir + "/" + name + ".log"; }
+
+    std::string dir = temp_dir();
+    std::unique_ptr<Broker> broker;
+    std::vector<std::unique_ptr<Child>> gates;
+};
+
+TEST(GateConfig, CheckNamesTheFileSectionAndKeyOfEveryMistake) {
+    const auto dir = temp_dir();
+    const std::string reader = "[dock]\nZR_PORT_TYPE=TCP\nZR_COM_NUMBER=COM1\nZR_HOST_NAME=127.0.0.1\n";
+    struct Case {
+        std::string ini, expected;
+    } cases[] = {
+        {"[gateway]\nsite=a\nqos=3\n" + reader, ":3: [gateway] qos: '3' is not a whole number from 0 to 2"},
+        {"[gateway]\nsite=a/b\n" + reader, ":2: [gateway] site: 'a/b'"},
+        {"[gateway]\nsite=a\nwindow=5\n" + reader, ":3: [gateway] window: unknown key"},
+        {"[gateway]\nbroker=x\n" + reader, "[gateway] site: missing"},
+        {"[gateway]\nsite=a\n[dock]\nZR_PORT_TYPE=TCP\nZR_COM_NUMBER=COM1\n", "[dock] ZR_HOST_NAME: missing"},
+        {"[gateway]\nsite=a\n[dock]\nZR_PORT_TYPE=TCP\nZR_COM_NUMBER=COM1\nZR_HOST_NAME=10.0.0.256\n",
+         ":6: [dock] ZR_HOST_NAME: '10.0.0.256' is not"},
+        {"[gateway]\nsite=a\n" + reader + "inventory=rssi\n", ":7: [dock] inventory: 'rssi': epc or tid"},
+        {"[gateway]\nsite=a\n" + reader + reader, ":7: [dock] section given twice (first at line 3)"},
+        {"[gateway]\nsite=a\n", "no reader section"},
+        {"[gateway]\nsite=a\ncredentials=nowhere.txt\n" + reader, ":3: [gateway] credentials: cannot read"},
+    };
+    for (const auto& c : cases) {
+        const auto ini = write(dir + "/site.ini", c.ini);
+        const auto out = dir + "/out.txt";
+        std::filesystem::remove(out);
+        Child check({ZRGATE_PATH, "--check", ini}, out);
+        EXPECT_EQ(check.stop(0), 2) << c.ini;
+        EXPECT_NE(read(out).find(ini + ":"), std::string::npos) << read(out);
+        EXPECT_NE(read(out).find(c.expected), std::string::npos) << read(out);
+        // The gateway itself refuses to start on the same file.
+        Child run({ZRGATE_PATH, ini}, out);
+        EXPECT_EQ(run.stop(0), 2) << c.ini;
+    }
+    const auto ini = write(dir + "/site.ini", "[gateway]\nsite=north\n" + reader);
+    Child check({ZRGATE_PATH, "--check", ini}, dir + "/good.txt");
+    EXPECT_EQ(check.stop(0), 0);
+    EXPECT_NE(read(dir + "/good.txt").find("zr/north/dock/tags"), std::string::npos) << read(dir + "/good.txt");
+    std::filesystem::remove_all(dir);
+}
+
+TEST_F(Gate, EveryTagArrivesOncePerWindowDepartsAndTheStatusFollowsAKilledAndRestartedReader) {
+    Readers readers(3);
+    Subscriber sub(broker->port(), "presence-test");
+    auto& gate = gateway("presence", "window_ms=600\nstats_every_s=0", readers.sections());
+    auto tags = [&](int r) { return std::to_string(r) + " arrived " + std::to_string(sub.count("r" + std::to_string(r), "arrived")); };
+    EXPECT_TRUE(eventually([&] { return sub.count("r0", "arrived") + sub.count("r1", "arrived") + sub.count("r2", "arrived") == 9; }))
+        << tags(0) << tags(1) << tags(2);
+    // Several windows of rounds later, still one arrival per tag and no departure.
+    std::this_thread::sleep_for(2s);
+    for (const char* r : {"r0", "r1", "r2"}) {
+        EXPECT_EQ(sub.count(r, "arrived"), 3) << r;
+        EXPECT_EQ(sub.count(r, "departed"), 0) << r;
+        EXPECT_EQ(sub.last_status(std::string("/") + r + "/"), "online");
+    }
+
+    readers.kill(1);
+    EXPECT_TRUE(eventually([&] { return sub.last_status("/r1/") == "reconnecting" && sub.count("r1", "departed") == 3; }));
+    std::set<std::string> departed;
+    for (const auto& [seq, e] : sub.events("r1"))
+        if (field(e, "event") == "departed") departed.insert(field(e, "epc"));
+    EXPECT_EQ(departed.size(), 3u);
+
+    readers.start(1);
+    EXPECT_TRUE(eventually([&] { return sub.last_status("/r1/") == "online" && sub.count("r1", "arrived") == 6; }));
+    EXPECT_NE(field(sub.messages("/r1/status").back().payload, "reconnects"), "0");
+    for (const char* r : {"r0", "r2"}) EXPECT_EQ(sub.count(r, "departed"), 0) << r;
+    for (const char* r : {"r0", "r1", "r2"}) {
+        auto events = sub.events(r);  // numbered 1..n without a gap
+        EXPECT_EQ(events.begin()->first, 1);
+        EXPECT_EQ(events.rbegin()->first, static_cast<long>(events.size())) << r;
+    }
+
+    EXPECT_EQ(gate.stop(SIGTERM), 0) << read(log("presence"));
+    EXPECT_TRUE(eventually([&] { return sub.last_status("/presence/") == "offline"; }));
+    EXPECT_EQ(field(sub.messages("/presence/status").back().payload, "cause"), "stopped");
+    for (const char* r : {"r0", "r1", "r2"}) EXPECT_EQ(sub.last_status(std::string("/") + r + "/"), "offline");
+}
+
+// Two gateways through one broker restart: one with room for everything, one with a queue of 5.
+TEST_F(Gate, ABrokerRestartLosesNothingThatFitsTheQueueAndCountsWhatDidNot) {
+    Readers readers(2);
+    Subscriber sub(broker->port(), "restart-test");
+    auto section = [&](int i) {
+        return "[r" + std::to_string(i) + "]\nZR_PORT_TYPE=TCP\nZR_COM_NUMBER=COM1\nZR_HOST_NAME=" +
+               readers.addresses[i] + "\npause_ms=50\n";
+    };
+    auto& roomy = gateway("roomy", "events=reads\nstats_every_s=0", section(0));
+    auto& tight = gateway("tight", "events=reads\nstats_every_s=0\nqueue_bound=5", section(1));
+    EXPECT_TRUE(eventually([&] { return sub.count("r0", "read") > 0 && sub.count("r1", "read") > 0; }));
+
+    // The last stats line a gateway printed on SIGUSR1.
+    auto stats = [&](Child& g, const std::string& name) {
+        g.signal(SIGUSR1);
+        std::this_thread::sleep_for(50ms);
+        auto text = read(log(name));
+        auto at = text.rfind("zrgate stats");
+        return at == std::string::npos ? std::string() : text.substr(at, text.find('\n', at) - at);
+    };
+    broker->stop();
+    // Wait for events queued behind the missing broker: some in the roomy gateway, drops in the tight one.
+    EXPECT_TRUE(eventually([&] {
+        auto s = stats(roomy, "roomy");
+        return s.find("broker away") != std::string::npos && s.find("queue 0 ") == std::string::npos;
+    }));
+    EXPECT_TRUE(eventually([&] { return stats(tight, "tight").find(" 0 dropped") == std::string::npos; }));
+    const auto queued_before = stats(roomy, "roomy");
+    broker->start();
+    EXPECT_TRUE(eventually([&] {
+        return stats(roomy, "roomy").find("queue 0 (+0 in flight)") != std::string::npos &&
+               stats(tight, "tight").find("queue 0 (+0 in flight)") != std::string::npos;
+    }));
+    EXPECT_EQ(roomy.stop(SIGTERM), 0);
+    // The tight gateway dies: its last will says so.
+    tight.stop(SIGKILL);
+    EXPECT_TRUE(eventually([&] { return sub.last_status("/roomy/") == "offline" && sub.last_status("/tight/") == "offline"; }));
+    EXPECT_EQ(field(sub.messages("/tight/status").back().payload, "cause"), "connection lost");
+
+    // Roomy: every event numbered 1..n arrived.
+    auto r0 = sub.events("r0");
+    EXPECT_EQ(r0.rbegin()->first, static_cast<long>(r0.size())) << queued_before;
+    EXPECT_EQ(sub.count("r0", "dropped"), 0);
+    // Tight: every number either arrived or is counted in a "dropped" notice.
+    long arrived = 0, dropped = 0, last = 0;
+    for (const auto& [seq, e] : sub.events("r1")) {
+        if (field(e, "event") == "dropped") dropped += std::stol(field(e, "count"));
+        else ++arrived, last = std::max(last, seq);
+    }
+    EXPECT_GT(dropped, 0);
+    EXPECT_EQ(arrived + dropped, last);
+}
+
+}  // namespace
