@@ -356,18 +356,22 @@ void parse(int argc, char** argv, Parsed& p) {
     }
 }
 
-void print_result(const Call& call, int result) {
+// `cause`: the library's words for a failure ("" on success); in text only where it says
+// more than the result's own text.
+void print_result(const Call& call, int result, const std::string& cause) {
     const Verb& v = call.verb();
     if (call.json()) {
         auto j = Json::object();
         j.set("verb", v.name);
         j.set("function", v.function);
         put_result(j, result, v.kind);
+        if (!cause.empty()) j.set("cause", cause);
         j.set("outputs", call.outputs());
         std::printf("%s\n", j.dump().c_str());
         return;
     }
     std::printf("%s: %s\n", v.name, describe(result, v.kind).c_str());
+    if (!cause.empty() && cause != ZRResultText(result)) std::printf("  cause: %s\n", cause.c_str());
     for (const auto& m : call.outputs().members()) std::printf("  %s: %s\n", m.key.c_str(), m.value.text().c_str());
 }
 
@@ -425,15 +429,18 @@ int run(int argc, char** argv) {
             return kExitFailed;
         }
         if (opened != ZR_OK) {
+            const std::string cause = ZRLastCause();
             if (p.json) {
                 auto j = Json::object();
                 j.set("verb", "open");
                 j.set("function", "ZROpen");
                 put_result(j, opened, Kind::status);
+                j.set("cause", cause);
                 j.set("target", session.target());
                 std::printf("%s\n", j.dump().c_str());
             } else {
                 std::printf("open %s: %s\n", session.target().c_str(), describe(opened, Kind::status).c_str());
+                if (cause != ZRResultText(opened)) std::printf("  cause: %s\n", cause.c_str());
             }
             return kExitFailed;
         }

@@ -33,18 +33,25 @@ struct Round {
     int start = 0;
     std::vector<Bytes> reports;
     int end = 0;
-    bool ok() const { return start > 0 && end == 0; }
+    bool lost = false;  // the session's link is known lost after the round
+    std::string cause;  // the library's words for the failure (ZRLastCause), when not ok
+    bool ok() const { return start > 0 && end == 0 && !lost; }
 };
+
+// What to say about a lost link: the library's cause when it tells of the loss, else only
+// that (the last failure may be an empty report call that merely came after it).
+std::string lost_text(const std::string& cause) {
+    return cause.rfind("link lost", 0) == 0 ? cause : "link lost";
+}
 
 // The reader answers a start with one report per tag; a report call takes only what has
 // arrived, so a few empty calls a short pause apart mean "no more".
 constexpr int kQuietCalls = 3;
 constexpr auto kQuietPause = std::chrono::milliseconds(50);
 
-Round inventory_round(int handle, int antenna, int option1, int option2) {
-    Round round;
+void collect_round(int handle, int antenna, int option1, int option2, Round& round) {
     round.start = ZRIdentifyEpcCode(handle, antenna, option1, option2);
-    if (round.start <= 0) return round;
+    if (round.start <= 0) return;
     unsigned char buffer[256] = {};
     for (int quiet = 0; quiet < kQuietCalls && !interrupted;) {
         const int r = ZREpcCodeReport(handle, buffer);
@@ -59,6 +66,15 @@ Round inventory_round(int handle, int antenna, int option1, int option2) {
             break;
         }
     }
+}
+
+Round inventory_round(int handle, int antenna, int option1, int option2) {
+    Round round;
+    collect_round(handle, antenna, option1, option2, round);
+    // Tags counted from a link that has just gone are no inventory to rely on: the loss is
+    // reported, whatever came before it.
+    round.lost = ZRLinkState(handle) == 0;
+    if (!round.ok()) round.cause = round.lost ? lost_text(ZRLastCause()) : ZRLastCause();
     return round;
 }
 
@@ -108,11 +124,37 @@ public:
             j.set("result", started ? round.end : round.start);
             j.set("text", started ? meaning(round.end, Kind::report) : meaning(round.start, Kind::send_only));
             j.set("success", round.ok());
+            if (!round.ok()) j.set("cause", round.cause);
             j.set("tags", tags);
             j.set("tags_seen", static_cast<long long>(seen_.size()));
             std::printf("%s\n", j.dump().c_str());
         }
+        if (!json_ && !terminal_ && !round.ok() && !round.lost)
+            std::printf("%s  round %d failed: %s\n", clock_text(now).c_str(), number, round.cause.c_str());
         if (terminal_) draw(round, number);
+        std::fflush(stdout);
+    }
+
+    // A line about the link: "link_lost", "reconnect_failed" (with the result), "reconnected".
+    void event(const char* name, const std::string& cause, int result = ZR_OK) {
+        const auto now = Clock::now();
+        if (json_) {
+            auto j = Json::object();
+            j.set("verb", "inventory");
+            j.set("event", name);
+            j.set("time", clock_text(now));
+            if (result != ZR_OK) j.set("result", result);
+            if (!cause.empty()) j.set("cause", cause);
+            std::printf("%s\n", j.dump().c_str());
+        } else {
+            std::string what = name;
+            std::replace(what.begin(), what.end(), '_', ' ');
+            if (result != ZR_OK) what += " (" + describe(result, Kind::status) + ")";
+            // "link lost: the reader closed the connection", not "link lost: link lost: ...".
+            if (cause.rfind(what, 0) == 0) what = cause;
+            else if (!cause.empty()) what += ": " + cause;
+            std::printf("%s  %s\n", clock_text(now).c_str(), what.c_str());
+        }
         std::fflush(stdout);
     }
 
@@ -121,8 +163,8 @@ private:
         std::printf("\033[H\033[2J");
         std::printf("zrtool inventory --watch: round %d, %zu tags (Ctrl-C ends)\n", number, seen_.size());
         if (!round.ok())
-            std::printf("last round: start %s, end %s\n", describe(round.start, Kind::send_only).c_str(),
-                        describe(round.end, Kind::report).c_str());
+            std::printf("last round: start %s, end %s (%s)\n", describe(round.start, Kind::send_only).c_str(),
+                        describe(round.end, Kind::report).c_str(), round.cause.c_str());
         std::printf("\n%-40s %10s  %s\n", "EPC", "seen", "last seen");
         for (const auto& [epc, s] : seen_)
             std::printf("%-40s %10lld  %s\n", hex(epc.data(), epc.size()).c_str(), s.times, clock_text(s.last).c_str());
@@ -131,6 +173,29 @@ private:
     bool json_, terminal_;
     std::map<Bytes, Seen> seen_;
 };
+
+// Sleeps `d`, or less when Ctrl-C comes.
+void pause_for(std::chrono::milliseconds d) {
+    const auto end = std::chrono::steady_clock::now() + d;
+    while (!interrupted && std::chrono::steady_clock::now() < end)
+        std::this_thread::sleep_for(std::min<std::chrono::steady_clock::duration>(
+            std::chrono::milliseconds(50), end - std::chrono::steady_clock::now()));
+}
+
+// Reopens the session's link until it comes back or Ctrl-C: the first try 0.2 s after the
+// loss, the pause doubling up to 0.6 s, so that a reader that returns is reporting tags again
+// within a second (a round takes a few hundred ms).
+bool reopen(int handle, Watch& watch) {
+    auto pause = std::chrono::milliseconds(200);
+    for (;;) {
+        pause_for(pause);
+        if (interrupted) return false;
+        const int r = ZRReconnect(handle);
+        if (r == ZR_OK) return true;
+        watch.event("reconnect_failed", ZRLastCause(), r);
+        pause = std::min(pause * 2, std::chrono::milliseconds(600));
+    }
+}
 
 int inventory(Call& c) {
     const int antenna = c.byte("antenna"), option1 = c.byte("option1"), option2 = c.byte("option2");
@@ -143,6 +208,12 @@ int inventory(Call& c) {
             const auto round = inventory_round(c.handle(), antenna, option1, option2);
             all_ok = all_ok && round.ok();
             watch.add(round, n);
+            if (round.lost) {
+                watch.event("link_lost", round.cause);
+                if (!c.flag("reconnect") || !reopen(c.handle(), watch)) return kExitFailed;
+                watch.event("reconnected", "");
+                continue;
+            }
             std::this_thread::sleep_for(std::chrono::milliseconds(c.integer("interval")));
         }
         return all_ok ? kExitOk : kExitFailed;
@@ -168,6 +239,8 @@ int inventory(Call& c) {
         for (const auto& [epc, n] : tags) list.push(Json::object().set("epc", hex(epc.data(), epc.size())).set("seen", n));
         j.set("tags", list);
         j.set("success", round.ok());
+        if (round.lost) j.set("link_lost", true);
+        if (!round.ok()) j.set("cause", round.cause);
         std::printf("%s\n", j.dump().c_str());
     } else {
         std::printf("identify-epc-code: %s\n", describe(round.start, Kind::send_only).c_str());
@@ -177,6 +250,7 @@ int inventory(Call& c) {
             std::printf("inventory: %zu tags\n", tags.size());
             for (const auto& [epc, n] : tags) std::printf("  %s  seen %lld\n", hex(epc.data(), epc.size()).c_str(), n);
         }
+        if (!round.ok()) std::printf("cause: %s\n", round.cause.c_str());
     }
     return round.ok() ? kExitOk : kExitFailed;
 }
@@ -249,7 +323,10 @@ const VerbGroup kInventory(21, "EPC, TID and user-data inventory", {
                         "Lines: verb, round, result, text, success, tags); Ctrl-C ends"),
       int_arg("interval", "200", "with --watch: milliseconds between rounds, 0-3600000", 0, 3600000, "watch"),
       int_arg("rounds", "0", "with --watch: stop after this many rounds (0: until Ctrl-C)", 0, INT32_MAX,
-              "watch")},
+              "watch"),
+      flag_arg("reconnect", "with --watch: when the link is lost, reopen it (0.2 s after the loss, the pause "
+                            "doubling up to 0.6 s) and go on once the reader is back; without it a lost link "
+                            "ends the watch (exit status 1)")},
      "zrtool --simulate inventory",
      inventory, Kind::tool},
 });
