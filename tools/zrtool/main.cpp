@@ -449,10 +449,11 @@ int run(int argc, char** argv) {
     Call call(*p.verb, std::move(p.values), std::move(p.rest), session.handle(), p.json);
     call.set_section(session.section());
     const int result = p.verb->run(call);
-    if (p.verb->kind != Kind::tool) print_result(call, result);
+    const bool ok = succeeded(result, p.verb->kind);
+    if (p.verb->kind != Kind::tool) print_result(call, result, ok ? "" : ZRLastCause());
     std::fflush(stdout);
     if (const int closed = session.close(); closed != ZR_OK)
-        std::fprintf(stderr, "zrtool: close: %s\n", describe(closed, Kind::status).c_str());
+        std::fprintf(stderr, "zrtool: close: %s (%s)\n", describe(closed, Kind::status).c_str(), ZRLastCause());
     if (p.verb->kind == Kind::tool) {
         // A tool verb reports its own usage errors on standard error; under --json standard
         // output still gets its document.
