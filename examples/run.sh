@@ -28,4 +28,17 @@ for section in tcp serial; do
   ./build/zr_example "$ini" "$section"
   echo "== $section: inventory"
   ./build/zr_inventory_example "$ini" "$section"
+  echo "== $section: inventory rounds"
+  ./build/zr_recover_example "$ini" "$section" 2
 done
+# The reader goes away for a second in the middle of the rounds and comes back.
+echo "== tcp: inventory rounds across a simulator restart"
+./build/zr_recover_example "$ini" tcp 8 &
+rounds=$!
+sleep 1
+kill $sim
+wait $sim 2>/dev/null || true
+sleep 1
+./build/zrsim --tcp 127.0.0.1 >"$out" &
+sim=$!
+wait $rounds
