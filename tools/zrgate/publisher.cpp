@@ -55,6 +55,8 @@ bool Publisher::start(std::string& error) {
     mosquitto_disconnect_callback_set(client_, on_disconnect);
     mosquitto_publish_callback_set(client_, on_publish);
     mosquitto_max_inflight_messages_set(client_, kBrokerInFlight);
+    // Events are small and each one is wanted at once: no waiting to fill a segment.
+    mosquitto_int_option(client_, MOSQ_OPT_TCP_NODELAY, 1);
     const unsigned delay_min = static_cast<unsigned>((config_.retry_min_ms + 999) / 1000);
     const unsigned delay_max = std::max(delay_min, static_cast<unsigned>((config_.retry_max_ms + 999) / 1000));
     mosquitto_reconnect_delay_set(client_, delay_min, delay_max, true);
