@@ -52,6 +52,10 @@ namespace Zr
         [DllImport(Lib, CallingConvention = Conv, CharSet = CharSet.Ansi)]
         public static extern int ZRClose(ref int handle);
         [DllImport(Lib, CallingConvention = Conv, CharSet = CharSet.Ansi)]
+        public static extern int ZRReconnect(int handle);
+        [DllImport(Lib, CallingConvention = Conv, CharSet = CharSet.Ansi)]
+        public static extern int ZRLinkState(int handle);
+        [DllImport(Lib, CallingConvention = Conv, CharSet = CharSet.Ansi)]
         public static extern int ZRReset(int handle);
         [DllImport(Lib, CallingConvention = Conv, CharSet = CharSet.Ansi)]
         public static extern int ZRIdentify(int handle, int antenna, int option);
@@ -174,12 +178,22 @@ namespace Zr
         [DllImport(Lib, CallingConvention = Conv, CharSet = CharSet.Ansi)]
         public static extern IntPtr ZRResultText(int code);
         [DllImport(Lib, CallingConvention = Conv, CharSet = CharSet.Ansi)]
+        public static extern IntPtr ZRLastCause();
+        [DllImport(Lib, CallingConvention = Conv, CharSet = CharSet.Ansi)]
         public static extern IntPtr ZRVersion();
 
         /// <summary>The library's text for a result code (ZRResultText).</summary>
         public static string ResultText(int code)
         {
             return Marshal.PtrToStringAnsi(ZRResultText(code));
+        }
+
+        /// <summary>Why the last failed call on this thread failed (ZRLastCause): "" before any
+        /// failure, or from a library that cannot tell. Read it right after the call.</summary>
+        public static string LastCause()
+        {
+            try { return Marshal.PtrToStringAnsi(ZRLastCause()) ?? ""; }
+            catch (EntryPointNotFoundException) { return ""; }
         }
 
         /// <summary>The loaded library's version, or null for a library without ZRVersion.</summary>
@@ -190,28 +204,36 @@ namespace Zr
         }
     }
 
-    /// <summary>A zr call failed: the code it returned and the library's text for it.</summary>
+    /// <summary>A zr call failed: the code it returned, the library's text for it and, where
+    /// the library says more, why (ZRLastCause).</summary>
     public class ZrException : Exception
     {
         public int Code { get; private set; }
         public string Text { get; private set; }
         public string Function { get; private set; }
+        /// <summary>The library's words for why ("connection refused by 192.0.2.10:7086"), or ""
+        /// where it has none beyond <see cref="Text"/>.</summary>
+        public string Cause { get; private set; }
 
         public ZrException(int code, string function)
-            : this(code, function, Native.ResultText(code)) { }
+            : this(code, function, Native.ResultText(code), "") { }
 
-        ZrException(int code, string function, string text)
-            : base(string.Format("{0}: {1} {2}", function, code, text))
+        ZrException(int code, string function, string text, string cause)
+            : base(string.Format("{0}: {1} {2}", function, code, text) +
+                   (cause == "" || cause == text ? "" : " (" + cause + ")"))
         {
             Code = code;
             Text = text;
             Function = function;
+            Cause = cause == text ? "" : cause;
         }
 
-        /// <summary>Throws for any result but 1 (ok).</summary>
+        /// <summary>Throws for any result but 1 (ok), right after the call that gave it, so
+        /// that the cause is that call's.</summary>
         public static void Check(int result, string function)
         {
-            if (result != Native.ZR_OK) throw new ZrException(result, function);
+            if (result != Native.ZR_OK)
+                throw new ZrException(result, function, Native.ResultText(result), Native.LastCause());
         }
     }
 
@@ -280,6 +302,23 @@ namespace Zr
             if (value == null || value.Length != size)
                 throw new ArgumentException(string.Format("{0}: {1} must be {2} bytes", function, name, size), name);
             return value;
+        }
+
+        /// <summary>Closes the session's link and opens it again with the same settings
+        /// (ZRReconnect), for a reader that was away. On failure the reader stays open with its
+        /// link lost, and Reconnect may be tried again.</summary>
+        public void Reconnect() { Ok("ZRReconnect", h => Native.ZRReconnect(h)); }
+
+        /// <summary>Whether the session's link is known lost (ZRLinkState): every call fails
+        /// until Reconnect succeeds. Sends nothing.</summary>
+        public bool LinkLost
+        {
+            get
+            {
+                int r = Call("ZRLinkState", h => Native.ZRLinkState(h));
+                if (r < 0) throw new ZrException(r, "ZRLinkState");
+                return r == 0;
+            }
         }
 
         /// <summary>Resets the reader (ZRReset).</summary>

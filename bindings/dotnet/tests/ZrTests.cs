@@ -77,7 +77,7 @@ static class ZrTests
         }
         Expect(expected.Count >= 63, "the header has every export: " + expected.Count);
         // An optional export (newer than the first release) may be declared before the header has it.
-        var optional = new[] { "ZRVersion" };
+        var optional = new[] { "ZRVersion", "ZRReconnect", "ZRLinkState", "ZRLastCause" };
         foreach (var name in expected.Keys.Union(declared.Keys.Except(optional)))
         {
             string e, d;
@@ -162,6 +162,20 @@ static class ZrTests
         Expect(string.Join(",", finished) == "fast,slow", "the fast call ended first: " + string.Join(",", finished));
     }
 
+    static void CauseAndReconnect()
+    {
+        var e = Throws(() => Reader.Open(ini, "absent"));
+        Expect(e != null && e.Code == -12 && e.Cause.StartsWith("connection refused by "), "absent: refused, " +
+               (e == null ? "no exception" : e.Cause));
+        using (var r = Reader.Open(ini, "tcp"))
+        {
+            Expect(!r.LinkLost, "tcp: link up");
+            r.Reconnect();
+            Expect(!r.LinkLost, "tcp: link up after reconnecting");
+            r.Reset();
+        }
+    }
+
     static void UsingClosesOnException(string section)
     {
         Reader kept = null;
@@ -213,6 +227,7 @@ static class ZrTests
                 Run("using " + section, () => UsingClosesOnException(section));
             }
             Run("failures", FailuresCarryCodeAndText);
+            Run("cause and reconnect", CauseAndReconnect);
             Run("parallel", TwoReadersInParallel);
         }
         finally

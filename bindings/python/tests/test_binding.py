@@ -93,6 +93,18 @@ def test_a_failure_carries_its_code_and_text(sim: Sim, call, code, kind):
     assert str(code) in str(e.value) and e.value.text in str(e.value)
 
 
+def test_a_failure_says_why_and_a_reader_reopens_its_link(sim: Sim):
+    with pytest.raises(zr.OpenError) as e:
+        zr.Reader.open(sim.ini, "absent")
+    assert e.value.cause == f"connection refused by {sim.absent}:7086"
+    assert e.value.cause in str(e.value)
+    with zr.Reader.open(sim.ini, "tcp") as r:
+        assert not r.link_lost
+        r.reconnect()
+        assert not r.link_lost
+        r.reset()
+
+
 def test_two_readers_run_in_parallel_in_two_threads(sim: Sim):
     # A power-off the simulator answers late keeps reader 1 busy for about half a second;
     # a reset on reader 2 started meanwhile must end first. Were the calls serialised (by

@@ -28,6 +28,8 @@ _OUT = POINTER(c_char)  # unsigned char*: a buffer the library writes
 SIGNATURES: Dict[str, Tuple[type, List[type]]] = {
     "ZROpen": (_I, [_IP, _S, _S]),
     "ZRClose": (_I, [_IP]),
+    "ZRReconnect": (_I, [_I]),
+    "ZRLinkState": (_I, [_I]),
     "ZRReset": (_I, [_I]),
     "ZRIdentify": (_I, [_I, _I, _I]),
     "ZRReport": (_I, [_I, _OUT]),
@@ -89,12 +91,13 @@ SIGNATURES: Dict[str, Tuple[type, List[type]]] = {
     "ZRSetReaderfixNO": (_I, [_I, _I]),
     "ZRGetReaderfixNO": (_I, [_I, _OUT]),
     "ZRResultText": (_S, [_I]),
+    "ZRLastCause": (_S, []),
     "ZRVersion": (_S, []),
 }
 
 # Exports added after the first release: a library without them still loads, and the
 # binding asks with hasattr(library, name) before using them.
-OPTIONAL = frozenset({"ZRVersion"})
+OPTIONAL = frozenset({"ZRVersion", "ZRReconnect", "ZRLinkState", "ZRLastCause"})
 
 STDCALL: bool = sys.platform == "win32" and struct.calcsize("P") == 4
 """True where the library's exports are __stdcall (32-bit Windows) and ctypes.WinDLL loads it."""

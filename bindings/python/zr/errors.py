@@ -13,17 +13,34 @@ def result_text(code: int) -> str:
     return text.decode("ascii", "replace")
 
 
+def last_cause() -> str:
+    """Why the last failed call on this thread failed (ZRLastCause): "" before any failure,
+    or with a library that cannot tell."""
+    lib = _native.library()
+    if not hasattr(lib, "ZRLastCause"):
+        return ""
+    text: bytes = lib.ZRLastCause()
+    return text.decode("utf-8", "replace")
+
+
 class Error(Exception):
     """A zr call failed. `code` is the result the library returned, `text` its meaning
-    (ZRResultText), `function` the export that returned it."""
+    (ZRResultText), `function` the export that returned it, `cause` the library's words for
+    why (ZRLastCause, "" where it has none beyond `text`)."""
 
-    def __init__(self, code: int, function: str = "", detail: Optional[str] = None) -> None:
+    def __init__(self, code: int, function: str = "", detail: Optional[str] = None,
+                 cause: Optional[str] = None) -> None:
         self.code = code
         self.function = function
         self.text = result_text(code)
+        # Raised right after the failing call, on its thread: the cause is that call's.
+        if cause is None:
+            cause = last_cause() if function and not detail else ""
+        self.cause = "" if cause == self.text else cause
         message = f"{function}: {code} {self.text}" if function else f"{code} {self.text}"
-        if detail:
-            message += f" ({detail})"
+        said = "; ".join(x for x in (detail, self.cause) if x)
+        if said:
+            message += f" ({said})"
         super().__init__(message)
 
 

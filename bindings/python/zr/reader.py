@@ -9,7 +9,7 @@ import time
 from typing import Any, Callable, Iterator, NamedTuple, Optional, Union
 
 from . import _native
-from .errors import ArgumentError, Error, OpenError, error_for
+from .errors import ArgumentError, Error, OpenError, error_for, last_cause
 
 BytesLike = Union[bytes, bytearray, memoryview]
 
@@ -78,7 +78,8 @@ class Reader:
         p = os.fsencode(path)
         r = lib.ZROpen(ctypes.byref(handle), p, section.encode())
         if r != 1:
-            raise OpenError(r, "ZROpen", f"{os.fsdecode(p)} [{section}]") if r in (0, -10, -11, -12, -13) \
+            cause = last_cause()
+            raise OpenError(r, "ZROpen", f"{os.fsdecode(p)} [{section}]", cause) if r in (0, -10, -11, -12, -13) \
                 else error_for(r, "ZROpen")
         return cls(handle.value, os.fsdecode(p), section)
 
@@ -99,6 +100,23 @@ class Reader:
             r = self._lib.ZRClose(ctypes.byref(self._handle))
             if r != 1:
                 raise error_for(r, "ZRClose")
+
+    def reconnect(self) -> None:
+        """Closes the session's link and opens it again with the same settings (ZRReconnect),
+        for a reader that was away. Raises OpenError when it is not back; the reader stays
+        open with its link lost, and reconnect may be tried again."""
+        r = self._call("ZRReconnect")
+        if r != 1:
+            raise OpenError(r, "ZRReconnect") if r in (-12, -13) else error_for(r, "ZRReconnect")
+
+    @property
+    def link_lost(self) -> bool:
+        """Whether the session's link is known lost (ZRLinkState): every call fails until
+        :meth:`reconnect` succeeds. Sends nothing."""
+        r = self._call("ZRLinkState")
+        if r < 0:
+            raise error_for(r, "ZRLinkState")
+        return r == 0
 
     def __enter__(self) -> "Reader":
         return self
