@@ -1,6 +1,8 @@
 #include "faults.h"
 
 #include <algorithm>
+#include <cctype>
+#include <cstdio>
 #include <cstdlib>
 
 #include "link/frame.h"
@@ -10,18 +12,45 @@ namespace zr::sim {
 std::optional<Fault> FaultPlan::take(std::uint8_t code) {
     auto it = faults_.find(code);
     if (it == faults_.end()) it = faults_.find(kAny);
-    if (it == faults_.end()) return std::nullopt;
-    Fault f = it->second;
-    if (it->second.times > 0 && --it->second.times == 0) faults_.erase(it);
+    if (it == faults_.end() || it->second.empty()) return std::nullopt;
+    auto& queue = it->second;
+    Fault f = queue.front();
+    if (queue.front().times > 0 && --queue.front().times == 0) {
+        queue.pop_front();
+        if (queue.empty()) faults_.erase(it);
+    }
     return f;
+}
+
+std::vector<std::string> FaultPlan::describe() const {
+    std::vector<std::string> lines;
+    for (const auto& [code, queue] : faults_) {
+        char name[8];
+        std::snprintf(name, sizeof name, "0x%02X", code);
+        std::string line = (code == kAny ? std::string("all") : std::string(name)) + ": ";
+        for (std::size_t i = 0; i < queue.size(); ++i) {
+            const auto& f = queue[i];
+            line += (i ? ", then " : "") + sim::describe(f) + " (" +
+                    (f.times < 0 ? std::string("every reply")
+                                 : std::to_string(f.times) + (f.times == 1 ? " reply" : " replies")) +
+                    ")";
+        }
+        lines.push_back(line);
+    }
+    return lines;
 }
 
 namespace {
 
-bool number(const std::string& s, int& out) {
+// Decimal (times, milliseconds, counts), or hex when `base` is 16 (codes, status bytes).
+bool number(const std::string& s, int& out, int base = 10) {
     if (s.empty()) return false;
+    std::string digits = s;
+    if (base == 16 && digits.size() > 2 && digits[0] == '0' && (digits[1] == 'x' || digits[1] == 'X'))
+        digits = digits.substr(2);
+    if (digits.empty() || !std::isxdigit(static_cast<unsigned char>(digits[0]))) return false;
     char* end = nullptr;
-    long v = std::strtol(s.c_str(), &end, 0);
+    long v = std::strtol(digits.c_str(), &end, base);
     if (*end != '\0' || v < 0 || v > 1000000) return false;
     out = static_cast<int>(v);
     return true;
@@ -37,8 +66,8 @@ bool FaultPlan::parse(const std::string& spec, std::string& error) {
     }
     std::string where = spec.substr(0, colon), what = spec.substr(colon + 1);
     int code = kAny;
-    if (where != "all" && (!number(where, code) || code > 255)) {
-        error = "fault '" + spec + "': command code must be 0-255 or 'all'";
+    if (where != "all" && (!number(where, code, 16) || code > 255)) {
+        error = "fault '" + spec + "': the command code is a byte in hex (67 or 0x67) or 'all'";
         return false;
     }
     Fault f;
@@ -75,7 +104,7 @@ bool FaultPlan::parse(const std::string& spec, std::string& error) {
     f.kind = k->second;
     bool needs_value = f.kind == FaultKind::delay || f.kind == FaultKind::split || f.kind == FaultKind::status ||
                        f.kind == FaultKind::garbage;
-    if (!arg.empty() && !number(arg, f.value)) {
+    if (!arg.empty() && !number(arg, f.value, f.kind == FaultKind::status ? 16 : 10)) {
         error = "fault '" + spec + "': bad value '" + arg + "'";
         return false;
     }
@@ -93,7 +122,13 @@ bool FaultPlan::parse(const std::string& spec, std::string& error) {
         error = "fault '" + spec + "': status must be a byte";
         return false;
     }
-    set(code, f);
+    auto& queue = faults_[code];
+    if (!queue.empty() && queue.back().times < 0) {
+        error = "fault '" + spec + "' would never take effect: the one before it for the same command hits every "
+                "reply (give that one a count, *N)";
+        return false;
+    }
+    queue.push_back(f);
     return true;
 }
 
@@ -166,7 +201,11 @@ std::string describe(const Fault& f) {
         case FaultKind::split: return "split in " + std::to_string(f.value) + ", " + std::to_string(f.pause_ms) + " ms apart";
         case FaultKind::bad_crc: return "bad CRC";
         case FaultKind::wrong_echo: return "wrong echo";
-        case FaultKind::status: return "status " + std::to_string(f.value);
+        case FaultKind::status: {
+            char s[16];
+            std::snprintf(s, sizeof s, "status 0x%02X", f.value);
+            return s;
+        }
         case FaultKind::garbage: return std::to_string(f.value) + " garbage bytes first";
         case FaultKind::oversize: return "LEN +" + std::to_string(f.value);
         case FaultKind::close: return "close";

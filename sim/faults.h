@@ -1,6 +1,7 @@
 // Faults injected between the reader model and the wire, per command code or for all.
 #pragma once
 
+#include <deque>
 #include <map>
 #include <optional>
 #include <string>
@@ -33,15 +34,23 @@ class FaultPlan {
 public:
     static constexpr int kAny = -1;
     // `code` kAny applies to every command without a fault of its own.
-    void set(int code, Fault f) { faults_[code] = f; }
+    // set() makes `f` the command's only fault; parse() queues one after those already given.
+    void set(int code, Fault f) { faults_[code] = {f}; }
     void clear() { faults_.clear(); }
-    // The fault for a reply to `code`, counting one use.
+    // The fault for a reply to `code`, counting one use: the first of the command's queue
+    // until its count is spent, then the next.
     std::optional<Fault> take(std::uint8_t code);
-    // "0x67:delay=200", "all:split=3,20", "0x71:status=0x05", "0x72:drop*2". false + message.
+    // "67:delay=200", "all:split=3,20", "0x71:status=05", "72:drop*2": the command code and a
+    // status in hex (0x optional), as every code is printed; times, counts and pauses in
+    // decimal. false + message; also when the fault before it for that command hits every
+    // reply, so that this one would never take effect.
     bool parse(const std::string& spec, std::string& error);
+    // One line per command with faults, in the order they take effect:
+    // "0x67: drop (1 reply), then delay 200 ms (every reply)".
+    std::vector<std::string> describe() const;
 
 private:
-    std::map<int, Fault> faults_;
+    std::map<int, std::deque<Fault>> faults_;
 };
 
 // What a connection is to write, piece by piece.

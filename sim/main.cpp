@@ -33,10 +33,14 @@ const char* kUsage =
     "  --device-class N   answer as a reader of device class 1, 2 or 3 (default 3): its error\n"
     "                     status bytes and interference command codes\n"
     "  --trace            print every frame in and out, in hex, with the command name\n"
-    "  --fault SPEC       inject a fault: CODE:KIND[=VALUE][*TIMES], CODE a command code or 'all'\n"
-    "                     kinds: drop, delay=MS, split=N[,MS], bad-crc, wrong-echo, status=S,\n"
-    "                     garbage=N, oversize[=N], close\n"
-    "                     example: --fault 0x67:delay=200 --fault all:split=3,20\n"
+    "  --fault SPEC       inject a fault: CODE:KIND[=VALUE][*TIMES], CODE a command code in hex\n"
+    "                     (67 or 0x67, as the trace prints it) or 'all'; *TIMES: only the next\n"
+    "                     TIMES replies (decimal), else every reply\n"
+    "                     kinds: drop, delay=MS, split=N[,MS], bad-crc, wrong-echo, status=S (hex),\n"
+    "                     garbage=N, oversize[=N], close (MS and N decimal)\n"
+    "                     several for one command take effect in the order given, each for its\n"
+    "                     TIMES: --fault 67:drop*1 --fault 67:delay=200\n"
+    "                     example: --fault 67:delay=200 --fault all:split=3,20\n"
     "  --tags FILE        the tags in the field, one per line: id=HEX epc=HEX tid=HEX user=HEX\n"
     "                     visit=HEX destroy=HEX eas=0|1 killed=0|1 (keys left out take defaults)\n"
     "  --tag SPEC         one more tag, in the same form (repeatable; with --tags, after the file)\n"
@@ -103,8 +107,10 @@ int main(int argc, char** argv) {
         } else if (a == "--tags" || a == "--tag") {
             std::string error;
             auto v = value();
+            zr::sim::Tag tag;
             bool ok = a == "--tags" ? zr::sim::load_population(v, tags, error)
-                                    : zr::sim::parse_population(v, tags, error);
+                                    : zr::sim::parse_tag(v, tags.size(), tag, error);
+            if (ok && a == "--tag") tags.push_back(tag);
             if (!ok) {
                 std::cerr << "zrsim: " << error << "\n";
                 return 2;
@@ -157,6 +163,10 @@ int main(int argc, char** argv) {
         }
         std::printf("zrsim: serial %s\n", path.c_str());
     }
+    const auto tag_count = sim.with_model([](zr::sim::ReaderModel& m) { return m.tags.size(); });
+    std::printf("zrsim: %zu tag%s in the field, device class %d\n", tag_count, tag_count == 1 ? "" : "s",
+                sim.with_model([](zr::sim::ReaderModel& m) { return m.device_class; }));
+    for (const auto& line : sim.describe_faults()) std::printf("zrsim: fault %s\n", line.c_str());
     std::fflush(stdout);
     std::signal(SIGINT, on_signal);
     std::signal(SIGTERM, on_signal);

@@ -1,5 +1,8 @@
 #include "population.h"
 
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
 #include <fstream>
 #include <sstream>
 
@@ -29,37 +32,43 @@ bool parse_tag(const std::string& text, std::size_t index, Tag& out, std::string
     std::istringstream words(text);
     std::string word;
     auto fail = [&](const std::string& why) {
-        error = "tag " + std::to_string(index + 1) + " ('" + word + "'): " + why;
+        error = "tag " + std::to_string(index + 1) + ", '" + word + "': " + why;
         return false;
     };
+    static const char* const kKeys[] = {"id", "epc", "tid", "user", "visit", "destroy", "eas", "killed"};
     while (words >> word) {
         auto eq = word.find('=');
-        if (eq == std::string::npos) return fail("expected KEY=VALUE");
+        if (eq == std::string::npos) return fail("expected KEY=VALUE (keys: id, epc, tid, user, visit, destroy, eas, killed)");
         const std::string key = word.substr(0, eq), value = word.substr(eq + 1);
+        if (std::find(std::begin(kKeys), std::end(kKeys), key) == std::end(kKeys))
+            return fail("unknown key '" + key + "' (keys: id, epc, tid, user, visit, destroy, eas, killed)");
         Bytes b;
         if (key == "eas" || key == "killed") {
-            if (value != "0" && value != "1") return fail("expected 0 or 1");
+            if (value != "0" && value != "1") return fail(key + " is 0 or 1");
             (key == "eas" ? t.eas : t.killed) = value == "1";
             continue;
         }
-        if (!parse_hex(value, b)) return fail("not hex");
+        if (value.empty()) return fail(key + " has no value");
+        if (!parse_hex(value, b)) return fail(key + " is not hex (two hex digits a byte, ':' '-' ',' between bytes allowed)");
         if (key == "id") {
-            if (b.size() != t.id.size()) return fail("an identifier has 8 bytes");
+            if (b.size() != t.id.size()) return fail("an identifier has 8 bytes, not " + std::to_string(b.size()));
             std::copy(b.begin(), b.end(), t.id.begin());
         } else if (key == "epc") {
-            if (b.empty() || b.size() % 2 || b.size() > kEpcMax) return fail("an EPC is 1 to 31 words");
+            if (b.empty() || b.size() % 2 || b.size() > kEpcMax)
+                return fail("an EPC is 1 to 31 words (2 to 62 bytes, an even number), not " + std::to_string(b.size()) +
+                            " bytes");
             t.epc = b;
         } else if (key == "tid") {
-            if (b.empty() || b.size() > kTidMax) return fail("a TID has 1 to 32 bytes");
+            if (b.empty() || b.size() > kTidMax) return fail("a TID has 1 to 32 bytes, not " + std::to_string(b.size()));
             t.tid = b;
         } else if (key == "user") {
-            if (b.size() % 2 || b.size() > kUserMax) return fail("user memory is 0 to 256 words");
+            if (b.size() % 2 || b.size() > kUserMax)
+                return fail("user memory is 0 to 256 words (an even number of bytes), not " + std::to_string(b.size()) +
+                            " bytes");
             t.user = b;
         } else if (key == "visit" || key == "destroy") {
-            if (b.size() != 4) return fail("a password has 4 bytes");
+            if (b.size() != 4) return fail("a password has 4 bytes, not " + std::to_string(b.size()));
             std::copy(b.begin(), b.end(), (key == "visit" ? t.visit_password : t.destroy_password).begin());
-        } else {
-            return fail("unknown key (id, epc, tid, user, visit, destroy, eas, killed)");
         }
     }
     out = t;
@@ -70,11 +79,14 @@ bool parse_population(const std::string& text, std::vector<Tag>& out, std::strin
     std::istringstream lines(text);
     std::string line;
     std::vector<Tag> tags;
-    while (std::getline(lines, line)) {
+    for (int number = 1; std::getline(lines, line); ++number) {
         if (auto hash = line.find('#'); hash != std::string::npos) line.resize(hash);
         if (line.find_first_not_of(" \t\r") == std::string::npos) continue;
         Tag t;
-        if (!parse_tag(line, out.size() + tags.size(), t, error)) return false;
+        if (!parse_tag(line, out.size() + tags.size(), t, error)) {
+            error = "line " + std::to_string(number) + ": " + error;
+            return false;
+        }
         tags.push_back(t);
     }
     out.insert(out.end(), tags.begin(), tags.end());
@@ -84,12 +96,16 @@ bool parse_population(const std::string& text, std::vector<Tag>& out, std::strin
 bool load_population(const std::string& path, std::vector<Tag>& out, std::string& error) {
     std::ifstream in(path);
     if (!in) {
-        error = "cannot read " + path;
+        error = "cannot read " + path + ": " + std::strerror(errno);
         return false;
     }
     std::stringstream text;
     text << in.rdbuf();
-    return parse_population(text.str(), out, error);
+    if (!parse_population(text.str(), out, error)) {
+        error = path + ", " + error;
+        return false;
+    }
+    return true;
 }
 
 }  // namespace zr::sim

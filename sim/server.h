@@ -47,6 +47,11 @@ public:
     void set_fault(int code, Fault f);
     void clear_faults();
     bool add_fault(const std::string& spec, std::string& error);
+    // The faults in force, one line per command (FaultPlan::describe).
+    std::vector<std::string> describe_faults() const {
+        std::lock_guard lock(mutex_);
+        return faults_.describe();
+    }
 
     // Frames received with a good CRC, for tests that check what went over the wire.
     std::vector<Bytes> requests() const;

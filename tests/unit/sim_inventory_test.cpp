@@ -260,17 +260,30 @@ TEST(Population, TextWithDefaultsForKeysLeftOut) {
     EXPECT_EQ(zr::sim::default_tag(5).id.back(), 6);
 }
 
-TEST(Population, BadInputIsRefusedWithAReason) {
-    const char* bad[] = {
-        "id=0102",          "epc=ABC",  "epc=AABBCC", "visit=01",   "eas=2",
-        "colour=red",       "epc",      "user=001",   "tid=",       "killed=yes",
+TEST(Population, BadInputIsRefusedWithTheReason) {
+    const struct {
+        const char* text;
+        const char* reason;
+    } bad[] = {
+        {"id=0102", "line 1: tag 1, 'id=0102': an identifier has 8 bytes, not 2"},
+        {"epc=ABC", "epc is not hex"},
+        {"epc=AABBCC", "an EPC is 1 to 31 words (2 to 62 bytes, an even number), not 3 bytes"},
+        {"visit=01", "a password has 4 bytes, not 1"},
+        {"eas=2", "eas is 0 or 1"},
+        {"colour=red", "unknown key 'colour'"},
+        {"colour=0102", "unknown key 'colour'"},
+        {"epc", "expected KEY=VALUE"},
+        {"user=001", "user is not hex"},
+        {"tid=", "tid has no value"},
+        {"killed=yes", "killed is 0 or 1"},
+        {"# first\nid=E200341201020301\nepc=12 34 5", "line 3: tag 2, 'epc=12': "},
     };
-    for (const char* text : bad) {
-        SCOPED_TRACE(text);
+    for (const auto& c : bad) {
+        SCOPED_TRACE(c.text);
         std::vector<zr::sim::Tag> tags;
         std::string error;
-        EXPECT_FALSE(zr::sim::parse_population(text, tags, error));
-        EXPECT_FALSE(error.empty());
+        EXPECT_FALSE(zr::sim::parse_population(c.text, tags, error));
+        EXPECT_NE(error.find(c.reason), std::string::npos) << error;
         EXPECT_TRUE(tags.empty());
     }
 }
