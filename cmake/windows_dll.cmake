@@ -35,7 +35,7 @@ if(MINGW)
   endif()
 else()
   # The C runtime linked in as well, so that zr.dll needs no redistributable.
-  set_property(TARGET zr_objects zr PROPERTY MSVC_RUNTIME_LIBRARY "MultiThreaded$<$<CONFIG:Debug>:Debug>")
+  set_property(TARGET zr_protocol zr_objects zr PROPERTY MSVC_RUNTIME_LIBRARY "MultiThreaded$<$<CONFIG:Debug>:Debug>")
   add_custom_command(
     OUTPUT ${ZR_LINK_DEF}
     COMMAND ${CMAKE_COMMAND} -DDEF=${CMAKE_CURRENT_SOURCE_DIR}/api/zr.def -DMODE=msvc

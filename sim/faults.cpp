@@ -5,7 +5,6 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "link/frame.h"
 
 namespace zr::sim {
 
@@ -144,19 +143,10 @@ Bytes frame_of(Bytes payload, const std::optional<Fault>& f, bool serial) {
             payload[1] = static_cast<std::uint8_t>(len & 0xFF);
         }
     }
-    Bytes wire;
     if (f && f->kind == FaultKind::bad_crc) {
         Bytes framed = with_crc(payload);
         framed.back() ^= 0xFF;
-        // Build the wire form by hand so the broken CRC survives stuffing.
-        if (!serial) return framed;
-        wire.push_back(0x55);
-        for (auto b : framed) {
-            if (b == 0x55) wire.insert(wire.end(), {0x56, 0x56});
-            else if (b == 0x56) wire.insert(wire.end(), {0x56, 0x57});
-            else wire.push_back(b);
-        }
-        return wire;
+        return serial ? protocol::stuff_framed(framed) : framed;
     }
     return serial ? serial_wire(payload) : with_crc(payload);
 }

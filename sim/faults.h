@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "protocol.h"
+#include "wire.h"
 
 namespace zr::sim {
 

@@ -19,7 +19,7 @@
 #include <utility>
 #include <vector>
 
-#include "protocol.h"
+#include "wire.h"
 
 namespace zr::sim {
 

@@ -183,7 +183,7 @@ void Simulator::read_from(Connection& c) {
     }
     if (n < 0) return;
     const auto now = Clock::now();
-    for (auto& payload : c.decoder.feed(buf, static_cast<std::size_t>(n))) {
+    for (auto& payload : c.decoder.feed(std::span<const std::uint8_t>(buf, static_cast<std::size_t>(n)))) {
         requests_.push_back(payload);
         trace("<- " + hex(with_crc(payload)) + "  " + command_name(payload[2]));
         auto replies = model_.handle(payload);

@@ -29,12 +29,12 @@ extern "C" ZR_API int ZR_CALL ZRSetDeviceClass(int /*reserved*/, int modelCode) 
 
 extern "C" ZR_API int ZR_CALL ZRGetDeviceClass(int handle, int* classValue) {
     return guarded([&] {
-        return command(handle, 0x62)
+        return command(handle, code::sys_query)
             .require(classValue)
             .with(kDeviceInfoAddress, 0)
-            .on_tcp_send_failure(ZR_ERR_SEND)
+            .on_failed_send(ZR_ERR_SEND)
             .wait(200, 100)
-            .accept(kCountTest | kEchoTest)
+            .checks(kCountCheck | kEchoCheck)
             .on_ok([&](const Reply& r) {
                 unsigned char info[4];
                 r.copy_data(sizeof info, info);
@@ -48,27 +48,27 @@ extern "C" ZR_API int ZR_CALL ZRGetDeviceClass(int handle, int* classValue) {
 
 extern "C" ZR_API int ZR_CALL ZRTestModeSet(int handle, int mode) {
     return guarded([&] {
-        return command(handle, 0x67).check(mode >= 0 && mode <= 4, ZR_ERR_PARAMETER).with(mode).run();
+        return command(handle, code::reset).check(mode >= 0 && mode <= 4, ZR_ERR_PARAMETER).with(mode).run();
     });
 }
 
 extern "C" ZR_API int ZR_CALL ZRSetInterfere(int handle, const unsigned char* settings) {
     return guarded([&] {
-        return command(handle, interference_code(0x6A, 0x4B))
+        return command(handle, interference_code(code::set_interfere, code::set_interfere_12))
             .with(bytes(settings, 2), antenna_control())
             .tcp_min(6)
-            .accept(kCountTest | kLengthTest)
+            .checks(kCountCheck | kLengthCheck)
             .run();
     });
 }
 
 extern "C" ZR_API int ZR_CALL ZRGetInterfere(int handle, unsigned char* settings) {
     return guarded([&] {
-        return command(handle, interference_code(0x6B, 0x4C))
+        return command(handle, interference_code(code::get_interfere, code::get_interfere_12))
             .require(settings)
             .with(antenna_control())
             .tcp_min(9)
-            .accept(kCountTest | kLengthTest)
+            .checks(kCountCheck | kLengthCheck)
             .on_ok([&](const Reply& r) {
                 unsigned char data[3];  // the first data byte is not handed out
                 r.copy_data(sizeof data, data);
@@ -82,6 +82,6 @@ extern "C" ZR_API int ZR_CALL ZRGetInterfere(int handle, unsigned char* settings
 
 extern "C" ZR_API int ZR_CALL ZRCloseInterfere(int handle) {
     return guarded([&] {
-        return command(handle, interference_code(0x6C, 0x4D)).tcp_min(6).accept(kCountTest | kLengthTest).run();
+        return command(handle, interference_code(code::close_interfere, code::close_interfere_12)).tcp_min(6).checks(kCountCheck | kLengthCheck).run();
     });
 }

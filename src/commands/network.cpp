@@ -2,7 +2,7 @@
 #include <mutex>
 #include <string>
 
-#include "commands/parameters.h"
+#include "commands/system_area.h"
 
 using namespace zr::core;
 using zr::commands::system_block_write;

@@ -1,4 +1,4 @@
-#include "commands/parameters.h"
+#include "commands/system_area.h"
 
 #include <algorithm>
 
@@ -27,8 +27,8 @@ Command block_write(int handle, std::uint8_t code, int address, int count, const
         .with(address, count, bytes(data, count > 0 ? static_cast<std::size_t>(count) : 0))
         .no_flush()
         .wait(100, 50)
-        .accept(kCountTest | kEchoTest)
-        .on_tcp_send_failure(0)
+        .checks(kCountCheck | kEchoCheck)
+        .on_failed_send(0)
         .pause_after_error();
 }
 
@@ -37,17 +37,13 @@ Command block_write(int handle, std::uint8_t code, int address, int count, const
 int area_query(int handle, std::uint8_t code, int address, int length, unsigned char* buffer, int limit,
                int too_long) {
     const int n = length;
-    return command(handle, code)
+    return query(handle, code)
         .check(n <= limit, too_long)
         .check(n >= 0, ZR_ERR_ARGUMENT)
         .check(address >= 0 && address <= kAreaAddressMax, ZR_ERR_ARGUMENT)
         .require(buffer)
         .with(address, n)
-        .no_flush()
-        .on_tcp_send_failure(ZR_ERR_SEND)
-        .wait(500)
         .tcp_min(n + 4)
-        .accept(kCountTest | kEchoTest)
         .on_ok([&](const Reply& r) {
             r.copy_data(static_cast<std::size_t>(n), buffer);
             return ZR_OK;
@@ -58,7 +54,7 @@ int area_query(int handle, std::uint8_t code, int address, int length, unsigned 
 }  // namespace
 
 Command system_block_write(int handle, int address, int count, const unsigned char* data) {
-    return block_write(handle, 0x63, address, count, data, kSystemBlockMax, ZR_ERR_TOO_LONG);
+    return block_write(handle, code::sys_set, address, count, data, kSystemBlockMax, ZR_ERR_TOO_LONG);
 }
 
 
@@ -67,11 +63,11 @@ Command system_block_write(int handle, int address, int count, const unsigned ch
 using namespace zr::commands;
 
 extern "C" ZR_API int ZR_CALL ZRSysQuery(int handle, int address, int length, unsigned char* buffer) {
-    return guarded([&] { return area_query(handle, 0x62, address, length, buffer, kSystemBlockMax, ZR_ERR_TOO_LONG); });
+    return guarded([&] { return area_query(handle, code::sys_query, address, length, buffer, kSystemBlockMax, ZR_ERR_TOO_LONG); });
 }
 
 extern "C" ZR_API int ZR_CALL ZRTagQuery(int handle, int address, int length, unsigned char* buffer) {
-    return guarded([&] { return area_query(handle, 0x64, address, length, buffer, kTagQueryMax, ZR_ERR_ARGUMENT); });
+    return guarded([&] { return area_query(handle, code::tag_query, address, length, buffer, kTagQueryMax, ZR_ERR_ARGUMENT); });
 }
 
 extern "C" ZR_API int ZR_CALL ZRSysFastSet(int handle, int address, int count, const unsigned char* data) {
@@ -80,7 +76,7 @@ extern "C" ZR_API int ZR_CALL ZRSysFastSet(int handle, int address, int count, c
 
 extern "C" ZR_API int ZR_CALL ZRTagFastSet(int handle, int address, int count, const unsigned char* data) {
     return guarded([&] {
-        return block_write(handle, 0x65, address, count, data, kTagBlockMax, ZR_ERR_ARGUMENT).run();
+        return block_write(handle, code::tag_set, address, count, data, kTagBlockMax, ZR_ERR_ARGUMENT).run();
     });
 }
 
@@ -88,14 +84,13 @@ extern "C" ZR_API int ZR_CALL ZRSysSet(int handle, int address, int count, const
     return guarded([&] {
         // One frame per byte; the last byte's result is the call's.
         auto one_byte = [&](unsigned at, unsigned char value) {
-            return command(handle, 0x63)
+            return command(handle, code::sys_set)
                 .with(static_cast<int>(at >> 8), static_cast<int>(at), value)
                 .no_flush()
                 .wait(kByteWritePollMs)
                 .receives(kByteWritePolls)
-                .accept(kCountTest)
-                .pause_after_error()
-                .serial_only(0);
+                .checks(kCountCheck)
+                .pause_after_error();
         };
         // Past 0xFFFF the 16-bit address would wrap round onto other bytes.
         const bool fits = address >= 0 && std::int64_t{address} + count <= std::int64_t{kSysSetEnd};
@@ -105,6 +100,7 @@ extern "C" ZR_API int ZR_CALL ZRSysSet(int handle, int address, int count, const
                          .require(data)
                          .check(fits, ZR_ERR_ARGUMENT);
         if (auto refused = first.refused()) return *refused;
+        if (!first.profile().byte_writes) return 0;  // nothing is sent
         int result = 0;
         for (int i = 0; i < count; ++i) {
             auto byte = one_byte(static_cast<unsigned>(address) + static_cast<unsigned>(i), data[i]);
@@ -117,15 +113,12 @@ extern "C" ZR_API int ZR_CALL ZRSysSet(int handle, int address, int count, const
 
 extern "C" ZR_API int ZR_CALL ZRFreqQuery(int handle, int address, int length, unsigned char* buffer) {
     return guarded([&] {
-        return command(handle, 0x62)
+        return query(handle, code::sys_query)
             .check(length <= kSystemBlockMax, ZR_ERR_TOO_LONG)
             .check(length >= 0, ZR_ERR_ARGUMENT)
             .require(buffer)
             .with(address, 0)
-            .no_flush()
-            .on_tcp_send_failure(ZR_ERR_SEND)
             .wait(200, 100)
-            .accept(kCountTest | kEchoTest)
             .on_ok([&](const Reply& r) {
                 r.copy(0, kFrameCopy, buffer);  // the raw frame; zeros past it
                 return ZR_OK;
@@ -136,11 +129,11 @@ extern "C" ZR_API int ZR_CALL ZRFreqQuery(int handle, int address, int length, u
 
 extern "C" ZR_API int ZR_CALL ZRSetReadCfg(int handle, int readMode, int readOption) {
     return guarded([&] {
-        return command(handle, 0x64)
+        return command(handle, code::tag_query)
             .check(readMode >= 1 && readMode <= 4 && readOption >= 1 && readOption <= 2, ZR_ERR_PARAMETER)
             .with(Library::instance().settings()->antenna_control, readMode, readOption)
             .tcp_min(7)
-            .accept(kCountTest | kLengthTest)
+            .checks(kCountCheck | kLengthCheck)
             .run();
     });
 }

@@ -1,4 +1,4 @@
-#include "commands/parameters.h"
+#include "commands/system_area.h"
 
 using namespace zr::core;
 using zr::commands::system_block_write;
@@ -9,13 +9,13 @@ constexpr int kSystemBlockMax = 52;
 }  // namespace
 
 extern "C" ZR_API int ZR_CALL ZRPowerOn(int handle, int value) {
-    return guarded([&] { return command(handle, 0x60).with(value).run(); });
+    return guarded([&] { return command(handle, code::power_on).with(value).run(); });
 }
 
 extern "C" ZR_API int ZR_CALL ZRPowerOff(int handle) {
     // Switching the RF off can take the reader a while: poll for its answer every 250 ms, up to
     // 2.5 s. A TCP receive listens 60 ms by itself, so the wait before it is shorter by that.
-    return guarded([&] { return command(handle, 0x61).wait(250, 190).receives(10).flush_after().run(); });
+    return guarded([&] { return command(handle, code::power_off).wait(250, 190).receives(10).flush_after().run(); });
 }
 
 extern "C" ZR_API int ZR_CALL ZRPowerSet(int handle, int /*reserved*/, int count, int power0, int power1) {
@@ -27,14 +27,10 @@ extern "C" ZR_API int ZR_CALL ZRPowerSet(int handle, int /*reserved*/, int count
 
 extern "C" ZR_API int ZR_CALL ZRPowerQuery(int handle, int /*reserved*/, int length, unsigned char* buffer) {
     return guarded([&] {
-        return command(handle, 0x62)
+        return query(handle, code::sys_query)
             .check(length <= kSystemBlockMax, ZR_ERR_TOO_LONG)
             .require(buffer)
             .with(kPowerAddress, 0)
-            .no_flush()
-            .on_tcp_send_failure(ZR_ERR_SEND)
-            .wait(500)
-            .accept(kCountTest | kEchoTest)
             .on_ok([&](const Reply& r) {
                 if (length > 0) r.copy_data(static_cast<std::size_t>(length), buffer);
                 return ZR_OK;
@@ -43,14 +39,18 @@ extern "C" ZR_API int ZR_CALL ZRPowerQuery(int handle, int /*reserved*/, int len
     });
 }
 
+extern "C" ZR_API int ZR_CALL ZREpcPrintPowerOs(int handle, int value) {
+    return guarded([&] { return reader_command(handle, code::epc_print_power).with(value).run(); });
+}
+
 extern "C" ZR_API int ZR_CALL ZRIOControlSet(int handle, int ioSelector, int ioValue) {
     return guarded([&] {
-        return command(handle, 0xD1)
+        return command(handle, code::io_control_set)
             .with(ioSelector, ioValue)
             .no_flush()
-            .on_tcp_send_failure(ZR_ERR_SEND)
+            .on_failed_send(ZR_ERR_SEND)
             .wait(100, 50)
-            .accept(kCountTest | kEchoTest)
+            .checks(kCountCheck | kEchoCheck)
             .pause_after_error()
             .run();
     });
@@ -58,12 +58,6 @@ extern "C" ZR_API int ZR_CALL ZRIOControlSet(int handle, int ioSelector, int ioV
 
 extern "C" ZR_API int ZR_CALL ZRIOControlQuery(int handle, int ioSelector, int /*reserved*/) {
     return guarded([&] {
-        return command(handle, 0xD2)
-            .with(ioSelector)
-            .no_flush()
-            .on_tcp_send_failure(ZR_ERR_SEND)
-            .wait(500)
-            .accept(kCountTest | kEchoTest)
-            .run();
+        return query(handle, code::io_control_query).with(ioSelector).run();
     });
 }

@@ -3,5 +3,5 @@
 using namespace zr::core;
 
 extern "C" ZR_API int ZR_CALL ZRReset(int handle) {
-    return guarded([&] { return command(handle, 0x67).tcp_min(6).run(); });
+    return guarded([&] { return command(handle, code::reset).tcp_min(6).run(); });
 }

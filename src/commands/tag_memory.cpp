@@ -27,7 +27,7 @@ extern "C" ZR_API int ZR_CALL ZRReadUserData(int handle, int antenna, int addres
                                              const unsigned char* tagId, unsigned char* buffer) {
     return guarded([&] {
         const int n = byteCount;
-        return command(handle, 0x72)
+        return command(handle, code::read_user_data)
             .check(within(n, 0, kByteMax), ZR_ERR_ARGUMENT)
             .require(buffer)
             .with(antenna, bytes(tagId, 8), address, n)
@@ -46,7 +46,7 @@ extern "C" ZR_API int ZR_CALL ZRWriteUserData(int handle, int antenna, int addre
                                               const unsigned char* data, int length) {
     return guarded([&] {
         const bool fits = within(length, 0, kWriteBytesMax);
-        return command(handle, 0x73)
+        return command(handle, code::write_user_data)
             .check(fits, ZR_ERR_ARGUMENT)
             .with(antenna, bytes(tagId, 8), address, length, bytes(data, data_size(length, fits)))
             .wait(kWriteWaitMs)
@@ -58,7 +58,7 @@ extern "C" ZR_API int ZR_CALL ZRSetEpcCode(int handle, int antenna, const unsign
                                            int wordCount, const unsigned char* data) {
     return guarded([&] {
         const bool fits = within(wordCount, 0, kEpcWordsMax);
-        return command(handle, 0x83)
+        return command(handle, code::set_epc)
             .check(within(epcLength, 0, 12) && epcLength % 2 == 0, kBadEpcLength)
             .check(fits, ZR_ERR_ARGUMENT)
             .with(antenna, bytes(password, 4), wordCount, bytes(data, data_size(wordCount, fits, 2)))
@@ -72,7 +72,7 @@ extern "C" ZR_API int ZR_CALL ZRReadUserDataEPC(int handle, const unsigned char*
                                                 int wordCount, int antenna, unsigned char* buffer) {
     return guarded([&] {
         const int w = wordCount;
-        return command(handle, 0x84)
+        return command(handle, code::read_words)
             .check(within(w, 0, kByteMax), ZR_ERR_ARGUMENT)
             .require(buffer)
             .with(antenna, bytes(password, 4), address, w)
@@ -92,7 +92,7 @@ extern "C" ZR_API int ZR_CALL ZRSetUseData(int handle, int antenna, const unsign
                                            int wordCount, const unsigned char* data) {
     return guarded([&] {
         const bool fits = within(wordCount, 0, kUseWordsMax);
-        return command(handle, 0x85)
+        return command(handle, code::set_use_data)
             .check(fits, ZR_ERR_ARGUMENT)
             .with(antenna, bytes(password, 4), address, wordCount, bytes(data, data_size(wordCount, fits, 2)))
             .wait(kWriteWaitMs)

@@ -17,7 +17,7 @@ bool within(int v, int lo, int hi) { return v >= lo && v <= hi; }
 extern "C" ZR_API int ZR_CALL ZRLockUserData(int handle, int address, int antenna, const unsigned char* tagId,
                                              int length) {
     return guarded([&] {
-        return command(handle, 0x74)
+        return command(handle, code::lock_user_data)
             .check(address >= 0 && length >= 0 && std::int64_t{address} + length <= kLockableEnd, ZR_ERR_RANGE)
             .no_flush()
             .with(antenna, bytes(tagId, 8), address, length)
@@ -32,21 +32,21 @@ extern "C" ZR_API int ZR_CALL ZRLockUserData(int handle, int address, int antenn
 extern "C" ZR_API int ZR_CALL ZRSetVisitPWD(int handle, int antenna, const unsigned char* password,
                                             const unsigned char* newPassword) {
     return guarded([&] {
-        return command(handle, 0x88).with(antenna, bytes(password, 4), bytes(newPassword, 4)).run();
+        return command(handle, code::set_visit_pwd).with(antenna, bytes(password, 4), bytes(newPassword, 4)).run();
     });
 }
 
 extern "C" ZR_API int ZR_CALL ZRSetDestroyPWD(int handle, int antenna, const unsigned char* password,
                                               const unsigned char* newPassword) {
     return guarded([&] {
-        return command(handle, 0x89).with(antenna, bytes(password, 4), bytes(newPassword, 4)).run();
+        return command(handle, code::set_destroy_pwd).with(antenna, bytes(password, 4), bytes(newPassword, 4)).run();
     });
 }
 
 extern "C" ZR_API int ZR_CALL ZRSetDataLocked(int handle, int antenna, const unsigned char* password, int mode,
                                               int region) {
     return guarded([&] {
-        return command(handle, 0x8A)
+        return command(handle, code::set_data_locked)
             .check(within(mode, 0, 1) && within(region, 0, 5), ZR_ERR_PARAMETER)
             .with(antenna, bytes(password, 4), mode, region)
             .wait(kDataLockWaitMs)
@@ -60,7 +60,7 @@ extern "C" ZR_API int ZR_CALL ZRSetDestroyTag(int handle, int antenna, const uns
         const bool fits = within(wordCount, 0, kDestroyWordsMax);
         const std::size_t w = fits ? static_cast<std::size_t>(wordCount) : 0;
         // The word count is not sent: the reader takes the data length from LEN.
-        return command(handle, 0x8B)
+        return command(handle, code::destroy_tag)
             .check(fits, ZR_ERR_ARGUMENT)
             .with(antenna, bytes(password, 4), bytes(data, 2 * w))
             .reply_size(6)

@@ -11,10 +11,9 @@ Library& lib() { return Library::instance(); }
 
 // One receive into a zeroed buffer. A frame the link dropped (bad CRC, cut off) may have left
 // its bytes behind: they are no reply and must never pass for an echo of the code.
-int receive_once(link::Link& link, link::ReplyBuffer& buffer, int tcp_min, link::Expect expect,
-                 link::Link::Clock deadline) {
+int receive_once(link::Link& link, link::ReplyBuffer& buffer, link::Expect expect, link::Link::Clock deadline) {
     buffer.fill(0);
-    const int count = link.receive_frame(buffer, tcp_min, expect, deadline);
+    const int count = link.receive_frame(buffer, expect, deadline);
     if (count <= 0) buffer.fill(0);
     return count;
 }
@@ -23,8 +22,8 @@ int receive_once(link::Link& link, link::ReplyBuffer& buffer, int tcp_min, link:
 // code (or any frame, where any code is taken). With `polls_only`, the attempts end once
 // their waits add up (a receive that waits by itself, as TCP's, counts): a report poll over
 // TCP then costs one wait and one receive, not six. The last frame received stays in `buffer`.
-int receive_attempts(link::Link& link, link::ReplyBuffer& buffer, int attempts, int wait_ms, int tcp_min,
-                     link::Expect expect, bool polls_only = false) {
+int receive_attempts(link::Link& link, link::ReplyBuffer& buffer, int attempts, int wait_ms, link::Expect expect,
+                     bool polls_only = false) {
     auto& os = lib().os();
     const auto start = os.now();
     const auto budget = std::chrono::milliseconds(attempts * wait_ms);
@@ -32,7 +31,7 @@ int receive_attempts(link::Link& link, link::ReplyBuffer& buffer, int attempts, 
     for (int attempt = 0; attempt < attempts; ++attempt) {
         if (attempt > 0 && polls_only && os.now() - start >= budget) break;
         if (wait_ms > 0) os.sleep_ms(wait_ms);
-        count = receive_once(link, buffer, tcp_min, expect, os.now() + link.receive_window());
+        count = receive_once(link, buffer, expect, os.now() + link.receive_window());
         if (count >= 6 && (expect.tcp == link::Expect::Tcp::any_code || buffer[2] == expect.code)) break;
     }
     return count;
@@ -40,49 +39,13 @@ int receive_attempts(link::Link& link, link::ReplyBuffer& buffer, int attempts, 
 
 }  // namespace
 
-int map_status(std::uint8_t s, std::uint8_t device_class) {
-    const bool class3 = device_class == 3;
-    if (s == 0x00) return ZR_OK;
-    if (s >= 0x01 && s <= 0x09) return 1000 + s;
-    if (s >= 0x11 && s <= 0x16) return 1010 + (s - 0x11);
-    if (s >= 0x20 && s <= 0x26) return 2001 + (s - 0x20);
-    if (s == 0x3A) return class3 ? ZR_ERR_UNKNOWN_STATUS : ZR_ERR_STATUS_3A;
-    if (s == 0x3F) return class3 ? ZR_ERR_UNKNOWN_STATUS : ZR_ERR_PARAMETER;
-    if (s >= 0x60 && s <= 0x69) return class3 ? 3001 + (s - 0x60) : ZR_ERR_UNKNOWN_STATUS;
-    if (s >= 0x90 && s <= 0x9C) return class3 ? ZR_ERR_UNKNOWN_STATUS : 4001 + (s - 0x90);
-    return ZR_ERR_UNKNOWN_STATUS;
-}
-
-void Reply::copy(std::size_t from, std::size_t n, std::uint8_t* dest) const {
-    if (n == 0 || from >= buffer_.size()) return;
-    n = std::min(n, buffer_.size() - from);
-    std::copy_n(buffer_.begin() + static_cast<std::ptrdiff_t>(from), n, dest);
-}
-
-void Reply::copy_data(std::size_t n, std::uint8_t* dest) const {
-    const int carried = std::min(count_ - 6, len() - 2);
-    const std::size_t k = std::min(n, carried > 0 ? static_cast<std::size_t>(carried) : std::size_t{0});
-    copy(4, k, dest);
-    std::fill(dest + k, dest + n, std::uint8_t{0});
-}
-
 // ---- Command ---------------------------------------------------------------------------
 
 Command::Command(int handle, std::uint8_t code)
-    : handle_(handle), code_(code), device_class_(lib().device_class()) {
-    payload_.reserve(link::kRequestMax);
-    payload_ = {0, 1, code};  // LEN counts the code; parameters add to it
-}
+    : handle_(handle), code_(code), device_class_(lib().device_class()), payload_(code) {}
 
 void Command::add_raw(std::uint8_t b) {
-    if (payload_.size() >= link::kRequestMax) {
-        check(false, ZR_ERR_ARGUMENT);  // the request would not fit its buffer
-        return;
-    }
-    payload_.push_back(b);
-    auto len = payload_.size() - 2;
-    payload_[0] = static_cast<std::uint8_t>(len >> 8);
-    payload_[1] = static_cast<std::uint8_t>(len & 0xFF);
+    if (!payload_.add(b)) check(false, ZR_ERR_ARGUMENT);  // the request would not fit its buffer
 }
 
 void Command::add(int byte) {
@@ -95,7 +58,7 @@ void Command::add(Bytes b) {
         check(false, ZR_ERR_ARGUMENT);
         return;
     }
-    if (b.n > link::kRequestMax - payload_.size()) {
+    if (b.n > payload_.room()) {
         check(false, ZR_ERR_ARGUMENT);
         return;
     }
@@ -109,19 +72,18 @@ Command& Command::check(bool ok, int result) {
 Command& Command::on_no_session(int result) { no_session_result_ = result; return *this; }
 Command& Command::no_flush() { flush_ = false; return *this; }
 Command& Command::flush_after() { flush_after_ = true; return *this; }
-Command& Command::wait(int serial_ms, int tcp_ms) { wait_serial_ms_ = serial_ms; wait_tcp_ms_ = tcp_ms; return *this; }
+Command& Command::wait(int serial_ms, int tcp_ms) { waits_ = {serial_ms, tcp_ms}; return *this; }
 Command& Command::receives(int attempts) { receives_ = std::max(1, attempts); return *this; }
 Command& Command::tcp_min(int m) { tcp_min_ = m; return *this; }
-Command& Command::accept(unsigned tests) { tests_ = tests; return *this; }
+Command& Command::checks(unsigned reply_checks) { checks_ = reply_checks; return *this; }
 Command& Command::reply_size(int count) { reply_size_ = count; return *this; }
-Command& Command::on_tcp_send_failure(int result) { tcp_send_failure_ = result; return *this; }
+Command& Command::on_failed_send(int result) { failed_send_ = result; return *this; }
 Command& Command::on_send_failure(int result) { send_failure_ = result; return *this; }
 Command& Command::unanswered(int result) { unanswered_ = result; return *this; }
 Command& Command::unanswered_gives_send_result() { unanswered_send_result_ = true; return *this; }
 Command& Command::malformed(int result) { malformed_ = result; return *this; }
 Command& Command::pause_after_error() { pause_after_error_ = true; return *this; }
 Command& Command::on_ok(std::function<int(const Reply&)> handler) { on_ok_ = std::move(handler); return *this; }
-Command& Command::serial_only(int result) { serial_only_ = result; return *this; }
 Command& Command::passes(int n) { passes_ = std::max(1, n); return *this; }
 Command& Command::continues_call() { continues_call_ = true; return *this; }
 
@@ -131,13 +93,10 @@ std::optional<int> Command::refused() {
     link_ = session_.link();
     if (!link_) return no_session_result_;
     if (refusal_) return refusal_;
-    if (serial_only_ && link_->kind() != link::Kind::serial) return serial_only_;
     return std::nullopt;
 }
 
-int Command::wait_ms() const { return link_->kind() == link::Kind::serial ? wait_serial_ms_ : wait_tcp_ms_; }
-
-int Command::send(bool reply_expected) { return link_->send_frame(payload_, reply_expected); }
+int Command::send(bool reply_expected) { return link_->send_frame(payload_.bytes(), reply_expected); }
 
 void Command::sleep(int ms) {
     if (ms > 0) lib().os().sleep_ms(ms);
@@ -156,7 +115,7 @@ Command::Outcome Command::run_outcome() {
     for (int pass = 0; pass < passes_; ++pass) {
         if (pass > 0 || continues_call_) link_->forget_owed();
         outcome = one_pass();
-        if (outcome.tcp_send_failed) break;
+        if (outcome.send_failed) break;
     }
     return outcome;
 }
@@ -164,27 +123,29 @@ Command::Outcome Command::run_outcome() {
 Command::Outcome Command::one_pass() {
     const int sent = send(true);
     if (sent <= 0 && send_failure_) return {*send_failure_, false};
-    if (sent == 0 && tcp_send_failure_ && link_->kind() == link::Kind::tcp) return {*tcp_send_failure_, true};
+    const auto& profile = link_->profile();
+    if (sent == 0 && failed_send_ && profile.send_failure_known) return {*failed_send_, true};
 
     // A command that examines the echo waits for its own code; one that does not still never
     // takes a report for its answer.
-    const link::Expect expect{code_, (tests_ & kEchoTest) ? link::Expect::Tcp::same_code
-                                                          : link::Expect::Tcp::not_reports};
+    const link::Expect expect{code_,
+                              (checks_ & kEchoCheck) ? link::Expect::Tcp::same_code : link::Expect::Tcp::not_reports,
+                              tcp_min_};
     link::ReplyBuffer buffer{};
-    const int count = receive_attempts(*link_, buffer, receives_, wait_ms(), tcp_min_, expect);
+    const int count = receive_attempts(*link_, buffer, receives_, waits_.*profile.wait, expect);
     if (flush_after_) link_->flush();
 
     const Reply reply(buffer, count);
     const bool echoed = reply.code() == code_;
     if (unanswered_send_result_ && !echoed) return {sent, false};
-    if ((tests_ & kEchoTest) && !echoed) return {unanswered_, false};
-    if ((tests_ & kCountTest) && count < 6)
+    if ((checks_ & kEchoCheck) && !echoed) return {unanswered_, false};
+    if ((checks_ & kCountCheck) && count < 6)
         return {unanswered_send_result_ ? malformed_ : unanswered_, false};
-    if ((tests_ & kLengthTest) && count != reply.len() + 4) return {malformed_, false};
+    if ((checks_ & kLengthCheck) && count != reply.len() + 4) return {malformed_, false};
     if (reply_size_ && count != *reply_size_) return {malformed_, false};
 
     if (reply.status() == 0) return {on_ok_ ? on_ok_(reply) : ZR_OK, false};
-    const int mapped = map_status(reply.status(), device_class_);
+    const int mapped = protocol::map_status(reply.status(), device_class_);
     if (pause_after_error_) sleep(kErrorPauseMs);
     return {mapped, false};
 }
@@ -209,14 +170,14 @@ int Report::into(std::uint8_t* buffer) {
     link->flush();
 
     link::ReplyBuffer frame{};
-    const link::Expect expect{code_, any_code_ ? link::Expect::Tcp::any_code : link::Expect::Tcp::same_code};
-    const int count = receive_attempts(*link, frame, receives_, wait_ms_, tcp_min_, expect, true);
+    const link::Expect expect{code_, any_code_ ? link::Expect::Tcp::any_code : link::Expect::Tcp::same_code, tcp_min_};
+    const int count = receive_attempts(*link, frame, receives_, wait_ms_, expect, true);
     const Reply reply(frame, count);
     if (count < 6 || (!any_code_ && reply.code() != code_)) return 0;
     if (reply.len() >= count) return ZR_ERR_NO_REPLY;
     if (count != reply.len() + 4) return length_mismatch_;
     if (reply.status() != 0)
-        return status_error_ ? *status_error_ : map_status(reply.status(), device_class_);
+        return status_error_ ? *status_error_ : protocol::map_status(reply.status(), device_class_);
     if (whole_frame_)
         reply.copy(0, static_cast<std::size_t>(reply.len()) + 2, buffer);
     else
@@ -249,7 +210,8 @@ int Listen::run() {
         if (c.p) std::fill_n(static_cast<std::uint8_t*>(c.p), c.n, std::uint8_t{0});
 
     link::ReplyBuffer frame{};
-    const int count = receive_attempts(*link, frame, 1, wait_ms_, tcp_min_, link::Expect{code_});
+    const int count =
+        receive_attempts(*link, frame, 1, wait_ms_, link::Expect{code_, link::Expect::Tcp::same_code, tcp_min_});
     const Reply reply(frame, count);
     if (count >= 6 && reply.len() >= count) return ZR_ERR_NO_REPLY;
     const bool accepted = count >= min_count_ && reply.code() == code_ && count == reply.len() + 4;

@@ -20,32 +20,14 @@
 #include "api/zr.h"
 #include "core/cause.h"
 #include "core/session.h"
-#include "link/frame.h"
+#include "protocol/codes.h"
+#include "protocol/frame.h"
+#include "protocol/status.h"
 
 namespace zr::core {
 
-// The reader's status byte as a result code, by the device class's table.
-int map_status(std::uint8_t status, std::uint8_t device_class);
-
-// A received frame: `count` bytes at the start of a 256-byte buffer that was zeroed first.
-class Reply {
-public:
-    Reply(const link::ReplyBuffer& buffer, int count) : buffer_(buffer), count_(count) {}
-    int count() const { return count_; }
-    int len() const { return buffer_[0] * 256 + buffer_[1]; }
-    std::uint8_t code() const { return buffer_[2]; }
-    std::uint8_t status() const { return buffer_[3]; }
-    std::uint8_t operator[](std::size_t i) const { return i < buffer_.size() ? buffer_[i] : 0; }
-    // Copies `n` bytes from index `from` of the reply buffer (zeros past the frame).
-    void copy(std::size_t from, std::size_t n, std::uint8_t* dest) const;
-    // Copies `n` data bytes (from index 4); bytes the reply does not carry, its CRC included,
-    // are zeros.
-    void copy_data(std::size_t n, std::uint8_t* dest) const;
-
-private:
-    const link::ReplyBuffer& buffer_;
-    int count_;
-};
+using protocol::Reply;
+namespace code = protocol::code;
 
 // Caller bytes sent as they lie: `n` bytes at `p`. A null `p` refuses the call with -14.
 struct Bytes {
@@ -54,7 +36,9 @@ struct Bytes {
 };
 inline Bytes bytes(const void* p, std::size_t n) { return {static_cast<const std::uint8_t*>(p), n}; }
 
-enum Test : unsigned { kCountTest = 1, kEchoTest = 2, kLengthTest = 4, kAllTests = 7 };
+// The checks a reply must pass to be accepted: at least 6 bytes, the echoed command code,
+// a byte count of LEN + 4.
+enum ReplyCheck : unsigned { kCountCheck = 1, kEchoCheck = 2, kLengthCheck = 4, kAllChecks = 7 };
 
 class Command {
 public:
@@ -76,14 +60,19 @@ public:
     Command& no_flush();
     Command& flush_after();
     Command& wait(int ms) { return wait(ms, ms); }
+    // The wait before each receive, as the serial and the TCP link need it.
     Command& wait(int serial_ms, int tcp_ms);
     // Receive attempts, each after the wait, until a frame of at least 6 bytes echoes the code.
     Command& receives(int attempts);
+    // Over TCP no reply shorter than `m` + 2 bytes is taken.
     Command& tcp_min(int m);
-    Command& accept(unsigned tests);
+    Command& checks(unsigned reply_checks);
     // Only a reply of exactly this many bytes is accepted.
     Command& reply_size(int count);
-    Command& on_tcp_send_failure(int result);
+    // Result of a send that the link knows failed (TCP; a serial line takes bytes whether or
+    // not anyone listens). Over several passes it ends the call at once.
+    Command& on_failed_send(int result);
+    // Result of a send that failed on any link (a frame cut short included).
     Command& on_send_failure(int result);
     // Result when no frame passed the count and echo tests (default -4).
     Command& unanswered(int result);
@@ -95,11 +84,9 @@ public:
     Command& pause_after_error();
     // Runs on an accepted reply with status 0; returns the result (default: 1).
     Command& on_ok(std::function<int(const Reply&)> handler);
-    // Only on the serial link; anything else gives `result` and sends nothing.
-    Command& serial_only(int result);
     // The exchange (send, waits, receives, judgement) runs `n` times in a row; each pass runs
     // to its end whatever the one before gave, and the last pass's result is returned. A TCP
-    // send failure ends the call at once (with on_tcp_send_failure's result).
+    // send failure the link knows of ends the call at once (with on_failed_send's result).
     Command& passes(int n);
     // This exchange continues the call of the one before it on the handle (the next byte of
     // a byte-wise write): a reply still owed to that one does not delay it.
@@ -113,44 +100,43 @@ public:
     // go on (for commands made of several exchanges). From here on the command holds its
     // session's lock, and so do its copies, until the last of them is gone.
     std::optional<int> refused();
+    // What differs on the session's link; only after refused() let the call go on.
+    const link::Profile& profile() const { return link_->profile(); }
 
 private:
     void add(int byte);
     void add(unsigned byte) { add(static_cast<int>(byte)); }
     void add(Bytes b);
     void add_raw(std::uint8_t b);
-    int wait_ms() const;
 
     int handle_;
     std::uint8_t code_;
     std::uint8_t device_class_;  // as the call started
     SessionGuard session_;
     link::Link* link_ = nullptr;
-    std::vector<std::uint8_t> payload_;
+    protocol::Payload payload_;
     std::optional<int> refusal_;
     int no_session_result_ = ZR_ERR_NO_SESSION;
     bool flush_ = true;
     bool flush_after_ = false;
-    int wait_serial_ms_ = 50;
-    int wait_tcp_ms_ = 50;
+    link::Waits waits_{50, 50};
     int receives_ = 1;
     int tcp_min_ = 4;
-    unsigned tests_ = kAllTests;
+    unsigned checks_ = kAllChecks;
     std::optional<int> reply_size_;
-    std::optional<int> tcp_send_failure_;
+    std::optional<int> failed_send_;
     std::optional<int> send_failure_;
     int unanswered_ = ZR_ERR_NO_REPLY;
     bool unanswered_send_result_ = false;
     int malformed_ = ZR_ERR_NO_REPLY;
     bool pause_after_error_ = false;
-    std::optional<int> serial_only_;
     int passes_ = 1;
     bool continues_call_ = false;
     std::function<int(const Reply&)> on_ok_;
 
     struct Outcome {
         int result;
-        bool tcp_send_failed;
+        bool send_failed;  // and the link knows it
     };
     Outcome run_outcome();
     Outcome one_pass();
@@ -159,6 +145,22 @@ private:
 };
 
 inline Command command(int handle, std::uint8_t code) { return Command(handle, code); }
+
+// A query of the reader's settings: no flush, 500 ms for the answer, which must echo the
+// code; a TCP send that failed gives -6.
+inline Command query(int handle, std::uint8_t code) {
+    return std::move(command(handle, code)
+                         .no_flush()
+                         .on_failed_send(ZR_ERR_SEND)
+                         .wait(500)
+                         .checks(kCountCheck | kEchoCheck));
+}
+
+// A command that addresses the reader itself (its power print-out, state, clock, fixed
+// number): over TCP its reply runs to 11 bytes at least; the echo is not examined.
+inline Command reader_command(int handle, std::uint8_t code) {
+    return std::move(command(handle, code).tcp_min(9).checks(kCountCheck | kLengthCheck));
+}
 
 // Receive-only shape: collects one frame the reader sent after a send-only command.
 class Report {

@@ -1,44 +1,9 @@
 // Texts for result codes. All of them live in static storage: callers may keep the pointer
 // for as long as the library is loaded and never free it.
-#include <array>
-#include <cstdint>
-
 #include "api/zr.h"
+#include "protocol/status.h"
 
 namespace {
-
-// "reader status 0xNN" for every status byte, built at compile time so that the texts of the
-// mapped statuses need no allocation and cannot drift from the byte they name.
-struct StatusText {
-    char text[20];
-};
-
-constexpr std::array<StatusText, 256> make_status_texts() {
-    std::array<StatusText, 256> all{};
-    constexpr char prefix[] = "reader status 0x";
-    constexpr char digits[] = "0123456789ABCDEF";
-    for (unsigned s = 0; s < 256; ++s) {
-        auto& t = all[s].text;
-        unsigned i = 0;
-        for (; prefix[i]; ++i) t[i] = prefix[i];
-        t[i++] = digits[s >> 4];
-        t[i++] = digits[s & 0xF];
-        t[i] = '\0';
-    }
-    return all;
-}
-
-constexpr std::array<StatusText, 256> kStatusTexts = make_status_texts();
-
-// The status byte a mapped result code stands for, or -1 when the code is no mapped status.
-constexpr int status_of(int code) {
-    if (code >= 1001 && code <= 1009) return code - 1000;
-    if (code >= 1010 && code <= 1015) return 0x11 + (code - 1010);
-    if (code >= 2001 && code <= 2007) return 0x20 + (code - 2001);
-    if (code >= 3001 && code <= 3010) return 0x60 + (code - 3001);
-    if (code >= 4001 && code <= 4013) return 0x90 + (code - 4001);
-    return -1;
-}
 
 constexpr const char* kUnknown = "unknown result code";
 
@@ -66,8 +31,8 @@ const char* text_of(int code) {
         case ZR_CLOSE_FAILED: return "the port could not be closed";
         default: break;
     }
-    const int s = status_of(code);
-    return s >= 0 ? kStatusTexts[static_cast<std::size_t>(s)].text : kUnknown;
+    const char* status = zr::protocol::status_result_text(code);
+    return status ? status : kUnknown;
 }
 
 }  // namespace

@@ -5,11 +5,12 @@
 #include <cstdint>
 #include <span>
 
-#include "link/frame.h"
+#include "protocol/codes.h"
+#include "protocol/frame.h"
 
 namespace zr::link {
 
-enum class Kind { serial, tcp };
+using protocol::ReplyBuffer;
 
 enum class CloseResult {
     closed,           // released
@@ -18,31 +19,20 @@ enum class CloseResult {
     failed_kept,      // the OS refused and still holds the port
 };
 
-// The codes under which the reader sends frames nobody asked for at that moment: inventory,
-// TID, long, user and user-data reports, EAS alarms, listen frames. Such a frame is never the
-// answer to a command of another code.
-constexpr bool is_report_code(std::uint8_t code) {
-    switch (code) {
-        case 0x49: case 0x4A: case 0x71: case 0x81: case 0x82: case 0x84: case 0x8D: case 0xA1: case 0xD0:
-            return true;
-        default:
-            return false;
-    }
-}
-
 // Which frames a receive takes; the others are dropped and the receive goes on within its
 // time. The serial link takes frames of `code` only. Over TCP, a command that does not
 // examine the echo also takes frames of other codes except reports, and a few reports take
-// a frame of any code.
+// a frame of any code; and no frame shorter than `min_length` + 2 bytes is taken.
 struct Expect {
     enum class Tcp { same_code, not_reports, any_code };
     std::uint8_t code;
     Tcp tcp = Tcp::same_code;
+    int min_length = 4;
 
     bool takes_over_tcp(std::uint8_t got) const {
         switch (tcp) {
             case Tcp::same_code: return got == code;
-            case Tcp::not_reports: return got == code || !is_report_code(got);
+            case Tcp::not_reports: return got == code || !protocol::is_report_code(got);
             case Tcp::any_code: return true;
         }
         return false;
@@ -54,21 +44,38 @@ struct Expect {
 // Only a command whose predecessor failed ever waits for it.
 inline constexpr std::chrono::milliseconds kOwedReplyWait{250};
 
+// What differs between the transports, as a command sees it. The engine reads this instead
+// of asking which link it has.
+struct Waits {
+    int serial_ms;
+    int tcp_ms;
+};
+struct Profile {
+    // Which of a command's two waits applies on this link.
+    int Waits::*wait;
+    // A failed send is told apart from a reader that did not answer, so a command can give
+    // its own result for it (a serial line takes bytes whether or not anyone listens).
+    bool send_failure_known;
+    // The reader takes a system parameter write a byte at a time on this link only.
+    bool byte_writes;
+};
+inline constexpr Profile kSerialProfile{&Waits::serial_ms, false, true};
+inline constexpr Profile kTcpProfile{&Waits::tcp_ms, true, false};
+
 class Link {
 public:
     using Clock = std::chrono::microseconds;  // the platform's monotonic clock
 
     virtual ~Link() = default;
-    virtual Kind kind() const = 0;
+    virtual const Profile& profile() const = 0;
     // Drops whatever arrived unasked, adds the CRC (and, on serial, the start byte and
     // stuffing) and sends. `reply_expected`: the reader answers this frame under its code.
     // Serial: the payload bytes written; TCP: the frame length with CRC. 0 when the send
     // failed or the link is lost: never a count for a frame that did not go out whole.
     virtual int send_frame(std::span<const std::uint8_t> payload, bool reply_expected) = 0;
     // One frame that `expect` takes, into `dest`: its length LEN + 4, or 0. TCP waits for it
-    // until `deadline` and yields nothing shorter than `min_length` + 2 bytes; serial reads
-    // what is on the line at once.
-    virtual int receive_frame(ReplyBuffer& dest, int min_length, Expect expect, Clock deadline) = 0;
+    // until `deadline`; serial reads what is on the line at once.
+    virtual int receive_frame(ReplyBuffer& dest, Expect expect, Clock deadline) = 0;
     // The next send continues the call of the last one (another pass, the next byte): a reply
     // still owed to it does not hold that send back.
     virtual void forget_owed() = 0;

@@ -3,6 +3,9 @@
 namespace zr::link {
 namespace {
 
+using protocol::Crc16;
+using protocol::kStartByte;
+
 constexpr int kWriteTries = 3;          // one byte, after one flush
 constexpr int kStuffedTries = 100;      // each wire byte of a stuffed byte
 constexpr int kEmptyReadsInFrame = 300;
@@ -12,31 +15,6 @@ constexpr std::size_t kDiscardMax = 65536;  // a babbling line cannot hold a sen
 constexpr auto kPatience = std::chrono::microseconds(100);
 
 }  // namespace
-
-std::size_t stuff_frame(std::span<const std::uint8_t> payload, std::span<std::uint8_t> out) {
-    std::size_t n = 0;
-    auto put = [&](std::uint8_t b) {
-        if (n < out.size()) out[n] = b;
-        ++n;
-    };
-    auto stuffed = [&](std::uint8_t b) {
-        if (b == kStartByte) {
-            put(kEscapeByte);
-            put(kEscapeByte);
-        } else if (b == kEscapeByte) {
-            put(kEscapeByte);
-            put(0x57);
-        } else {
-            put(b);
-        }
-    };
-    put(kStartByte);
-    for (auto b : payload) stuffed(b);
-    auto crc = crc16(payload);
-    stuffed(static_cast<std::uint8_t>(crc >> 8));
-    stuffed(static_cast<std::uint8_t>(crc & 0xFF));
-    return n;
-}
 
 SerialLink::SerialLink(std::unique_ptr<platform::SerialPort> port, platform::Platform& os)
     : port_(std::move(port)), os_(os) {}
@@ -55,29 +33,29 @@ bool SerialLink::write_byte(std::uint8_t byte) {
 }
 
 bool SerialLink::write_stuffed(std::uint8_t byte) {
-    auto wire = [&](std::uint8_t b) {
-        for (int i = 0; i < kStuffedTries && !port_->gone(); ++i)
-            if (write_byte(b)) return true;
-        return false;
-    };
-    if (byte == kStartByte) return wire(kEscapeByte) && wire(kEscapeByte);
-    if (byte == kEscapeByte) return wire(kEscapeByte) && wire(0x57);
-    return wire(byte);
+    const auto stuffed = protocol::stuff(byte);
+    for (auto b : stuffed.wire()) {
+        bool written = false;
+        for (int i = 0; i < kStuffedTries && !written && !port_->gone(); ++i) written = write_byte(b);
+        if (!written) return false;
+    }
+    return true;
 }
 
 SerialLink::Escaped SerialLink::read_escaped(bool patient) {
+    using Kind = protocol::Unstuffer::Kind;
+    protocol::Unstuffer unstuffer;
     int b = read_byte(patient);
     if (b < 0) b = read_byte(patient);
     if (b < 0) return {Got::nothing, 0};
-    if (b == kStartByte) return {Got::start, 0};
-    if (b != kEscapeByte) return {Got::data, static_cast<std::uint8_t>(b)};
-    // After an escape the second half is always waited for briefly.
-    int next = read_byte(true);
-    if (next < 0) next = read_byte(true);
-    if (next == kStartByte) return {Got::start, 0};
-    if (next == kEscapeByte) return {Got::data, kStartByte};
-    if (next == 0x57 || next < 0) return {Got::data, kEscapeByte};
-    return {Got::data, static_cast<std::uint8_t>(next)};
+    auto unit = unstuffer.feed(static_cast<std::uint8_t>(b));
+    if (unit.kind == Kind::none) {
+        // After an escape the second half is always waited for briefly.
+        int next = read_byte(true);
+        if (next < 0) next = read_byte(true);
+        unit = next < 0 ? unstuffer.finish() : unstuffer.feed(static_cast<std::uint8_t>(next));
+    }
+    return unit.kind == Kind::start ? Escaped{Got::start, 0} : Escaped{Got::data, unit.byte};
 }
 
 int SerialLink::send_frame(std::span<const std::uint8_t> payload, bool reply_expected) {
@@ -87,7 +65,7 @@ int SerialLink::send_frame(std::span<const std::uint8_t> payload, bool reply_exp
         const auto end = os_.now() + kOwedReplyWait;
         ReplyBuffer scratch;
         while (owed_ && os_.now() < end && !port_->gone() && port_->wait_readable(end - os_.now()))
-            receive_frame(scratch, 0, Expect{*owed_}, end);
+            receive_frame(scratch, Expect{*owed_}, end);
         owed_.reset();
     }
     // Whatever is already waiting answers an earlier request (a late reply, an uncollected
@@ -110,7 +88,7 @@ int SerialLink::send_frame(std::span<const std::uint8_t> payload, bool reply_exp
     return static_cast<int>(payload.size());
 }
 
-int SerialLink::receive_frame(ReplyBuffer& dest, int /*min_length: TCP only*/, Expect expect, Clock /*deadline*/) {
+int SerialLink::receive_frame(ReplyBuffer& dest, Expect expect, Clock /*deadline*/) {
     for (;;) {
         // Hunt for a start byte; whatever precedes it belongs to no frame.
         Escaped e{};
@@ -155,7 +133,7 @@ bool SerialLink::read_frame_body(ReplyBuffer& dest, std::size_t& i, Crc16& crc) 
         dest[i] = e.byte;
         if (i == 2) {
             n = static_cast<std::size_t>(dest[0]) * 256 + dest[1] + 4;
-            if (n > kReplyMax) n = 0;  // cut off: it cannot be a frame of ours
+            if (n > protocol::kReplyMax) n = 0;  // cut off: it cannot be a frame of ours
         }
         ++i;
     }

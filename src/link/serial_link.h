@@ -1,4 +1,4 @@
-// Serial transport: start byte 0x55, byte stuffing (0x55 -> 56 56, 0x56 -> 56 57).
+// Serial transport: the protocol's serial wire form (start byte, stuffing), a byte at a time.
 #pragma once
 
 #include <memory>
@@ -6,21 +6,17 @@
 
 #include "link/link.h"
 #include "platform/platform.h"
+#include "protocol/serial_codec.h"
 
 namespace zr::link {
-
-inline constexpr std::uint8_t kStartByte = 0x55;
-inline constexpr std::uint8_t kEscapeByte = 0x56;
-
-// Wire form of one frame: start byte, stuffed payload and CRC.
-std::size_t stuff_frame(std::span<const std::uint8_t> payload, std::span<std::uint8_t> out);
 
 class SerialLink final : public Link {
 public:
     SerialLink(std::unique_ptr<platform::SerialPort> port, platform::Platform& os);
-    Kind kind() const override { return Kind::serial; }
+    const Profile& profile() const override { return kSerialProfile; }
     int send_frame(std::span<const std::uint8_t> payload, bool reply_expected) override;
-    int receive_frame(ReplyBuffer& dest, int min_length, Expect expect, Clock deadline) override;
+    // Serial has no minimum length and no deadline: it reads what is on the line now.
+    int receive_frame(ReplyBuffer& dest, Expect expect, Clock deadline) override;
     std::chrono::milliseconds receive_window() const override { return std::chrono::milliseconds(0); }
     void forget_owed() override { owed_.reset(); }
     bool lost() const override { return port_->gone(); }
@@ -40,7 +36,7 @@ private:
     bool write_byte(std::uint8_t byte);
     bool write_stuffed(std::uint8_t byte);
     // After a start byte: the frame's bytes into `dest`; false when the line went silent.
-    bool read_frame_body(ReplyBuffer& dest, std::size_t& count, Crc16& crc);
+    bool read_frame_body(ReplyBuffer& dest, std::size_t& count, protocol::Crc16& crc);
 
     std::unique_ptr<platform::SerialPort> port_;
     platform::Platform& os_;

@@ -6,6 +6,8 @@
 namespace zr::link {
 namespace {
 
+using protocol::kRequestMax;
+
 constexpr int kReadySelectMs = 50;  // writability check before every send and receive
 constexpr int kSendSelectMs = 1000;
 constexpr int kSendCalls = 52;
@@ -92,7 +94,7 @@ int TcpLink::send_frame(std::span<const std::uint8_t> payload, bool reply_expect
     std::array<std::uint8_t, kRequestMax + 2> frame{};
     const std::size_t size = std::min(payload.size(), kRequestMax);
     std::copy_n(payload.begin(), size, frame.begin());
-    const auto crc = crc16(payload.first(size));
+    const auto crc = protocol::crc16(payload.first(size));
     frame[size] = static_cast<std::uint8_t>(crc >> 8);
     frame[size + 1] = static_cast<std::uint8_t>(crc & 0xFF);
     const auto wire = std::span(frame).first(size + 2);
@@ -116,11 +118,11 @@ int TcpLink::send_frame(std::span<const std::uint8_t> payload, bool reply_expect
     return static_cast<int>(wire.size());
 }
 
-int TcpLink::receive_frame(ReplyBuffer& dest, int min_length, Expect expect, Clock deadline) {
+int TcpLink::receive_frame(ReplyBuffer& dest, Expect expect, Clock deadline) {
     if (!ready_to_write(kReadySelectMs)) return 0;
     const auto frame = next_frame(deadline, [&](std::span<const std::uint8_t> f) {
         // Frames longer than the TCP receive takes are read whole and dropped.
-        return f.size() <= kTcpReplyMax && static_cast<int>(f.size()) >= min_length + 2 &&
+        return f.size() <= protocol::kTcpReplyMax && static_cast<int>(f.size()) >= expect.min_length + 2 &&
                expect.takes_over_tcp(f[2]);
     });
     if (!frame) return 0;

@@ -6,8 +6,8 @@
 #include <optional>
 
 #include "link/link.h"
-#include "link/tcp_framer.h"
 #include "platform/platform.h"
+#include "protocol/tcp_framer.h"
 
 namespace zr::link {
 
@@ -16,9 +16,9 @@ inline constexpr std::uint16_t kTcpPort = 7086;
 class TcpLink final : public Link {
 public:
     explicit TcpLink(std::unique_ptr<platform::Socket> socket);
-    Kind kind() const override { return Kind::tcp; }
+    const Profile& profile() const override { return kTcpProfile; }
     int send_frame(std::span<const std::uint8_t> payload, bool reply_expected) override;
-    int receive_frame(ReplyBuffer& dest, int min_length, Expect expect, Clock deadline) override;
+    int receive_frame(ReplyBuffer& dest, Expect expect, Clock deadline) override;
     std::chrono::milliseconds receive_window() const override;
     void forget_owed() override { owed_.reset(); }
     bool lost() const override { return lost_; }
@@ -44,7 +44,7 @@ private:
     std::unique_ptr<platform::Socket> socket_;
     bool connected_ = true;
     bool lost_ = false;
-    TcpFramer framer_;
+    protocol::TcpFramer framer_;
     std::optional<std::uint8_t> owed_;
 };
 

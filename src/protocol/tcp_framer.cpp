@@ -1,12 +1,11 @@
-#include "link/tcp_framer.h"
+#include "protocol/tcp_framer.h"
 
 #include <algorithm>
 #include <cstring>
 
-namespace zr::link {
+namespace zr::protocol {
 namespace {
 
-constexpr std::size_t kFrameMin = kStatusReplySize;  // LEN, code, status, CRC
 
 std::size_t claimed(const std::uint8_t* p) { return static_cast<std::size_t>(p[0]) * 256 + p[1] + 4; }
 bool plausible(std::size_t total) { return total >= kFrameMin && total <= kReplyMax; }
@@ -70,4 +69,4 @@ std::optional<std::span<const std::uint8_t>> TcpFramer::next() {
     return std::nullopt;
 }
 
-}  // namespace zr::link
+}  // namespace zr::protocol

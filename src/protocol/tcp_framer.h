@@ -3,7 +3,7 @@
 // a length and throw the stream out of step for good. Here a position is taken for the start
 // of a frame only when the length is one a reader can send and the whole frame has a good
 // CRC; anything else is skipped a byte at a time, so garbage costs no more than itself.
-// Pure: no I/O; the link fills it and takes frames out.
+// No I/O: the link fills it and takes frames out.
 #pragma once
 
 #include <array>
@@ -12,9 +12,9 @@
 #include <optional>
 #include <span>
 
-#include "link/frame.h"
+#include "protocol/frame.h"
 
-namespace zr::link {
+namespace zr::protocol {
 
 class TcpFramer {
 public:
@@ -44,4 +44,4 @@ private:
     std::size_t taken_ = 0;  // length of the frame handed out last, removed on the next call
 };
 
-}  // namespace zr::link
+}  // namespace zr::protocol

@@ -179,7 +179,7 @@ bool FakePlatform::wait_input(Peer& p, microseconds limit) {
 
 void FakePlatform::written(Peer& p, std::uint8_t byte) {
     p.written.push_back(byte);
-    for (auto& request : p.decoder.feed(&byte, 1)) {
+    for (auto& request : p.decoder.feed(std::span<const std::uint8_t>(&byte, 1))) {
         p.requests.push_back(request);
         if (!p.script.empty()) {
             auto s = p.script.front();

@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "platform/platform.h"
-#include "protocol.h"
+#include "wire.h"
 
 namespace zr::sim {
 class ReaderModel;

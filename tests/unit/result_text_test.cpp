@@ -19,7 +19,7 @@ const std::string kUnknown = "unknown result code";
 TEST(ResultText, EveryMappedReaderStatusNamesItsByte) {
     for (int device_class : {1, 2, 3}) {
         for (int s = 1; s < 256; ++s) {
-            const int code = zr::core::map_status(static_cast<std::uint8_t>(s), static_cast<std::uint8_t>(device_class));
+            const int code = zr::protocol::map_status(static_cast<std::uint8_t>(s), device_class);
             SCOPED_TRACE("class " + std::to_string(device_class) + " status " + std::to_string(s) + " -> " +
                          std::to_string(code));
             const std::string text = ZRResultText(code);

@@ -15,7 +15,7 @@ struct SerialFixture : ::testing::Test {
     Peer& peer = fake.serial("COM1");
     std::unique_ptr<SerialLink> link = std::make_unique<SerialLink>(fake.open_serial("COM1"), fake);
     ReplyBuffer dest{};
-    int receive(std::uint8_t expected) { return link->receive_frame(dest, 4, zr::link::Expect{expected}, fake.now()); }
+    int receive(std::uint8_t expected) { return link->receive_frame(dest, zr::link::Expect{expected}, fake.now()); }
     Bytes got(int n) const { return Bytes(dest.begin(), dest.begin() + n); }
 };
 

@@ -1,9 +1,9 @@
 // The two status tables, by device class.
 #include <gtest/gtest.h>
 
-#include "core/exchange.h"
+#include "protocol/status.h"
 
-using zr::core::map_status;
+using zr::protocol::map_status;
 
 TEST(StatusTables, RangeEdges) {
     struct Case {

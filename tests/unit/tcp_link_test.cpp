@@ -18,7 +18,8 @@ struct TcpFixture : ::testing::Test {
     std::unique_ptr<TcpLink> link = std::make_unique<TcpLink>(fake.open_tcp(0xC0000201, 7086));
     ReplyBuffer dest{};
     int receive(int min = 4, Expect expect = {0x67, Expect::Tcp::any_code}) {
-        return link->receive_frame(dest, min, expect, fake.now() + milliseconds(60));
+        expect.min_length = min;
+        return link->receive_frame(dest, expect, fake.now() + milliseconds(60));
     }
     int send(const Bytes& payload) { return link->send_frame(payload, true); }
 };

@@ -7,8 +7,11 @@
 #include <string>
 #include <vector>
 
-#include "protocol.h"
-#include "status_map.h"
+#include "protocol/codes.h"
+#include "protocol/frame.h"
+#include "protocol/hex.h"
+#include "protocol/serial_codec.h"
+#include "protocol/status.h"
 #include "verb.h"
 #include "zr.h"
 
@@ -16,31 +19,7 @@ namespace zrtool {
 namespace {
 
 using Bytes = std::vector<std::uint8_t>;
-
-// Serial wire bytes: frames split at their start bytes, stuffing removed.
-std::vector<Bytes> unstuff(const Bytes& wire) {
-    std::vector<Bytes> frames;
-    for (std::size_t i = 0; i < wire.size(); ++i) {
-        std::uint8_t b = wire[i];
-        if (b == 0x55) {
-            frames.emplace_back();
-            continue;
-        }
-        if (frames.empty()) frames.emplace_back();  // not reached: the input starts with 0x55
-        if (b == 0x56) {
-            if (i + 1 >= wire.size()) {
-                b = 0x56;  // an escape at the very end stands for itself, as the reader's link reads it
-            } else if (wire[i + 1] == 0x55) {
-                continue;  // a start byte after an escape begins the next frame
-            } else {
-                const std::uint8_t next = wire[++i];
-                b = next == 0x56 ? 0x55 : next == 0x57 ? 0x56 : next;
-            }
-        }
-        frames.back().push_back(b);
-    }
-    return frames;
-}
+using zr::protocol::hex;
 
 struct Options {
     bool as_request, as_reply;
@@ -74,7 +53,7 @@ bool decode_frames(const Bytes& bytes, bool serial, const Options& o, Json& fram
             f.set("size", static_cast<long long>(size));
             lines.push_back({"length", "LEN " + std::to_string(len) + ", " + std::to_string(size) + " bytes with CRC"});
             const std::uint8_t code = rest[2];
-            const std::string name = zr::sim::command_name(code);
+            const std::string name = zr::protocol::command_name(code);
             char code_text[8];
             std::snprintf(code_text, sizeof code_text, "0x%02X", code);
             f.set("command", static_cast<long long>(code));
@@ -85,7 +64,7 @@ bool decode_frames(const Bytes& bytes, bool serial, const Options& o, Json& fram
                           " present";
             } else {
                 const Bytes payload(rest.begin(), rest.begin() + static_cast<std::ptrdiff_t>(len + 2));
-                const Bytes framed = zr::sim::with_crc(payload);
+                const Bytes framed = zr::protocol::with_crc(payload);
                 const std::string expected = hex(&framed[len + 2], 2), got = hex(&rest[len + 2], 2);
                 const bool crc_ok = expected == got;
                 f.set("crc", got);
@@ -107,7 +86,7 @@ bool decode_frames(const Bytes& bytes, bool serial, const Options& o, Json& fram
                 }
                 if (reply) {
                     const std::uint8_t status = rest[3];
-                    const int result = status_result(status, o.device_class);
+                    const int result = zr::protocol::map_status(status, o.device_class);
                     const std::string data = len > 2 ? hex(&rest[4], len - 2) : "";
                     auto r = Json::object();
                     r.set("status", static_cast<long long>(status));
@@ -150,7 +129,7 @@ int decode(Call& c) {
         for (const auto& w : words) input += w + " ";
     }
     Bytes bytes;
-    if (words.empty() || !zr::sim::parse_hex(input, bytes) || bytes.empty()) {
+    if (words.empty() || !zr::protocol::parse_hex(input, bytes) || bytes.empty()) {
         std::fprintf(stderr, "zrtool: decode wants frames in hex, two digits a byte: zrtool decode 00 01 61 07 46\n");
         return kExitUsage;
     }
@@ -170,7 +149,7 @@ int decode(Call& c) {
     int number = 0;
     bool good = true;
     if (bytes[0] == 0x55) {
-        for (const auto& frame : unstuff(bytes)) good = decode_frames(frame, true, o, frames, number, c.json()) && good;
+        for (const auto& frame : zr::protocol::unstuff_pieces(bytes)) good = decode_frames(frame, true, o, frames, number, c.json()) && good;
     } else {
         good = decode_frames(bytes, false, o, frames, number, c.json());
     }

@@ -11,7 +11,7 @@
 
 #include <unistd.h>
 
-#include "protocol.h"
+#include "protocol/hex.h"
 #include "session.h"
 #include "verb.h"
 #include "zr.h"
@@ -238,7 +238,7 @@ Call::Value parse_value(const Arg& a, const std::string& text) {
                 throw UsageError(opt + " wants a number in decimal or 0x-hex, not '" + text + "'");
             break;
         case Type::hex:
-            if (!zr::sim::parse_hex(text, value.bytes) || value.bytes.empty())
+            if (!zr::protocol::parse_hex(text, value.bytes) || value.bytes.empty())
                 throw UsageError(opt + " wants bytes in hex (two digits each), not '" + text + "'");
             if (a.size && static_cast<int>(value.bytes.size()) != a.size)
                 throw UsageError(opt + " wants " + std::to_string(a.size) + " bytes (" + std::to_string(a.size * 2) +

@@ -1,6 +1,6 @@
 #include "verb.h"
 
-#include "protocol.h"
+#include "protocol/hex.h"
 
 #include <algorithm>
 #include <chrono>
@@ -71,7 +71,7 @@ void put_result(Json& j, int result, Kind kind) {
     j.set("success", succeeded(result, kind));
 }
 
-std::string hex(const std::uint8_t* p, std::size_t n) { return zr::sim::hex(p, n); }
+std::string hex(const std::uint8_t* p, std::size_t n) { return zr::protocol::hex(p, n); }
 
 std::string hex_trimmed(const std::uint8_t* p, std::size_t n) {
     while (n > 0 && p[n - 1] == 0) --n;
