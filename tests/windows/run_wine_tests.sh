@@ -292,8 +292,11 @@ for f in "$RESULTS"/*-tcp.txt "$RESULTS"/*-serial.txt; do
     known "$f" 'ZRReset(h) = 1'
     known "$f" 'ZRReset(-1) = -1'
 done
+# The cause of the second open of a serial port, as the scenario prints texts (in hex).
+in_use=$(printf 'port <path> is in use' | od -An -tx1 | tr -d ' \n' | tr a-f A-F)
 for f in "$RESULTS"/*-serial.txt; do
     known "$f" 'ZROpen(&second=-1, ini, "serial") = -13 second=-1'
+    known "$f" "ZRLastCause() = \"$in_use\""
 done
 # ZRNetAddrSet recorded the reader's new address in the session's INI file.
 for f in "$RESULTS"/*-tcp.ini "$RESULTS"/*-serial.ini; do

@@ -280,10 +280,34 @@ static Result call_ZRVersion(void* function, const Slot* a) {
     r.text = ((__typeof__(&ZRVersion))function)();
     return r;
 }
+/* Causes name files and ports, whose names differ between the builds (/dev/pts/3, COM17, an
+ * INI file's path): each word that holds a '/' or a '\\', or is COM and digits, reads <path>. */
 static Result call_ZRLastCause(void* function, const Slot* a) {
+    static char masked[8192];
     Result r = {0, NULL, 1};
+    const char* text = ((__typeof__(&ZRLastCause))function)();
+    size_t n = 0;
     (void)a;
-    r.text = ((__typeof__(&ZRLastCause))function)();
+    while (text && *text && n + 8 < sizeof masked) {
+        size_t len = strcspn(text, " "), end = len, i;
+        int path = 0;
+        while (end > 0 && (text[end - 1] == ':' || text[end - 1] == ',')) --end;
+        for (i = 0; i < end; ++i) path |= text[i] == '/' || text[i] == '\\';
+        if (end > 3 && strncmp(text, "COM", 3) == 0 && strspn(text + 3, "0123456789") == end - 3) path = 1;
+        if (path) {
+            memcpy(masked + n, "<path>", 6);
+            n += 6;
+            text += end;
+            len -= end;
+        }
+        if (text[len] == ' ') ++len;
+        if (n + len >= sizeof masked) len = sizeof masked - n - 1;
+        memcpy(masked + n, text, len);
+        n += len;
+        text += len;
+    }
+    masked[n] = '\0';
+    r.text = masked;
     return r;
 }
 
@@ -329,16 +353,21 @@ static const Row table[] = {
     AGAIN(ZROpen, 0, VAR(-1), INI, STR("udp")),
     AGAIN(ZRLastCause, TEXT_IS("ZR_PORT_TYPE 'UDP' is neither COM nor TCP")),
     AGAIN(ZROpen, ZR_ERR_CONFIG, VAR(-1), INI, STR("empty")),
+    AGAIN(ZRLastCause, TEXT_IS("<path> [empty]: ZR_PORT_TYPE is empty")),
     AGAIN(ZROpen, 0, VAR(-1), INI, STR("no such section")), /* missing keys read as "0" */
+    AGAIN(ZRLastCause, TEXT_IS("<path>: no section [no such section]")),
     AGAIN(ZROpen, ZR_ERR_CONNECT, VAR(-1), INI, STR("refused")),
     AGAIN(ZRLastCause, TEXT_IS(NULL)), /* "connection refused by" the address: the same everywhere */
     AGAIN(ZROpen, ZR_ERR_OPEN_PORT, VAR(-1), INI, STR("nocom")),
+    AGAIN(ZRLastCause, TEXT_IS("cannot open <path>: no such file or directory")),
     AGAIN(ZROpen, 0, VAR(-1), INI, STR(LONG_TEXT)),
     AGAIN(ZROpen, 0, VAR(-1), STR(LONG_TEXT), LINK_SECTION),
     /* A second session on the same link: over TCP another connection (1), while a serial
      * port is held exclusively (-13; the driver checks that line). It also makes the INI
      * file the one of the last ZROpen again, for ZRNetAddrSet. */
+    AGAIN(ZRReset, ZR_ERR_NO_SESSION, INT(-1)), /* a cause the same in every build */
     AGAIN(ZROpen, BY_LINK(ZR_OK, ZR_ERR_OPEN_PORT), SECOND_VAR, INI, LINK_SECTION),
+    AGAIN(ZRLastCause, TEXT_IS(NULL)), /* serial: "port <path> is in use" (the driver checks it) */
     AGAIN(ZRClose, BY_LINK(ZR_OK, ZR_ERR_NO_SESSION), SECOND_VAR),
 
     ROW(ZRReset, ZR_OK, SESSION),

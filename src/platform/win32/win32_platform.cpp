@@ -400,7 +400,7 @@ public:
         ProfileFile f;
         f.name = profile_file(path);
         if (path.size() >= MAX_PATH) {
-            f.failure = {Failure::Kind::other, "name too long"};
+            f.failure = {Failure::Kind::other, "file name too long"};
             return f;
         }
         const DWORD attributes = GetFileAttributesA(f.name.c_str());
