@@ -36,13 +36,6 @@ std::string cause_of(int result, const char* plain = nullptr) {
     return plain ? plain : ZRResultText(result);
 }
 
-// Opens the session again after a loss; the whole session is rebuilt, so the handle changes.
-int reopen(int& handle, const std::string& file, const std::string& section) {
-    for (int i = 0; i < 3 && handle != -1; ++i) ZRClose(&handle);  // 242: the socket was busy, call again
-    if (handle != -1) return ZR_CLOSE_FAILED;
-    return ZROpen(&handle, file.c_str(), section.c_str());
-}
-
 }  // namespace
 
 Worker::Worker(const GatewayConfig& config, std::size_t index, Publisher& publisher, StopSignal& stop)
@@ -117,9 +110,8 @@ void Worker::set_state(State s, const std::string& cause) {
 }
 
 bool Worker::open_session() {
-    const bool again = handle_ != -1;
-    const int r = again ? reopen(handle_, config_.file, reader_.name)
-                        : ZROpen(&handle_, config_.file.c_str(), reader_.name.c_str());
+    // A session once open keeps its handle: ZRReconnect opens its link again, however often.
+    const int r = handle_ != -1 ? ZRReconnect(handle_) : ZROpen(&handle_, config_.file.c_str(), reader_.name.c_str());
     if (r == ZR_OK) return true;
     cause_ = cause_of(r);
     return false;
@@ -202,8 +194,9 @@ Worker::RoundEnd Worker::round(int antenna) {
             cause_ = cause_of(r);
             return RoundEnd::lost;
         }
-        ++faults;  // -4: a frame that did not add up
         cause_ = cause_of(r);
+        if (ZRLinkState(handle_) == 0) return RoundEnd::lost;
+        ++faults;  // -4: a frame that did not add up
         last = Steady::now();
     }
     if (frames > 0) return RoundEnd::ok;
@@ -214,7 +207,8 @@ Worker::RoundEnd Worker::round(int antenna) {
 void Worker::run() {
     auto backoff = milliseconds(config_.retry_min_ms);
     int bad_rounds = 0;
-    bool lost = false;  // the session is open but no longer usable
+    bool lost = false;      // the session is open but its link is not usable
+    bool answered = false;  // the reader answered a round since the session was last (re)opened
     while (!stopping()) {
         if (handle_ == -1 || lost) {
             if (!open_session()) {
@@ -226,8 +220,6 @@ void Worker::run() {
             if (lost) ++reconnects_;
             lost = false;
             bad_rounds = 0;
-            backoff = milliseconds(config_.retry_min_ms);
-            set_state(State::online, "");
         }
         RoundEnd end = RoundEnd::ok;
         bool any_ok = false;
@@ -239,11 +231,24 @@ void Worker::run() {
         if (end == RoundEnd::stopped) break;
         expire(Steady::now(), false);
         if (end == RoundEnd::lost || (!any_ok && ++bad_rounds >= kBadRoundsBeforeReconnect)) {
-            lost = true;  // reopened at once; back-off only once opening fails
+            lost = true;
             set_state(State::reconnecting, cause_);
+            // A reader that was answering is reopened at once (a restart, a cable); one that
+            // connects but never answers waits out the back-off like one that refuses.
+            if (!answered) {
+                if (!pause(backoff)) break;
+                backoff = std::min(backoff * 2, milliseconds(config_.retry_max_ms));
+            }
+            answered = false;
             continue;
         }
-        if (any_ok) bad_rounds = 0;
+        if (any_ok) {
+            // Online means answering, not merely connected.
+            bad_rounds = 0;
+            answered = true;
+            backoff = milliseconds(config_.retry_min_ms);
+            set_state(State::online, "");
+        }
         if (!pause(milliseconds(reader_.pause_ms))) break;
     }
     if (handle_ != -1) ZRClose(&handle_);
