@@ -98,6 +98,7 @@ void Worker::set_state(State s, const std::string& cause) {
         if (s == state_ && cause == published_cause_) return;
         state_ = s;
         published_cause_ = cause;
+        online_ = s == State::online;
     }
     std::fprintf(stderr, "zrgate: [%s] %s%s%s\n", reader_.name.c_str(), state_name(static_cast<int>(s)),
                  cause.empty() ? "" : ": ", cause.c_str());
@@ -174,6 +175,7 @@ Worker::RoundEnd Worker::round(int antenna) {
         if (stopping()) return RoundEnd::stopped;
         const int r = epc ? ZREpcCodeReport(handle_, buffer) : ZRTIDCodeReport(handle_, buffer);
         if (r == ZR_OK) {
+            if (!online_) set_state(State::online, "");  // before its first event
             ++frames;
             last = Steady::now();
             const int len = buffer[0] * 256 + buffer[1];  // LEN, code, status, identifier

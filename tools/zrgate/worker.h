@@ -87,6 +87,7 @@ private:
     mutable std::mutex state_mutex_;
     State state_ = State::starting;
     std::string published_cause_;
+    bool online_ = false;  // the worker's own copy of state_ == online, read without the lock
     std::atomic<std::uint64_t> reads_{0}, events_{0}, reconnects_{0};
 };
 
