@@ -255,6 +255,7 @@ void Publisher::on_publish(mosquitto*, void* self, int mid) {
         if (it == p->in_flight_.end()) return;
         if (it->second == Kind::event) --p->events_in_flight_, ++p->published_;
         p->in_flight_.erase(it);
+        p->queue_notices();  // the room just made may be the first since events were dropped
     }
     p->wake_.notify_all();
 }
