@@ -207,8 +207,7 @@ GatewayConfig load_config(const std::string& path, std::vector<std::string>& err
          }},
         {"port", [&](const Entry& e) { number(e, 1, 65535, c.port); }},
         {"client_id", [&](const Entry& e) {
-             if (e.value.empty() || e.value.size() > 23 * 8)
-                 check.at(e.line, gateway->name, e.key, "empty or too long");
+             if (e.value.empty() || e.value.size() > 65535) check.at(e.line, gateway->name, e.key, "empty or too long");
              c.client_id = e.value;
          }},
         {"credentials", [&](const Entry& e) {

@@ -3,6 +3,7 @@
 #include <mosquitto.h>
 #include <signal.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstring>

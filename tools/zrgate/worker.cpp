@@ -52,7 +52,10 @@ Worker::~Worker() { join_or_leave(); }
 void Worker::start() {
     thread_ = std::thread([this] {
         run();
-        done_ = true;
+        {
+            std::lock_guard lock(stop_.mutex);  // so that a waiter cannot miss it between test and wait
+            done_ = true;
+        }
         stop_.wake.notify_all();
     });
 }
