@@ -9,7 +9,9 @@
 #include <cctype>
 #include <chrono>
 #include <cstring>
+#include <cstring>
 #include <fstream>
+#include <iterator>
 #include <map>
 #include <set>
 #include <memory>
@@ -474,6 +476,57 @@ TEST(Zrtool, EveryVerbHasHelpAndItsExampleSucceeds) {
             EXPECT_TRUE(contains(r.out, name + ": ")) << r.out;
         }
     }
+}
+
+// A parameter file round trip: dump, edit, load writes only what changed, and the reader then
+// dumps as the edited file.
+TEST(Zrtool, ParamsDumpLoadDiffRoundTrip) {
+    SimHost host;
+    const std::string file = ::testing::TempDir() + "zrtool_params.txt";
+    const std::vector<std::string> tcp = {"--tcp", host.address()};
+    auto run = [&](std::vector<std::string> args) {
+        args.insert(args.begin(), tcp.begin(), tcp.end());
+        return zrtool(args);
+    };
+    ASSERT_EQ(run({"params", "dump", file}).status, 0);
+    std::ifstream in(file);
+    std::string text((std::istreambuf_iterator<char>(in)), {}), edited;
+    for (auto [from, to] : {std::pair{"power = 1E 1E", "power = 10 20"}, {"\n0x40 = 00 00 00", "\n0x40 = AB CD 00"},
+                            {"gateway = 192.168.1.1", "gateway = 192.168.1.254"}}) {
+        ASSERT_TRUE(contains(text, from)) << from << "\n" << text;
+        text.replace(text.find(from), std::strlen(from), to);
+    }
+    std::ofstream(file) << text;
+
+    host.sim().clear_requests();
+    auto dry = run({"params", "load", "--dry-run", file});
+    EXPECT_EQ(dry.status, 0) << dry.out << dry.err;
+    EXPECT_TRUE(contains(dry.out, "params load: 3 differences, nothing written")) << dry.out;
+    auto diff = run({"params", "diff", file});
+    EXPECT_EQ(diff.status, 1);
+    EXPECT_TRUE(contains(diff.out, "power: 1E 1E -> 10 20")) << diff.out;
+    auto writes = [&] {
+        int n = 0;
+        for (const auto& r : host.sim().requests()) n += r[2] == 0x63 || r[2] == 0x65;
+        return n;
+    };
+    EXPECT_EQ(writes(), 0) << "a dry run or a diff writes nothing";
+
+    auto load = run({"params", "load", file});
+    EXPECT_EQ(load.status, 0) << load.out << load.err;
+    EXPECT_TRUE(contains(load.out, "tag 0x40-0x41: 00 00 -> AB CD  1 ok")) << load.out;
+    EXPECT_EQ(writes(), 3);  // power, the two tag bytes, the network block: nothing else
+    EXPECT_EQ(run({"params", "diff", file}).status, 0);
+
+    auto again = parse_json(run({"--json", "params", "dump"}).out);
+    EXPECT_EQ(again["power"].s, "10 20");
+    EXPECT_EQ(again["network"]["gateway"].s, "192.168.1.254");
+    EXPECT_EQ(again["tag"]["0x40"].s.substr(0, 5), "AB CD");
+
+    std::ofstream(file) << "[power]\npower = 1E\n";
+    auto bad = run({"params", "load", file});
+    EXPECT_EQ(bad.status, 2);
+    EXPECT_TRUE(contains(bad.err, "line 2: power wants 2 bytes in hex")) << bad.err;
 }
 
 // Every exported command has its verb: the export list is the list of what must be reachable.
