@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <cstring>
 
 #include "text.h"
 #include "zr.h"
@@ -31,9 +30,10 @@ bool reader_status(int r) { return r >= 1001 || r == ZR_ERR_PARAMETER || r == ZR
 
 // The library's own cause when it knows more than the result code's text, else `plain`.
 std::string cause_of(int result, const char* plain = nullptr) {
-    const char* c = ZRLastCause();
-    if (c && *c && std::strcmp(c, ZRResultText(result)) != 0) return c;
-    return plain ? plain : ZRResultText(result);
+    const std::string cause = ZRLastCause();  // copied: the next call may replace it
+    const std::string code = ZRResultText(result);
+    if (!cause.empty() && cause != code) return cause;
+    return plain ? plain : code;
 }
 
 }  // namespace
