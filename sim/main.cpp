@@ -8,7 +8,13 @@
 #include <thread>
 #include <vector>
 
+#include <fstream>
+#include <memory>
+#include <sstream>
+
 #include "population.h"
+#include "proxy.h"
+#include "replay.h"
 #include "server.h"
 #include "units/inventory.h"
 
@@ -48,6 +54,20 @@ const char* kUsage =
     "  --listen-every MS  push a listen frame (0xA1) every MS milliseconds\n"
     "                     (SIGUSR1 pushes one at once: kill -USR1 <pid>)\n"
     "  --alarm-every MS   period of the EAS alarm frames while alarm mode is on (default 100)\n"
+    "\n"
+    "  Diagnosing a reader (see README, \"Diagnosing a reader\"):\n"
+    "  --proxy HOST[:PORT]  protocol analyser: listen as the simulator would (--tcp, --port) and\n"
+    "                     forward every byte unchanged to the reader at HOST (port 7086) and\n"
+    "                     back, printing each frame decoded: time, direction ('>' to the reader,\n"
+    "                     '<' from it), bytes, command, parameters or status and data, CRC\n"
+    "  --proxy-serial DEVICE  the same between a pseudo-terminal (the port the application\n"
+    "                     opens) and the reader on serial DEVICE (19200 baud)\n"
+    "  --transcript FILE  with --proxy: also write each frame to FILE, one line each (no times,\n"
+    "                     so that two captures compare with diff)\n"
+    "  --replay FILE      be the reader of a transcript: each request is compared with the next\n"
+    "                     one recorded and answered with the replies recorded after it; requests\n"
+    "                     that differ are printed; at the end (Ctrl-C) a summary, exit status 1\n"
+    "                     when a request differed or recorded ones did not come\n"
     "  --help             this text\n"
     "  --version          the version\n";
 
@@ -68,6 +88,9 @@ int main(int argc, char** argv) {
     bool own_tags = false;
     std::vector<zr::sim::Tag> tags;
     int listen_every = 0, alarm_every = 0;
+    std::string proxy_host, proxy_serial, transcript_path, replay_path;
+    std::uint16_t proxy_port = zr::sim::kReaderPort;
+    int device_class = 3;
     zr::sim::Simulator sim;
     for (int i = 1; i < argc; ++i) {
         std::string a = argv[i];
@@ -96,8 +119,24 @@ int main(int argc, char** argv) {
                 std::cerr << "zrsim: bad device class '" << v << "' (1, 2 or 3)\n";
                 return 2;
             }
-            sim.with_model([&](zr::sim::ReaderModel& m) { m.device_class = v[0] - '0'; });
+            device_class = v[0] - '0';
+            sim.with_model([&](zr::sim::ReaderModel& m) { m.device_class = device_class; });
         }
+        else if (a == "--proxy") {
+            auto v = value();
+            proxy_host = v.substr(0, v.find(':'));
+            if (auto colon = v.find(':'); colon != std::string::npos) {
+                char* end = nullptr;
+                const unsigned long p = std::strtoul(v.c_str() + colon + 1, &end, 10);
+                if (*end || p == 0 || p > 65535) {
+                    std::cerr << "zrsim: bad port in --proxy '" << v << "'\n";
+                    return 2;
+                }
+                proxy_port = static_cast<std::uint16_t>(p);
+            }
+        } else if (a == "--proxy-serial") proxy_serial = value();
+        else if (a == "--transcript") transcript_path = value();
+        else if (a == "--replay") replay_path = value();
         else if (a == "--fault") {
             std::string error;
             if (!sim.add_fault(value(), error)) {
@@ -133,6 +172,78 @@ int main(int argc, char** argv) {
             return 2;
         }
     }
+    if (!proxy_host.empty() || !proxy_serial.empty()) {
+        if (!proxy_host.empty() && !proxy_serial.empty()) {
+            std::cerr << "zrsim: give --proxy or --proxy-serial, not both\n";
+            return 2;
+        }
+        std::unique_ptr<std::ofstream> transcript;
+        if (!transcript_path.empty()) {
+            transcript = std::make_unique<std::ofstream>(transcript_path, std::ios::binary);
+            if (!*transcript) {
+                std::cerr << "zrsim: cannot write " << transcript_path << "\n";
+                return 1;
+            }
+            *transcript << "# zrsim transcript\n";
+        }
+        zr::sim::Proxy proxy(
+            [](const std::string& line) {
+                std::printf("%s\n", line.c_str());
+                std::fflush(stdout);
+            },
+            transcript ? std::function<void(const std::string&)>([&](const std::string& line) {
+                *transcript << line << "\n" << std::flush;
+            })
+                       : nullptr);
+        proxy.set_device_class(device_class);
+        std::string error;
+        if (!proxy_serial.empty()) {
+            std::string path;
+            if (!proxy.upstream_serial(proxy_serial, error) || !proxy.open_pty(path, error)) {
+                std::cerr << "zrsim: " << error << "\n";
+                return 1;
+            }
+            std::printf("zrsim: proxy: serial %s <-> %s\n", path.c_str(), proxy_serial.c_str());
+        } else {
+            proxy.upstream_tcp(proxy_host, proxy_port);
+            if (addresses.empty()) addresses.push_back("127.0.0.1");
+            for (const auto& a : addresses) {
+                if (!proxy.listen_tcp(a, static_cast<std::uint16_t>(port), error)) {
+                    std::cerr << "zrsim: " << error << "\n";
+                    return 1;
+                }
+                std::printf("zrsim: proxy: TCP %s:%u <-> %s:%u\n", a.c_str(), port, proxy_host.c_str(), proxy_port);
+                break;  // one listening address: the analyser has one reader
+            }
+        }
+        std::fflush(stdout);
+        std::signal(SIGINT, on_signal);
+        std::signal(SIGTERM, on_signal);
+        proxy.run(stop_requested);
+        return 0;
+    }
+    std::unique_ptr<zr::sim::Replay> replay;
+    if (!replay_path.empty()) {
+        std::ifstream in(replay_path, std::ios::binary);
+        std::stringstream text;
+        text << in.rdbuf();
+        std::vector<zr::sim::Recorded> frames;
+        std::string error;
+        if (!in || !zr::sim::parse_transcript(text.str(), frames, error)) {
+            std::cerr << "zrsim: " << replay_path << ": " << (in ? error : "cannot read it") << "\n";
+            return 2;
+        }
+        replay = std::make_unique<zr::sim::Replay>(std::move(frames));
+        replay->on_difference([](const std::string& d) {
+            std::printf("zrsim: replay: %s\n", d.c_str());
+            std::fflush(stdout);
+        });
+        sim.with_model([&](zr::sim::ReaderModel& m) { replay->install(m); });
+    }
+    if (!transcript_path.empty() && proxy_host.empty() && proxy_serial.empty()) {
+        std::cerr << "zrsim: --transcript goes with --proxy or --proxy-serial\n";
+        return 2;
+    }
     if (!tcp && !pty) {
         std::cerr << "zrsim: nothing to serve (--no-tcp and --no-pty)\n";
         return 2;
@@ -164,7 +275,10 @@ int main(int argc, char** argv) {
         std::printf("zrsim: serial %s\n", path.c_str());
     }
     const auto tag_count = sim.with_model([](zr::sim::ReaderModel& m) { return m.tags.size(); });
-    std::printf("zrsim: %zu tag%s in the field, device class %d\n", tag_count, tag_count == 1 ? "" : "s",
+    if (replay)
+        std::printf("zrsim: replaying %s: %d recorded requests\n", replay_path.c_str(), replay->requests_left());
+    else
+        std::printf("zrsim: %zu tag%s in the field, device class %d\n", tag_count, tag_count == 1 ? "" : "s",
                 sim.with_model([](zr::sim::ReaderModel& m) { return m.device_class; }));
     for (const auto& line : sim.describe_faults()) std::printf("zrsim: fault %s\n", line.c_str());
     std::fflush(stdout);
@@ -178,5 +292,12 @@ int main(int argc, char** argv) {
             sim.with_model([](zr::sim::ReaderModel& m) { m.unit<zr::sim::InventoryUnit>().push_listen_frame(m); });
     }
     sim.stop();
+    if (replay) {
+        const auto differed = replay->differences().size();
+        const int left = replay->requests_left();
+        std::printf("zrsim: replay: %zu request%s differed, %d recorded request%s not received\n", differed,
+                    differed == 1 ? "" : "s", left, left == 1 ? "" : "s");
+        return differed || left ? 1 : 0;
+    }
     return 0;
 }
