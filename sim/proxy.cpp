@@ -36,20 +36,36 @@ bool write_all(int fd, const std::uint8_t* p, std::size_t n, bool socket) {
     return true;
 }
 
-int connect_tcp(const std::string& host, std::uint16_t port) {
+// Connects within `ms` (the library's own limit), so that a reader that does not answer
+// cannot stall the connections already being forwarded for long. -1 with errno set.
+int connect_tcp(const std::string& host, std::uint16_t port, int ms) {
     sockaddr_in a{};
     a.sin_family = AF_INET;
     a.sin_port = htons(port);
-    if (::inet_pton(AF_INET, host.c_str(), &a.sin_addr) != 1) return -1;
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (::inet_pton(AF_INET, host.c_str(), &a.sin_addr) != 1) {
+        errno = EINVAL;
+        return -1;
+    }
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
     if (fd < 0) return -1;
     if (::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
-        ::close(fd);
-        return -1;
+        pollfd f{fd, POLLOUT, 0};
+        int error = errno;
+        if (error == EINPROGRESS) {
+            error = ETIMEDOUT;
+            if (::poll(&f, 1, ms) == 1) {
+                socklen_t size = sizeof error;
+                ::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &size);
+            }
+        }
+        if (error != 0) {
+            ::close(fd);
+            errno = error;
+            return -1;
+        }
     }
     int one = 1;
     ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);  // no delay added to the reader's timing
-    set_nonblocking(fd);
     return fd;
 }
 
@@ -175,7 +191,7 @@ void Proxy::accept_client() {
     for (;;) {
         const int fd = ::accept4(listener_, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
         if (fd < 0) return;
-        const int up = connect_tcp(host_, port_);
+        const int up = connect_tcp(host_, port_, 10000);
         if (up < 0) {
             if (line_) line_("proxy: cannot connect to the reader at " + host_ + ":" + std::to_string(port_) + ": " +
                              std::strerror(errno) + " (the application's connection is closed)");
@@ -217,7 +233,7 @@ bool Proxy::forward(Pair& p, bool from_app) {
     const auto n = ::read(from.fd, buf, sizeof buf);
     if (n == 0) return p.serial && from_app;  // a pseudo-terminal whose application closed it
     if (n < 0) return errno == EAGAIN || errno == EINTR || (errno == EIO && p.serial && from_app);
-    if (to.fd >= 0 && !write_all(to.fd, buf, static_cast<std::size_t>(n), !p.serial && true)) return false;
+    if (to.fd >= 0 && !write_all(to.fd, buf, static_cast<std::size_t>(n), !p.serial)) return false;
     report(from.splitter.feed(buf, static_cast<std::size_t>(n)), from_app ? Direction::to_reader : Direction::to_host);
     return true;
 }
