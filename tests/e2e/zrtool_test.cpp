@@ -436,6 +436,25 @@ TEST(Zrtool, TheDeviceClassReachesTheLibraryAndTheSimulator) {
     auto inventory = zrtool({"--tcp", host.address(), "--device-class", "1", "inventory"});
     EXPECT_EQ(inventory.status, 0) << inventory.out;
     EXPECT_TRUE(contains(inventory.out, "inventory: 3 tags")) << inventory.out;
+
+    // net-addr-set records the address in the section the session uses, nowhere else.
+    auto set = zrtool({"--config", ini, "--section", "r", "net-addr-set", "--ip", "192.0.2.77", "--gateway", "192.0.2.1"});
+    EXPECT_EQ(set.status, 0) << set.out << set.err;
+    std::ifstream in(ini);
+    const std::string text((std::istreambuf_iterator<char>(in)), {});
+    EXPECT_TRUE(contains(text, "ZR_HOST_NAME=192.0.2.77")) << text;
+    EXPECT_FALSE(contains(text, "[zrtool]")) << text;
+}
+
+// The tour on a tag that is not there: the read fails, so nothing is written to it, and the
+// steps that would have written say they were skipped.
+TEST(Zrtool, DemoWritesNothingAfterAFailedRead) {
+    auto r = zrtool({"--simulate", "--trace", "--json", "demo", "--tag-id", "0000000000000000"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_FALSE(contains(r.err, "WRITE_USER_DATA")) << r.err;
+    int skipped = 0;
+    for (const auto& step : parse_json(r.out)["steps"].a) skipped += !step["skipped"].s.empty();
+    EXPECT_EQ(skipped, 3);
 }
 
 // Every verb has help with an example, and every example succeeds as it is written, the
