@@ -25,7 +25,11 @@ std::string gateway_payload(const GatewayConfig& c, const char* state, const std
 }  // namespace
 
 Publisher::Publisher(const GatewayConfig& config)
-    : config_(config), dropped_(config.readers.size()), unreported_drops_(config.readers.size()) {
+    : config_(config),
+      dropped_(config.readers.size()),
+      unreported_drops_(config.readers.size()),
+      first_dropped_(config.readers.size()),
+      last_dropped_(config.readers.size()) {
     for (const auto& r : config.readers) tag_topics_.push_back(config.reader_topic(r) + "/tags");
 }
 
@@ -39,7 +43,7 @@ Publisher::~Publisher() {
     if (client_) {
         if (loop_started_) {
             mosquitto_disconnect(client_);
-            mosquitto_loop_stop(client_, true);
+            mosquitto_loop_stop(client_, false);
         }
         mosquitto_destroy(client_);
     }
@@ -73,27 +77,46 @@ bool Publisher::start(std::string& error) {
         return false;
     }
     status(status_topic, gateway_payload(config_, "online", ""));
-
-    // A broker that is not up yet is no reason to stop: the network thread keeps trying.
-    rc = mosquitto_connect_async(client_, config_.broker.c_str(), config_.port, config_.keepalive_s);
-    if (rc != MOSQ_ERR_SUCCESS)
-        std::fprintf(stderr, "zrgate: broker %s:%d: %s; retrying\n", config_.broker.c_str(), config_.port,
-                     rc == MOSQ_ERR_ERRNO ? std::strerror(errno) : mosquitto_strerror(rc));
-    rc = mosquitto_loop_start(client_);
-    if (rc != MOSQ_ERR_SUCCESS) {
-        error = std::string("MQTT network thread: ") + mosquitto_strerror(rc);
-        return false;
-    }
-    loop_started_ = true;
-    thread_ = std::thread([this] { run(); });
+    thread_ = std::thread([this] {
+        if (connect_first()) run();
+    });
     return true;
 }
 
-bool Publisher::event(std::size_t reader, std::string payload) {
+// A broker that is not up yet is no reason to stop. Once a connection attempt is under way,
+// libmosquitto's network thread reconnects by itself; an attempt that fails at once (refused,
+// no such host) it does not retry, so the first one is retried here.
+bool Publisher::connect_first() {
+    auto delay = std::chrono::milliseconds(config_.retry_min_ms);
+    for (bool told = false;;) {
+        const int rc = mosquitto_connect_async(client_, config_.broker.c_str(), config_.port, config_.keepalive_s);
+        if (rc == MOSQ_ERR_SUCCESS) break;
+        if (!told)
+            std::fprintf(stderr, "zrgate: broker %s:%d: %s; retrying\n", config_.broker.c_str(), config_.port,
+                         rc == MOSQ_ERR_ERRNO ? std::strerror(errno) : mosquitto_strerror(rc));
+        told = true;
+        std::unique_lock lock(mutex_);
+        if (wake_.wait_for(lock, delay, [&] { return stopping_; })) return false;
+        delay = std::min(delay * 2, std::chrono::milliseconds(config_.retry_max_ms));
+    }
+    const int rc = mosquitto_loop_start(client_);
+    if (rc != MOSQ_ERR_SUCCESS) {
+        std::fprintf(stderr, "zrgate: MQTT network thread: %s\n", mosquitto_strerror(rc));
+        return false;
+    }
+    loop_started_ = true;  // read by stop() and the destructor only after joining this thread
+    return true;
+}
+
+bool Publisher::event(std::size_t reader, std::uint64_t seq, std::string payload) {
     {
         std::lock_guard lock(mutex_);
         queue_notices();
         if (queue_.size() + events_in_flight_ >= static_cast<std::size_t>(config_.queue_bound)) {
+            // A notice goes out as soon as there is room, before any later event: the numbers
+            // one notice stands for are a single run.
+            if (!unreported_drops_[reader]) first_dropped_[reader] = seq;
+            last_dropped_[reader] = seq;
             ++dropped_[reader];
             ++unreported_drops_[reader];
             ++dropped_total_;
@@ -125,8 +148,9 @@ void Publisher::queue_notices() {
         if (!unreported_drops_[r]) continue;
         if (queue_.size() + events_in_flight_ >= static_cast<std::size_t>(config_.queue_bound)) return;
         queue_.push_back({r, "{\"event\":\"dropped\",\"reader\":" + json_string(config_.readers[r].name) +
-                                 ",\"count\":" + std::to_string(unreported_drops_[r]) + ",\"time\":\"" + utc_now() +
-                                 "\"}"});
+                                 ",\"count\":" + std::to_string(unreported_drops_[r]) +
+                                 ",\"first_seq\":" + std::to_string(first_dropped_[r]) +
+                                 ",\"last_seq\":" + std::to_string(last_dropped_[r]) + ",\"time\":\"" + utc_now() + "\"}"});
         unreported_drops_[r] = 0;
     }
 }

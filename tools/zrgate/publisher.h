@@ -32,10 +32,10 @@ public:
     // is not there yet is retried in the background. false with `error` when the setup fails.
     bool start(std::string& error);
 
-    // A tag event of reader `reader` (its index in the configuration). false when the queue
-    // is full: the event is dropped and counted, and the reader's tags topic gets a "dropped"
-    // notice with the count once there is room again.
-    bool event(std::size_t reader, std::string payload);
+    // Tag event `seq` of reader `reader` (its index in the configuration). false when the
+    // queue is full: the event is dropped and counted, and the reader's tags topic gets a
+    // "dropped" notice with the count and the range of numbers once there is room again.
+    bool event(std::size_t reader, std::uint64_t seq, std::string payload);
     // A retained status: only the latest per topic is kept until it is out.
     void status(const std::string& topic, std::string payload);
     // Published now if the broker is there, else not at all (stats are periodic).
@@ -61,6 +61,7 @@ private:
         std::size_t reader;
         std::string payload;
     };
+    bool connect_first();
     void run();
     void queue_notices();  // under the lock
     bool send(const std::string& topic, const std::string& payload, bool retain, Kind kind);  // under the lock
@@ -82,7 +83,7 @@ private:
     std::size_t events_in_flight_ = 0;
     std::map<std::string, std::string> statuses_;
     std::set<std::string> unsent_statuses_;
-    std::vector<std::uint64_t> dropped_, unreported_drops_;
+    std::vector<std::uint64_t> dropped_, unreported_drops_, first_dropped_, last_dropped_;
     std::uint64_t published_ = 0, dropped_total_ = 0, connects_ = 0;
 };
 

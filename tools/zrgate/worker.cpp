@@ -123,7 +123,8 @@ bool Worker::open_session() {
 
 void Worker::emit(std::string body) {
     ++events_;
-    publisher_.event(index_, "{" + body + ",\"seq\":" + std::to_string(++seq_) + "}");
+    ++seq_;
+    publisher_.event(index_, seq_, "{" + body + ",\"seq\":" + std::to_string(seq_) + "}");
 }
 
 void Worker::seen(const std::uint8_t* id, std::size_t n, int antenna) {
