@@ -61,6 +61,9 @@ TEST(Causes, EachOpenFailureSaysWhy) {
     ASSERT_EQ(::stat(host.pty().c_str(), &pty_mode), 0);
     const Row rows[] = {
         {"missing file", nullptr, "reader", 0, "cannot read {file}: no such file or directory"},
+        {"empty file", "", "reader", 0, "{file} is empty"},
+        {"directory", nullptr, "reader", 0, "{file} is a directory, not a settings file", false,
+         [](const std::string& path) { ::mkdir(path.c_str(), 0755); }},
         {"no section", "[other]\nZR_PORT_TYPE=TCP\n", "reader", 0, "{file}: no section [reader]"},
         {"misspelt key", "[reader]\nZR_PORT_TPYE=TCP\nZR_COM_NUMBER=COM1\nZR_HOST_NAME=10.0.0.1\n", "reader", 0,
          "{file} [reader]: no ZR_PORT_TYPE ('ZR_PORT_TPYE' is no key: did you mean ZR_PORT_TYPE?)"},
@@ -100,6 +103,7 @@ TEST(Causes, EachOpenFailureSaysWhy) {
             EXPECT_EQ(ZRClose(&first), ZR_OK);
         }
         ::chmod(path.c_str(), 0644);
+        ::rmdir(path.c_str());
         ::chmod(host.pty().c_str(), pty_mode.st_mode & 07777);
     }
     // A later failure with nothing more to say replaces the cause; a success leaves it.
