@@ -668,6 +668,41 @@ ZR_API const char* ZR_CALL ZRResultText(int code);
  *          it (copy it to keep it). */
 ZR_API const char* ZR_CALL ZRLastCause(void);
 
+/* ---- Wire trace ------------------------------------------------------------------------ */
+
+/* Every frame a session's link moves, and every notable event on it, as one line of text:
+ *
+ *   1234.567 | h1 | tcp 192.0.2.10:7086 | -> | 00 01 67 D2 2D | 00 01 67 D2 2D | RESET/TEST_MODE | sent
+ *   1234.690 | h1 | tcp 192.0.2.10:7086 | <- | 00 02 67 00 D2 2D | 00 02 67 00 D2 2D | RESET/TEST_MODE | accepted
+ *   1301.002 | h1 | tcp 192.0.2.10:7086 | -- | link lost: the reader closed the connection
+ *
+ * fields: milliseconds on a monotonic clock | handle | link | direction (-> to the reader,
+ * <- from it, -- an event) | the bytes as on the line (serial: start byte and stuffing
+ * included) | the frame they carry | the command's name | what became of the frame (sent,
+ * send failed, accepted, discarded as a report, discarded: another command's, discarded:
+ * shorter than the command takes, discarded: longer than a TCP reply may be, bad CRC,
+ * drained, discarded: a late reply). Events: timeouts, bytes skipped that belong to no
+ * frame, a link lost and why.
+ *
+ * The trace is off unless asked for, without recompiling the application, by any of:
+ *   - the environment variable ZR_TRACE: a file to append to, or "-" for standard error,
+ *     read once when the library first traces;
+ *   - the key ZR_TRACE_FILE in the session's INI section: a file for that session's lines,
+ *     appended to, opened by ZROpen ("ZR_SAVE_LOG_FILE" keeps its old meaning: none);
+ *   - a callback registered here.
+ * Off, it costs a flag test per frame. */
+
+/* Receives each trace line: `line` is zero-terminated, without a line end, valid only during
+ * the call; `context` is what was registered with it. Called on the thread of the library
+ * call that moved the frame, possibly several threads at once. It must not call
+ * ZRSetTraceCallback; other library calls it makes are not traced. */
+typedef void(ZR_CALL* ZRTraceCallback)(void* context, const char* line);
+
+/* Registers `callback` (NULL: none) for every session's trace lines, in place of the one
+ * before. Once it returns, the callback it replaced is no longer running or called.
+ * Results: 1. */
+ZR_API int ZR_CALL ZRSetTraceCallback(ZRTraceCallback callback, void* context);
+
 /* ---- Version --------------------------------------------------------------------------- */
 
 /* The version of the loaded library, as "MAJOR.MINOR.PATCH" ("1.0.0"), so that an application

@@ -153,6 +153,11 @@ Bytes frame_of(Bytes payload, const std::optional<Fault>& f, bool serial) {
 
 }  // namespace
 
+std::optional<Bytes> frame_as_sent(const Bytes& payload, const std::optional<Fault>& fault) {
+    if (fault && (fault->kind == FaultKind::drop || fault->kind == FaultKind::close)) return std::nullopt;
+    return frame_of(payload, fault, false);
+}
+
 WireReply to_wire(const std::vector<Bytes>& replies, const std::optional<Fault>& fault, bool serial) {
     WireReply w;
     if (fault && fault->kind == FaultKind::drop) return w;

@@ -63,6 +63,10 @@ struct WireReply {
     bool close = false;
 };
 
+// The frame that goes out for a reply payload once `fault` has changed it (CRC included,
+// without start byte and stuffing); nothing when the fault sends none.
+std::optional<Bytes> frame_as_sent(const Bytes& payload, const std::optional<Fault>& fault);
+
 // The wire form of reply payloads, with `fault` applied to each.
 WireReply to_wire(const std::vector<Bytes>& replies, const std::optional<Fault>& fault, bool serial);
 

@@ -27,18 +27,7 @@ std::vector<Tag> ReaderModel::default_tags() {
     return t;
 }
 
-std::uint8_t ReaderModel::status(Error e) const {
-    const bool class3 = device_class == 3;
-    switch (e) {
-        case Error::unknown_command: return 0x01;
-        case Error::bad_request: return 0x02;
-        case Error::no_tag: return class3 ? 0x61 : 0x91;
-        case Error::wrong_password: return class3 ? 0x62 : 0x92;
-        case Error::locked: return class3 ? 0x63 : 0x93;
-        case Error::out_of_range: return class3 ? 0x64 : 0x3F;
-    }
-    return 0x01;
-}
+std::uint8_t ReaderModel::status(Error e) const { return protocol::status_byte(e, device_class); }
 
 Replies ReaderModel::handle(const Bytes& payload) {
     if (payload.size() < 3) return {};

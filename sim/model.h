@@ -42,14 +42,7 @@ struct Tag {
 
 // Status bytes the model answers with; which byte stands for which error depends on the
 // device class (class 3 readers report tag errors as 0x6N, classes 1 and 2 as 0x9N).
-enum class Error {
-    unknown_command,  // 0x01
-    bad_request,      // 0x02: a request whose length or fields make no sense
-    no_tag,           // no tag in the field matches: class 3 0x61, classes 1/2 0x91
-    wrong_password,   // class 3 0x62, classes 1/2 0x92
-    locked,           // class 3 0x63, classes 1/2 0x93
-    out_of_range,     // address beyond memory: class 3 0x64, classes 1/2 0x3F
-};
+using Error = protocol::ReaderError;  // status bytes by device class: the protocol's table
 
 class ReaderModel;
 

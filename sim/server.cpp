@@ -191,11 +191,18 @@ void Simulator::read_from(Connection& c) {
         // listen acknowledgement) leaves the plan for the frames that follow.
         std::optional<Fault> fault;
         if (!replies.empty()) fault = faults_.take(payload[2]);
-        for (const auto& r : replies)
-            trace("-> " + hex(with_crc(r)) + "  " + command_name(r.size() > 2 ? r[2] : 0) +
-                  (fault ? "  [" + describe(*fault) + "]" : ""));
+        for (const auto& r : replies) trace_reply(r, fault, "");
         queue(c, to_wire(replies, fault, c.serial), now);
     }
+}
+
+// A reply as it goes out, after its fault: "-> frame  NAME", or "-x" and the frame that a
+// fault kept from going out.
+void Simulator::trace_reply(const Bytes& payload, const std::optional<Fault>& fault, const char* note) {
+    const auto sent = frame_as_sent(payload, fault);
+    const std::uint8_t code = payload.size() > 2 ? payload[2] : 0;
+    trace((sent ? "-> " + hex(*sent) : "-x " + hex(with_crc(payload))) + "  " + command_name(code) + note +
+          (fault ? "  [" + describe(*fault) + "]" : ""));
 }
 
 void Simulator::write_due(Connection& c, Clock::time_point now) {
@@ -266,8 +273,7 @@ void Simulator::serve_once(int timeout_ms) {
     for (auto& p : model_.unsolicited(clock())) {
         auto code = p.size() > 2 ? p[2] : std::uint8_t{0};
         auto fault = faults_.take(code);
-        trace("-> " + hex(with_crc(p)) + "  " + command_name(code) + "  (unsolicited)" +
-              (fault ? "  [" + describe(*fault) + "]" : ""));
+        trace_reply(p, fault, "  (unsolicited)");
         pushed.push_back({std::move(p), fault});
     }
     for (auto& c : connections_) {

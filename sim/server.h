@@ -65,6 +65,7 @@ private:
     void write_due(Connection& c, std::chrono::steady_clock::time_point now);
     void queue(Connection& c, const WireReply& w, std::chrono::steady_clock::time_point now);
     void trace(const std::string& line);
+    void trace_reply(const Bytes& payload, const std::optional<Fault>& fault, const char* note);
     std::chrono::milliseconds clock() const;
 
     mutable std::mutex mutex_;

@@ -6,6 +6,7 @@
 #include "protocol/frame.h"
 #include "protocol/hex.h"
 #include "protocol/serial_codec.h"
+#include "protocol/status.h"
 
 namespace zr::sim {
 

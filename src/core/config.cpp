@@ -73,6 +73,7 @@ bool read_settings(platform::Platform& os, const std::string& path, const std::s
     s.antenna_control = byte("ZR_ANTENNA_CONCTL", section);
     s.save_log = byte("ZR_SAVE_LOG_FILE", section);
     s.log_file_name = text("ZR_LOG_FILE_NAME");
+    s.trace_file = read_text(os, path, section, "ZR_TRACE_FILE", "");
     s.repeat_datas = byte("ZR_REPEAT_DATAS", section);
     s.read_timeout = byte("ZR_READ_TIMEOUT", section);
     s.address = byte("ZR_ADDERIESS", kSpecialSection);

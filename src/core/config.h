@@ -16,6 +16,7 @@ struct Settings {
     std::string com_name;
     std::string host_name;
     std::string log_file_name;
+    std::string trace_file;  // "ZR_TRACE_FILE": the session's own wire trace, appended to
     std::uint8_t scan_tries = 0;
     std::uint8_t retries = 0;
     std::uint8_t read_tries = 0;

@@ -105,7 +105,9 @@ void Command::sleep(int ms) {
 int Command::send_only() {
     if (auto r = refused()) return *r;
     if (flush_) link_->flush();
-    return send(false);  // its answers are reports, collected by their own calls
+    const int sent = send(false);  // its answers are reports, collected by their own calls
+    if (sent <= 0 && !link_->last_note().empty()) set_cause(link_->last_note());
+    return sent;
 }
 
 Command::Outcome Command::run_outcome() {
@@ -120,8 +122,32 @@ Command::Outcome Command::run_outcome() {
     return outcome;
 }
 
+namespace {
+
+// Why a reply was not accepted, from what the link saw, and why a status was not mapped.
+void explain_failure(link::Link& link, std::uint8_t code, int result, const Reply& reply, int device_class) {
+    if (result == ZR_ERR_UNKNOWN_STATUS) {
+        set_cause_of("reader status ", hex(reply.status()), " to ", protocol::command_name(code), " (", hex(code),
+                     ") is not listed for device class ", device_class);
+        return;
+    }
+    const auto& note = link.last_note();
+    if (link.lost()) {
+        set_cause(note.empty() ? std::string("link lost") : note);
+    } else if (reply.count() == 0) {
+        set_cause_of("no reply to ", protocol::command_name(code), " (", hex(code), ")",
+                     note.empty() ? "" : "; ", note);
+    } else if (result == ZR_ERR_NO_REPLY || result == 0) {
+        set_cause_of("no valid reply to ", protocol::command_name(code), " (", hex(code), "): got ", reply.count(),
+                     " bytes, code ", hex(reply.code()), ", LEN ", reply.len(), note.empty() ? "" : "; ", note);
+    }
+}
+
+}  // namespace
+
 Command::Outcome Command::one_pass() {
     const int sent = send(true);
+    if (sent <= 0 && link_->lost()) set_cause(link_->last_note());
     if (sent <= 0 && send_failure_) return {*send_failure_, false};
     const auto& profile = link_->profile();
     if (sent == 0 && failed_send_ && profile.send_failure_known) return {*failed_send_, true};
@@ -137,6 +163,13 @@ Command::Outcome Command::one_pass() {
 
     const Reply reply(buffer, count);
     const bool echoed = reply.code() == code_;
+    const auto judged = judge(reply, count, echoed, sent);
+    // Mapped statuses speak for themselves (ZRResultText names the byte and its meaning).
+    if (judged.result <= 0) explain_failure(*link_, code_, judged.result, reply, device_class_);
+    return judged;
+}
+
+Command::Outcome Command::judge(const Reply& reply, int count, bool echoed, int sent) {
     if (unanswered_send_result_ && !echoed) return {sent, false};
     if ((checks_ & kEchoCheck) && !echoed) return {unanswered_, false};
     if ((checks_ & kCountCheck) && count < 6)
@@ -173,6 +206,7 @@ int Report::into(std::uint8_t* buffer) {
     const link::Expect expect{code_, any_code_ ? link::Expect::Tcp::any_code : link::Expect::Tcp::same_code, tcp_min_};
     const int count = receive_attempts(*link, frame, receives_, wait_ms_, expect, true);
     const Reply reply(frame, count);
+    if (link->lost()) set_cause(link->last_note());
     if (count < 6 || (!any_code_ && reply.code() != code_)) return 0;
     if (reply.len() >= count) return ZR_ERR_NO_REPLY;
     if (count != reply.len() + 4) return length_mismatch_;

@@ -140,6 +140,7 @@ private:
     };
     Outcome run_outcome();
     Outcome one_pass();
+    Outcome judge(const Reply& reply, int count, bool echoed, int sent);
     int send(bool reply_expected);
     void sleep(int ms);
 };

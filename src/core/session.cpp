@@ -1,5 +1,7 @@
 #include "core/session.h"
 
+#include "core/trace.h"
+
 #include "api/zr.h"
 #include "core/cause.h"
 #include "link/serial_link.h"
@@ -96,6 +98,10 @@ int Library::add(std::unique_ptr<link::Link> link, const std::string& config_pat
         // Handles are never reused, so a stale one can never reach a newer session.
         h = next_handle_++;
         if (next_handle_ <= 0) next_handle_ = 1;
+        session->tracer = std::make_shared<SessionTracer>(
+            h, link_name(settings.port_type, settings.com_name, settings.host_name), settings.trace_file);
+        session->link->set_tracer(session->tracer);
+        session->link->trace_event("session opened");
         sessions_.emplace(h, std::move(session));
     }
     // The session-wide settings are those of the last open that succeeded: a failed open
@@ -207,7 +213,11 @@ int Library::reconnect(int handle) {
     session.link = std::make_unique<LostLink>(profile);
     std::unique_ptr<link::Link> fresh;
     const int r = connect(session.settings, fresh);
-    if (r == ZR_OK) session.link = std::move(fresh);
+    if (r == ZR_OK) {
+        session.link = std::move(fresh);
+        session.link->set_tracer(session.tracer);
+        session.link->trace_event("link opened again");
+    }
     return r;
 }
 

@@ -62,6 +62,7 @@ struct Session {
     std::unique_ptr<link::Link> link;  // never null while the session is in the table
     std::string config_path;
     Settings settings;
+    std::shared_ptr<link::Tracer> tracer;  // the session's trace, on every link it opens
     TurnLock mutex;  // held by a call for its whole exchange
     bool closed = false;  // under `mutex`: a call that gets the lock after the close gets -1
 };

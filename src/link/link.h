@@ -3,10 +3,13 @@
 
 #include <chrono>
 #include <cstdint>
+#include <memory>
 #include <span>
+#include <string>
 
 #include "protocol/codes.h"
 #include "protocol/frame.h"
+#include "link/trace.h"
 
 namespace zr::link {
 
@@ -87,6 +90,30 @@ public:
     // The output flush a command does before it sends (nothing on TCP).
     virtual void flush() = 0;
     virtual CloseResult close() = 0;
+
+    // Where the link tells what it moves; nothing by default.
+    void set_tracer(std::shared_ptr<Tracer> tracer) { tracer_ = std::move(tracer); }
+    // A notable event in the trace, from whoever drives the link.
+    void trace_event(std::string_view text) {
+        if (auto* t = tracing()) t->event(text);
+    }
+    // The last thing that went wrong on the link since the last send (a frame discarded, the
+    // link lost), in words; empty when nothing did. For the cause of a failed call.
+    const std::string& last_note() const { return note_; }
+
+protected:
+    Tracer* tracing() const { return tracer_ && tracer_->on() ? tracer_.get() : nullptr; }
+    void trace_frame(bool outgoing, std::span<const std::uint8_t> wire, std::span<const std::uint8_t> frame,
+                     Verdict verdict) {
+        if (auto* t = tracing()) t->frame(outgoing, wire, frame, verdict);
+    }
+    void note(std::string text) {
+        if (auto* t = tracing()) t->event(text);
+        note_ = std::move(text);
+    }
+
+    std::shared_ptr<Tracer> tracer_;
+    std::string note_;
 };
 
 }  // namespace zr::link

@@ -1,5 +1,9 @@
 #include "link/serial_link.h"
 
+#include <string>
+
+#include "protocol/hex.h"
+
 namespace zr::link {
 namespace {
 
@@ -59,19 +63,31 @@ SerialLink::Escaped SerialLink::read_escaped(bool patient) {
 }
 
 int SerialLink::send_frame(std::span<const std::uint8_t> payload, bool reply_expected) {
+    note_.clear();
+    const int sent = send_stuffed(payload, reply_expected);
+    if (auto* t = tracing()) {
+        const auto frame = protocol::with_crc(protocol::Bytes(payload.begin(), payload.end()));
+        t->frame(true, protocol::stuff_framed(frame), frame, sent > 0 ? Verdict::sent : Verdict::send_failed);
+    }
+    if (port_->gone() && note_.empty()) note("link lost: the serial device has gone");
+    return sent;
+}
+
+int SerialLink::send_stuffed(std::span<const std::uint8_t> payload, bool reply_expected) {
     if (port_->gone()) return 0;
     if (owed_) {
         // A reply the reader still owes would be taken for the answer to this request.
         const auto end = os_.now() + kOwedReplyWait;
         ReplyBuffer scratch;
+        owed_wait_ = true;
         while (owed_ && os_.now() < end && !port_->gone() && port_->wait_readable(end - os_.now()))
             receive_frame(scratch, Expect{*owed_}, end);
+        owed_wait_ = false;
         owed_.reset();
     }
     // Whatever is already waiting answers an earlier request (a late reply, an uncollected
     // report). Left there, it would be taken for the answer to this one.
-    for (std::size_t i = 0; i < kDiscardMax && port_->read_byte() >= 0; ++i) {
-    }
+    drain();
     bool started = false;
     for (int i = 0; i < kStuffedTries && !started && !port_->gone(); ++i) started = write_byte(kStartByte);
     if (!started) return 0;
@@ -88,6 +104,23 @@ int SerialLink::send_frame(std::span<const std::uint8_t> payload, bool reply_exp
     return static_cast<int>(payload.size());
 }
 
+void SerialLink::drain() {
+    auto* t = tracing();
+    protocol::Bytes drained;
+    for (std::size_t i = 0; i < kDiscardMax; ++i) {
+        const int b = port_->read_byte();
+        if (b < 0) break;
+        if (t) drained.push_back(static_cast<std::uint8_t>(b));
+    }
+    if (!t || drained.empty()) return;
+    protocol::Deframer deframer(true);
+    for (const auto& f : deframer.feed(drained)) {
+        const auto frame = protocol::with_crc(f);
+        t->frame(false, protocol::stuff_framed(frame), frame, Verdict::drained);
+    }
+    t->event("drained " + std::to_string(drained.size()) + " bytes unread before the send");
+}
+
 int SerialLink::receive_frame(ReplyBuffer& dest, Expect expect, Clock /*deadline*/) {
     for (;;) {
         // Hunt for a start byte; whatever precedes it belongs to no frame.
@@ -100,11 +133,28 @@ int SerialLink::receive_frame(ReplyBuffer& dest, Expect expect, Clock /*deadline
         std::size_t i = 0;
         Crc16 crc;
         if (!read_frame_body(dest, i, crc)) return 0;
-        if (crc.value() != 0) continue;
-        if (owed_ && dest[2] == *owed_) owed_.reset();
-        if (dest[2] != expect.code) continue;
+        const auto got = std::span<const std::uint8_t>(dest.data(), i);
+        if (crc.value() != 0) {
+            trace_received(got, Verdict::bad_crc);
+            note("reply discarded: bad CRC");
+            continue;
+        }
+        const bool late = owed_ && dest[2] == *owed_;
+        if (late) owed_.reset();
+        if (dest[2] != expect.code) {
+            const auto v = protocol::is_report_code(dest[2]) ? Verdict::report : Verdict::other_code;
+            trace_received(got, v);
+            note(std::string("reply ") + verdict_text(v) + ": code 0x" + protocol::hex(&dest[2], 1) + " " +
+                 protocol::command_name(dest[2]));
+            continue;
+        }
+        trace_received(got, owed_wait_ ? Verdict::late : Verdict::accepted);
         return static_cast<int>(i);
     }
+}
+
+void SerialLink::trace_received(std::span<const std::uint8_t> frame, Verdict v) {
+    if (auto* t = tracing()) t->frame(false, protocol::stuff_framed(frame), frame, v);
 }
 
 bool SerialLink::read_frame_body(ReplyBuffer& dest, std::size_t& i, Crc16& crc) {

@@ -32,6 +32,9 @@ public:
     Escaped read_escaped(bool patient);
 
 private:
+    int send_stuffed(std::span<const std::uint8_t> payload, bool reply_expected);
+    void drain();
+    void trace_received(std::span<const std::uint8_t> frame, Verdict v);
     int read_byte(bool patient);
     bool write_byte(std::uint8_t byte);
     bool write_stuffed(std::uint8_t byte);
@@ -41,6 +44,7 @@ private:
     std::unique_ptr<platform::SerialPort> port_;
     platform::Platform& os_;
     std::optional<std::uint8_t> owed_;  // the code of a reply the reader still owes
+    bool owed_wait_ = false;            // receiving only to discard that reply
 };
 
 }  // namespace zr::link

@@ -2,6 +2,9 @@
 
 #include <algorithm>
 #include <array>
+#include <string>
+
+#include "protocol/hex.h"
 
 namespace zr::link {
 namespace {
@@ -20,6 +23,13 @@ TcpLink::TcpLink(std::unique_ptr<platform::Socket> socket) : socket_(std::move(s
 
 std::chrono::milliseconds TcpLink::receive_window() const { return kReceiveWindow; }
 
+void TcpLink::lose(std::string_view what) {
+    if (lost_) return;
+    lost_ = true;
+    const auto why = socket_->failure().reason;
+    note(std::string("link lost: ").append(what).append(why.empty() ? "" : ": ").append(why));
+}
+
 bool TcpLink::ready_to_write(int ms) {
     if (!connected_ || lost_) return false;
     switch (socket_->wait_writable(ms)) {
@@ -27,36 +37,57 @@ bool TcpLink::ready_to_write(int ms) {
         case platform::Ready::timeout: return false;
         case platform::Ready::error: break;
     }
-    lost_ = true;
+    lose("the connection broke");
     return false;
+}
+
+// A request that could not go out at all, in the trace.
+void TcpLink::trace_unsent(std::span<const std::uint8_t> payload) {
+    if (!tracing()) return;
+    const auto wire = protocol::with_crc(protocol::Bytes(payload.begin(), payload.end()));
+    trace_frame(true, wire, wire, Verdict::send_failed);
+}
+
+void TcpLink::trace_skipped() {
+    const auto skipped = framer_.skipped();
+    if (skipped == skipped_seen_) return;
+    note("skipped " + std::to_string(skipped - skipped_seen_) +
+         " bytes that belong to no frame (bad CRC, cut short or garbage)");
+    skipped_seen_ = skipped;
 }
 
 TcpLink::Fill TcpLink::fill(int ms) {
     switch (socket_->wait_readable(ms)) {
         case platform::Ready::yes: break;
         case platform::Ready::timeout: return Fill::nothing;
-        case platform::Ready::error: lost_ = true; return Fill::lost;
+        case platform::Ready::error: lose("the connection broke"); return Fill::lost;
     }
     auto space = framer_.space();
     const int r = socket_->recv(space);
     if (r == platform::kWouldBlock) return Fill::nothing;
     if (r <= 0) {  // readable but empty: the peer has gone; or the connection broke
-        lost_ = true;
+        lose(r == 0 ? "the reader closed the connection" : "the connection broke");
         return Fill::lost;
     }
     framer_.commit(static_cast<std::size_t>(r));
     return Fill::bytes;
 }
 
-template <typename Take>
-std::optional<std::span<const std::uint8_t>> TcpLink::next_frame(Clock deadline, Take take) {
+template <typename Judge>
+std::optional<std::span<const std::uint8_t>> TcpLink::next_frame(Clock deadline, Judge judge) {
     auto& os = platform::current();
     bool last_look = false;
     for (;;) {
         while (auto frame = framer_.next()) {
+            trace_skipped();
             if (owed_ && (*frame)[2] == *owed_) owed_.reset();
-            if (take(*frame)) return frame;
+            const Verdict v = judge(*frame);
+            trace_frame(false, *frame, *frame, v);
+            if (v == Verdict::accepted || v == Verdict::late) return frame;
+            note(std::string("reply ") + verdict_text(v) + ": code 0x" + protocol::hex(&(*frame)[2], 1) + " " +
+                 protocol::command_name((*frame)[2]));
         }
+        trace_skipped();
         // Past the deadline one more look at what is already here, then no more.
         const auto left = deadline - os.now();
         if (left.count() <= 0) {
@@ -73,24 +104,41 @@ void TcpLink::drain() {
     auto& os = platform::current();
     // Frames and fragments that are already here answer nothing this send will ask.
     auto discard = [this] {
-        while (auto frame = framer_.next())
-            if (owed_ && (*frame)[2] == *owed_) owed_.reset();
+        while (auto frame = framer_.next()) {
+            trace_skipped();
+            const bool late = owed_ && (*frame)[2] == *owed_;
+            if (late) owed_.reset();
+            trace_frame(false, *frame, *frame, late ? Verdict::late : Verdict::drained);
+        }
+        trace_skipped();
     };
     discard();
     for (int i = 0; i < kDrainReadsMax && fill(0) == Fill::bytes; ++i) discard();
     // A reply the reader still owes would be taken for the answer to this request.
     if (owed_ && !lost_) {
         const auto code = *owed_;
-        next_frame(os.now() + kOwedReplyWait, [code](auto frame) { return frame[2] == code; });
+        next_frame(os.now() + kOwedReplyWait,
+                   [code](auto frame) { return frame[2] == code ? Verdict::late : Verdict::drained; });
     }
     owed_.reset();
+    if (!framer_.empty()) {
+        if (auto* t = tracing()) t->event("drained a frame cut short");
+    }
     framer_.clear();  // a half-read frame included: the next reply starts afresh
+    skipped_seen_ = framer_.skipped();
 }
 
 int TcpLink::send_frame(std::span<const std::uint8_t> payload, bool reply_expected) {
-    if (!ready_to_write(kReadySelectMs)) return 0;
+    note_.clear();
+    if (!ready_to_write(kReadySelectMs)) {
+        trace_unsent(payload);
+        return 0;
+    }
     drain();
-    if (lost_) return 0;
+    if (lost_) {
+        trace_unsent(payload);
+        return 0;
+    }
     std::array<std::uint8_t, kRequestMax + 2> frame{};
     const std::size_t size = std::min(payload.size(), kRequestMax);
     std::copy_n(payload.begin(), size, frame.begin());
@@ -102,18 +150,22 @@ int TcpLink::send_frame(std::span<const std::uint8_t> payload, bool reply_expect
     std::size_t sent = 0;
     for (int call = 0; call < kSendCalls && sent < wire.size(); ++call) {
         if (!ready_to_write(kSendSelectMs)) {
-            if (lost_) return 0;
+            if (lost_) break;
             continue;
         }
         const int n = socket_->send(wire.subspan(sent));
         if (n > 0) {
             sent += static_cast<std::size_t>(n);
         } else if (n < 0 && n != platform::kWouldBlock) {
-            lost_ = true;  // reset, broken pipe: the reader is gone
-            return 0;
+            lose("the send failed");  // reset, broken pipe: the reader is gone
+            break;
         }
     }
-    if (sent != wire.size()) return 0;
+    if (sent != wire.size()) {
+        trace_frame(true, wire, wire, Verdict::send_failed);
+        return 0;
+    }
+    trace_frame(true, wire, wire, Verdict::sent);
     if (reply_expected && size > 2) owed_ = payload[2];
     return static_cast<int>(wire.size());
 }
@@ -122,8 +174,10 @@ int TcpLink::receive_frame(ReplyBuffer& dest, Expect expect, Clock deadline) {
     if (!ready_to_write(kReadySelectMs)) return 0;
     const auto frame = next_frame(deadline, [&](std::span<const std::uint8_t> f) {
         // Frames longer than the TCP receive takes are read whole and dropped.
-        return f.size() <= protocol::kTcpReplyMax && static_cast<int>(f.size()) >= expect.min_length + 2 &&
-               expect.takes_over_tcp(f[2]);
+        if (f.size() > protocol::kTcpReplyMax) return Verdict::too_long;
+        if (static_cast<int>(f.size()) < expect.min_length + 2) return Verdict::too_short;
+        if (!expect.takes_over_tcp(f[2])) return protocol::is_report_code(f[2]) ? Verdict::report : Verdict::other_code;
+        return Verdict::accepted;
     });
     if (!frame) return 0;
     std::copy(frame->begin(), frame->end(), dest.begin());

@@ -34,9 +34,13 @@ private:
     enum class Fill { bytes, nothing, lost };
     // One read into the framer, waiting up to `ms` for bytes.
     Fill fill(int ms);
-    // The next frame that `take` accepts, until `deadline`; frames it refuses are dropped.
-    template <typename Take>
-    std::optional<std::span<const std::uint8_t>> next_frame(Clock deadline, Take take);
+    // The next frame that `judge` finds accepted (or late), until `deadline`; the others are
+    // dropped, each with its verdict in the trace.
+    template <typename Judge>
+    std::optional<std::span<const std::uint8_t>> next_frame(Clock deadline, Judge judge);
+    void lose(std::string_view what);
+    void trace_skipped();
+    void trace_unsent(std::span<const std::uint8_t> payload);
     // Before a send: what already arrived goes, and a reply still owed is waited for briefly.
     void drain();
     bool ready_to_write(int ms);
@@ -46,6 +50,7 @@ private:
     bool lost_ = false;
     protocol::TcpFramer framer_;
     std::optional<std::uint8_t> owed_;
+    std::size_t skipped_seen_ = 0;  // framer bytes skipped that the trace has told of
 };
 
 }  // namespace zr::link

@@ -7,13 +7,29 @@
 namespace zr::protocol {
 namespace {
 
-// "reader status 0xNN" for every status byte, built at compile time so that the texts need no
-// allocation and cannot drift from the byte they name.
-struct StatusText {
-    char text[20];
+struct Named {
+    ReaderError error;
+    std::uint8_t class3, class12;  // the status byte in each table
+    const char* meaning;
 };
 
-constexpr std::array<StatusText, 256> make_status_texts() {
+constexpr Named kNamed[] = {
+    {ReaderError::unknown_command, 0x01, 0x01, "unknown command"},
+    {ReaderError::bad_request, 0x02, 0x02, "request not understood"},
+    {ReaderError::no_tag, 0x61, 0x91, "no tag matches"},
+    {ReaderError::wrong_password, 0x62, 0x92, "wrong password"},
+    {ReaderError::locked, 0x63, 0x93, "memory locked"},
+    {ReaderError::out_of_range, 0x64, 0x3F, "address beyond the tag's memory"},
+};
+
+// "reader status 0xNN" and, where a table names it, ": meaning", for every status byte of
+// either table, built at compile time so that the texts need no allocation and cannot drift
+// from the byte they name.
+struct StatusText {
+    char text[64];
+};
+
+constexpr std::array<StatusText, 256> make_status_texts(bool class3) {
     std::array<StatusText, 256> all{};
     constexpr char prefix[] = "reader status 0x";
     constexpr char digits[] = "0123456789ABCDEF";
@@ -23,14 +39,33 @@ constexpr std::array<StatusText, 256> make_status_texts() {
         for (; prefix[i]; ++i) t[i] = prefix[i];
         t[i++] = digits[s >> 4];
         t[i++] = digits[s & 0xF];
+        for (const auto& n : kNamed) {
+            if ((class3 ? n.class3 : n.class12) != s) continue;
+            t[i++] = ':';
+            t[i++] = ' ';
+            for (unsigned k = 0; n.meaning[k]; ++k) t[i++] = n.meaning[k];
+        }
         t[i] = '\0';
     }
     return all;
 }
 
-constexpr std::array<StatusText, 256> kStatusTexts = make_status_texts();
+constexpr std::array<StatusText, 256> kClass3Texts = make_status_texts(true);
+constexpr std::array<StatusText, 256> kClass12Texts = make_status_texts(false);
 
 }  // namespace
+
+std::uint8_t status_byte(ReaderError e, int device_class) {
+    for (const auto& n : kNamed)
+        if (n.error == e) return device_class == 3 ? n.class3 : n.class12;
+    return 0x01;
+}
+
+const char* status_meaning(std::uint8_t status, int device_class) {
+    for (const auto& n : kNamed)
+        if ((device_class == 3 ? n.class3 : n.class12) == status) return n.meaning;
+    return nullptr;
+}
 
 int map_status(std::uint8_t s, int device_class) {
     const bool class3 = device_class == 3;
@@ -56,7 +91,11 @@ int status_of_result(int code) {
 
 const char* status_result_text(int result) {
     const int s = status_of_result(result);
-    return s >= 0 ? kStatusTexts[static_cast<std::size_t>(s)].text : nullptr;
+    if (s < 0) return nullptr;
+    // 4001 to 4013 exist only in the table of classes 1 and 2; the rest read the same in both
+    // tables, or exist only in class 3's.
+    const auto& texts = result >= 4001 ? kClass12Texts : kClass3Texts;
+    return texts[static_cast<std::size_t>(s)].text;
 }
 
 }  // namespace zr::protocol

@@ -316,6 +316,10 @@ TEST(Zrtool, SimulateNeedsNoReaderOnEitherLink) {
     auto trace = zrtool({"--simulate", "--trace", "reset"});
     EXPECT_EQ(trace.out, "reset: 1 ok\n");
     EXPECT_TRUE(contains(trace.err, "00 01 67 07 52")) << trace.err;
+    // The library's own trace: the request as sent and the reply it accepted.
+    EXPECT_TRUE(contains(trace.err, "| -> | 00 01 67 07 52 | 00 01 67 07 52 | RESET/TEST_MODE | sent")) << trace.err;
+    EXPECT_TRUE(contains(trace.err, "| <- | 00 04 67 00 02 10 61 91 | 00 04 67 00 02 10 61 91 | RESET/TEST_MODE | accepted"))
+        << trace.err;
 }
 
 TEST(Zrtool, AFailedOpenIsReportedWithItsResult) {
@@ -387,7 +391,7 @@ TEST(Zrtool, JsonOutputIsOneDocumentWithTheResult) {
     EXPECT_TRUE(f["serial"].b);
     EXPECT_EQ(f["request"]["parameters"].s, "01 00");
     EXPECT_EQ(f["reply"]["result"].n, 1001);
-    EXPECT_EQ(f["reply"]["text"].s, "reader status 0x01");
+    EXPECT_EQ(f["reply"]["text"].s, "reader status 0x01: unknown command");
 
     auto demo = parse_json(zrtool({"--simulate", "--json", "demo"}).out);
     EXPECT_TRUE(demo["success"].b);
@@ -563,9 +567,9 @@ TEST(Zrtool, EveryExportedCommandHasAVerb) {
         if (name[0] == '_') name = name.substr(1, name.find('@') - 1);  // _ZRTestModeSet@8
         ++exports;
         // Sessions are the connection options of every verb; result texts and causes are how
-        // it prints; the version is zrtool --version.
+        // it prints; the version is zrtool --version, the trace callback zrtool --trace.
         if (name == "ZROpen" || name == "ZRClose" || name == "ZRResultText" || name == "ZRLastCause" ||
-            name == "ZRVersion")
+            name == "ZRVersion" || name == "ZRSetTraceCallback")
             continue;
         EXPECT_TRUE(functions.count(name)) << name << " has no verb";
     }

@@ -47,17 +47,25 @@ TEST(Reset, StatusReplyIsTooShortOverTcpButEnoughOverSerial) {
     }
 }
 
+// Each result with the cause ZRLastCause gives for it.
 TEST(Reset, RepliesThatAreNotAcceptedGiveNoReply) {
     struct Case {
         const char* name;
         Bytes reply;
         int serial, tcp;
+        const char* cause;
     };
     const Case cases[] = {
-        {"status 01", {0x00, 0x04, 0x67, 0x01, 0, 0}, 1001, 1001},
-        {"status 60 in class 3", {0x00, 0x04, 0x67, 0x60, 0, 0}, 3001, 3001},
-        {"other command", {0x00, 0x04, 0x68, 0x00, 0, 0}, ZR_ERR_NO_REPLY, ZR_ERR_NO_REPLY},
-        {"length 5", {0x00, 0x01, 0x67}, ZR_ERR_NO_REPLY, ZR_ERR_NO_REPLY},
+        {"status 01", {0x00, 0x04, 0x67, 0x01, 0, 0}, 1001, 1001, "reader status 0x01: unknown command"},
+        {"status 60 in class 3", {0x00, 0x04, 0x67, 0x60, 0, 0}, 3001, 3001, "reader status 0x60"},
+        {"status 6A, which no table lists", {0x00, 0x04, 0x67, 0x6A, 0, 0}, -20, -20,
+         "reader status 0x6A to RESET/TEST_MODE (0x67) is not listed for device class 3"},
+        {"other command", {0x00, 0x04, 0x68, 0x00, 0, 0}, ZR_ERR_NO_REPLY, ZR_ERR_NO_REPLY,
+         "no reply to RESET/TEST_MODE (0x67); reply discarded: another command's: code 0x68 DATA_RETURN"},
+        {"a report", {0x00, 0x04, 0x81, 0x00, 0, 0}, ZR_ERR_NO_REPLY, ZR_ERR_NO_REPLY,
+         "no reply to RESET/TEST_MODE (0x67); reply discarded as a report: code 0x81 IDENTIFY_EPC"},
+        // Serial takes the short frame and refuses it; TCP skips bytes that cannot be a reply.
+        {"length 5", {0x00, 0x01, 0x67}, ZR_ERR_NO_REPLY, ZR_ERR_NO_REPLY, "no "},
     };
     for (const auto& l : kLinks)
         for (const auto& c : cases) {
@@ -65,6 +73,7 @@ TEST(Reset, RepliesThatAreNotAcceptedGiveNoReply) {
             FakePlatform fake;
             int h = open_with_reply(fake, l, c.reply);
             EXPECT_EQ(ZRReset(h), l.serial ? c.serial : c.tcp);
+            EXPECT_EQ(std::string(ZRLastCause()).rfind(c.cause, 0), 0u) << ZRLastCause();
         }
 }
 

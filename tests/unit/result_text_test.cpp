@@ -33,6 +33,11 @@ TEST(ResultText, EveryMappedReaderStatusNamesItsByte) {
     EXPECT_EQ(std::string(ZRResultText(1004)), "reader status 0x04");
     EXPECT_EQ(std::string(ZRResultText(1010)), "reader status 0x11");
     EXPECT_EQ(std::string(ZRResultText(4013)), "reader status 0x9C");
+    // Where the device class that gives the code names the status, the text says what it means.
+    EXPECT_EQ(std::string(ZRResultText(1001)), "reader status 0x01: unknown command");
+    EXPECT_EQ(std::string(ZRResultText(3002)), "reader status 0x61: no tag matches");
+    EXPECT_EQ(std::string(ZRResultText(4002)), "reader status 0x91: no tag matches");
+    EXPECT_EQ(std::string(ZRResultText(3005)), "reader status 0x64: address beyond the tag's memory");
 }
 
 TEST(ResultText, EveryLibraryCodeHasItsOwnText) {

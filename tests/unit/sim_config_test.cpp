@@ -2,6 +2,7 @@
 // the library works against it on both links.
 #include "config_support.h"
 
+#include "faults.h"
 #include "model.h"
 #include "units/config.h"
 #include "units/core.h"
@@ -142,5 +143,30 @@ TEST(SimConfig, EveryCommandWorksAgainstTheModelOnBothLinks) {
         EXPECT_EQ(ZRSysFastSet(s.h, 0x21, 1, data), 4004);            // read-only: 0x93
         EXPECT_EQ(ZRGetDeviceClass(s.h, &value), ZR_OK);
         EXPECT_EQ(value, ZR_MODEL_CLASS1);
+    }
+}
+
+// zrsim's trace shows each reply as its fault sent it.
+TEST(SimFaults, FramesAreTracedAsSent) {
+    using zr::sim::Fault;
+    using zr::sim::FaultKind;
+    const zr::sim::Bytes reply{0x00, 0x02, 0x67, 0x00};  // good CRC D2 2D
+    struct Case {
+        FaultKind kind;
+        int value;
+        std::optional<zr::sim::Bytes> sent;
+    };
+    const Case cases[] = {
+        {FaultKind::bad_crc, 0, zr::sim::Bytes{0x00, 0x02, 0x67, 0x00, 0xD2, 0xD2}},
+        {FaultKind::status, 0x3A, zr::sim::with_crc({0x00, 0x02, 0x67, 0x3A})},
+        {FaultKind::wrong_echo, 0, zr::sim::with_crc({0x00, 0x02, 0x68, 0x00})},
+        {FaultKind::delay, 100, zr::sim::with_crc(reply)},
+        {FaultKind::drop, 0, std::nullopt},
+    };
+    for (const auto& c : cases) {
+        Fault f;
+        f.kind = c.kind;
+        f.value = c.value;
+        EXPECT_EQ(zr::sim::frame_as_sent(reply, f), c.sent) << zr::sim::describe(f);
     }
 }

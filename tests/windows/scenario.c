@@ -311,6 +311,24 @@ static Result call_ZRLastCause(void* function, const Slot* a) {
     return r;
 }
 
+/* The trace reaches a registered callback. With 1 the counting callback is registered; with
+ * 0 it is taken away, and the result says whether lines came in between (1) or not (-100). */
+static int trace_lines;
+static void ZR_CALL count_trace_line(void* context, const char* line) {
+    if (line && *line) ++*(int*)context;
+}
+static Result call_ZRSetTraceCallback(void* function, const Slot* a) {
+    Result r = {0, NULL, 0};
+    if (I0) {
+        trace_lines = 0;
+        r.code = ((__typeof__(&ZRSetTraceCallback))function)(count_trace_line, &trace_lines);
+    } else {
+        r.code = ((__typeof__(&ZRSetTraceCallback))function)(NULL, NULL);
+        if (r.code == ZR_OK && trace_lines < 2) r.code = -100;
+    }
+    return r;
+}
+
 /* ---- The table ------------------------------------------------------------------------- */
 
 /* The simulator's tags N = 1..3: identifier E2 00 34 12 01 02 03 0N, EPC 30 08 33 B2 DD D9
@@ -377,11 +395,15 @@ static const Row table[] = {
     ROW(ZRReconnect, ZR_OK, SESSION),
     AGAIN(ZRLinkState, 1, SESSION),
     AGAIN(ZRReset, ZR_OK, SESSION),
+    /* A reset's request and reply reach a trace callback, and none once it is taken away. */
+    ROW(ZRSetTraceCallback, ZR_OK, INT(1)),
+    AGAIN(ZRReset, ZR_OK, SESSION),
+    AGAIN(ZRSetTraceCallback, ZR_OK, INT(0)),
 
     /* Result texts and the device class: no reader involved. */
     ROW(ZRResultText, TEXT_IS("ok"), INT(ZR_OK)),
     AGAIN(ZRResultText, TEXT_IS("reader status 0x04"), INT(1004)),
-    AGAIN(ZRResultText, TEXT_IS("reader status 0x62"), INT(3003)),
+    AGAIN(ZRResultText, TEXT_IS("reader status 0x62: wrong password"), INT(3003)),
     AGAIN(ZRResultText, TEXT_IS("reader status 0x9C"), INT(4013)),
     AGAIN(ZRResultText, TEXT_IS("more than 52 bytes"), INT(ZR_ERR_TOO_LONG)),
     AGAIN(ZRResultText, TEXT_IS("unknown result code"), INT(99999)),

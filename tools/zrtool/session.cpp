@@ -75,10 +75,15 @@ std::string Connection::problem() const {
     if (ways > 1) return "give only one of --simulate, --tcp, --serial and --config";
     if (!config.empty() && section.empty()) return "--config needs --section NAME";
     if (config.empty() && !section.empty()) return "--section needs --config FILE";
-    if (trace && !simulate) return "--trace works with --simulate only";
     if (!device_class.empty() && device_class != "1" && device_class != "2" && device_class != "3")
         return "--device-class wants 1, 2 or 3, not '" + device_class + "'";
     return "";
+}
+
+// The library's wire trace, as zrtool --trace prints it.
+void ZR_CALL print_trace_line(void* /*context*/, const char* line) {
+    std::fprintf(stderr, "zr: %s\n", line);
+    std::fflush(stderr);
 }
 
 Session::Session() = default;
@@ -161,6 +166,7 @@ int Session::open(const Connection& c, std::string& error) {
         }
     }
     if (!device_class.empty()) ZRSetDeviceClass(0, device_class[0] - '0');
+    if (c.trace) ZRSetTraceCallback(print_trace_line, nullptr);
     if (c.simulate) {
         std::string where;
         if (!start_simulator(c.serial_flag, c.trace, where, error)) return 0;

@@ -1,0 +1,127 @@
+#include "core/trace.h"
+
+#include <atomic>
+#include <cstdlib>
+#include <mutex>
+#include <shared_mutex>
+
+#include "api/zr.h"
+#include "platform/platform.h"
+#include "protocol/codes.h"
+#include "protocol/hex.h"
+
+namespace zr::core {
+namespace {
+
+// The sinks every session shares: the file named by ZR_TRACE and a program's callback.
+class Sinks {
+public:
+    static Sinks& instance() {
+        static Sinks s;
+        return s;
+    }
+    bool on() const { return env_file_ != nullptr || callback_set_.load(std::memory_order_relaxed); }
+
+    void set_callback(ZRTraceCallback callback, void* context) {
+        std::unique_lock lock(callback_mutex_);
+        callback_ = callback;
+        context_ = context;
+        callback_set_.store(callback != nullptr, std::memory_order_relaxed);
+    }
+
+    void write(const std::string& line, std::FILE* session_file) {
+        {
+            std::lock_guard lock(file_mutex_);
+            for (std::FILE* f : {env_file_, session_file}) {
+                if (!f) continue;
+                std::fputs(line.c_str(), f);
+                std::fputc('\n', f);
+                std::fflush(f);  // a trace is read while the program runs, or after it crashed
+            }
+        }
+        if (!callback_set_.load(std::memory_order_relaxed) || in_callback_) return;
+        std::shared_lock lock(callback_mutex_);
+        if (!callback_) return;
+        in_callback_ = true;  // a callback that calls the library traces nothing more
+        callback_(context_, line.c_str());
+        in_callback_ = false;
+    }
+
+private:
+    Sinks() {
+        const char* path = std::getenv("ZR_TRACE");
+        if (!path || !*path) return;
+        if (std::string(path) == "-") {
+            env_file_ = stderr;
+        } else {
+            env_file_ = std::fopen(path, "a");
+            owns_env_file_ = env_file_ != nullptr;
+        }
+    }
+    ~Sinks() {
+        if (owns_env_file_) std::fclose(env_file_);
+    }
+
+    std::FILE* env_file_ = nullptr;
+    bool owns_env_file_ = false;
+    std::mutex file_mutex_;
+    std::shared_mutex callback_mutex_;  // held shared while the callback runs
+    std::atomic<bool> callback_set_{false};
+    ZRTraceCallback callback_ = nullptr;
+    void* context_ = nullptr;
+    static thread_local bool in_callback_;
+};
+
+thread_local bool Sinks::in_callback_ = false;
+
+std::string stamp() {
+    const auto us = platform::current().now().count();
+    char buf[32];
+    std::snprintf(buf, sizeof buf, "%lld.%03lld", static_cast<long long>(us / 1000),
+                  static_cast<long long>(us % 1000));
+    return buf;
+}
+
+}  // namespace
+
+std::string link_name(const std::string& port_type, const std::string& com_name, const std::string& host_name) {
+    return port_type == "COM" ? "serial " + com_name : "tcp " + host_name + ":7086";
+}
+
+SessionTracer::SessionTracer(int handle, std::string link_name, const std::string& file)
+    : handle_(handle), link_name_(std::move(link_name)) {
+    if (!file.empty()) file_ = std::fopen(file.c_str(), "a");
+}
+
+SessionTracer::~SessionTracer() {
+    if (file_) std::fclose(file_);
+}
+
+bool SessionTracer::on() const { return file_ != nullptr || Sinks::instance().on(); }
+
+void SessionTracer::frame(bool outgoing, std::span<const std::uint8_t> wire, std::span<const std::uint8_t> frame,
+                          link::Verdict verdict) {
+    if (!on()) return;
+    const std::string name = frame.size() > 2 ? protocol::command_name(frame[2]) : "-";
+    emit(std::string(outgoing ? "-> | " : "<- | ") + protocol::hex(wire) + " | " + protocol::hex(frame) + " | " +
+         name + " | " + link::verdict_text(verdict));
+}
+
+void SessionTracer::event(std::string_view text) {
+    if (on()) emit("-- | " + std::string(text));
+}
+
+void SessionTracer::emit(const std::string& body) {
+    Sinks::instance().write(stamp() + " | h" + std::to_string(handle_) + " | " + link_name_ + " | " + body, file_);
+}
+
+}  // namespace zr::core
+
+extern "C" ZR_API int ZR_CALL ZRSetTraceCallback(ZRTraceCallback callback, void* context) {
+    try {
+        zr::core::Sinks::instance().set_callback(callback, context);
+        return ZR_OK;
+    } catch (...) {
+        return ZR_ERR_INTERNAL;
+    }
+}

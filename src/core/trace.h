@@ -1,0 +1,42 @@
+// The wire trace: one line per frame and per notable event on a session's link, off unless
+// the environment (ZR_TRACE=path, "-" for standard error), the session's INI section
+// ("ZR_TRACE_FILE") or a program's callback (ZRSetTraceCallback) asks for it.
+//
+//   1234.567 | h1 | tcp 192.0.2.10:7086 | -> | 00 01 67 D2 2D | 00 01 67 D2 2D | RESET/TEST_MODE | sent
+//   time (ms, monotonic) | handle | link | direction | wire bytes | frame | command | verdict
+//   1234.890 | h1 | tcp 192.0.2.10:7086 | -- | link lost: the reader closed the connection
+#pragma once
+
+#include <cstdio>
+#include <memory>
+#include <string>
+
+#include "link/trace.h"
+
+namespace zr::core {
+
+class SessionTracer final : public link::Tracer {
+public:
+    // `file`: the session's own trace file ("" for none), appended to.
+    SessionTracer(int handle, std::string link_name, const std::string& file);
+    ~SessionTracer() override;
+    SessionTracer(const SessionTracer&) = delete;
+    SessionTracer& operator=(const SessionTracer&) = delete;
+
+    bool on() const override;
+    void frame(bool outgoing, std::span<const std::uint8_t> wire, std::span<const std::uint8_t> frame,
+               link::Verdict verdict) override;
+    void event(std::string_view text) override;
+
+private:
+    void emit(const std::string& body);
+
+    int handle_;
+    std::string link_name_;
+    std::FILE* file_ = nullptr;
+};
+
+// "tcp 192.0.2.10:7086" or "serial /dev/ttyUSB0", as the trace names a link.
+std::string link_name(const std::string& port_type, const std::string& com_name, const std::string& host_name);
+
+}  // namespace zr::core
