@@ -3,7 +3,8 @@
 # under Wine against zr.dll (32-bit and 64-bit, or either alone), each time against a fresh zrsim,
 # over loopback TCP and over a pseudo-terminal that Wine sees as COM17. The Wine output must
 # equal the Linux output of the same link line for line, and zrsim must have got the same
-# requests; every run must pass its own checks; every name in api/zr.def must have a row in
+# requests; the library's wire trace (ZR_TRACE) must agree with zrsim's frame for frame;
+# every run must pass its own checks; every name in api/zr.def must have a row in
 # the scenario.
 #
 # usage: run_wine_tests.sh [--linux DIR] [--win32 DIR|--no-win32] [--win64 DIR|--no-win64]
@@ -48,7 +49,7 @@ LINUX=$(abs "$LINUX")
 [ -n "$PREFIX" ] || PREFIX=$WORK/wineprefix
 [ "$LINUX_ONLY" = 1 ] || PREFIX=$(abs "$PREFIX")
 RESULTS=$(abs "$WORK/results")
-rm -f "$RESULTS"/*.txt "$RESULTS"/*.ini "$RESULTS"/*.log
+rm -f "$RESULTS"/*.txt "$RESULTS"/*.ini "$RESULTS"/*.log "$RESULTS"/*.zrtrace
 
 say() { echo "run_wine_tests: $*"; }
 fail() { echo "run_wine_tests: FAILED: $*" >&2; exit 1; }
@@ -215,14 +216,16 @@ run() {  # build-name link
     started=$(date +%s)
     if [ "$1" = linux ]; then
         write_ini "$RESULTS/$name.ini" "$PTS" /dev/zr-no-such-port
-        timeout 300 "$LINUX/zr_scenario" "$LINUX/libzr.so" "$RESULTS/$name.ini" "$2" >"$out" 2>&1 || rc=$?
+        ZR_TRACE=$RESULTS/$name.zrtrace timeout 300 "$LINUX/zr_scenario" "$LINUX/libzr.so" "$RESULTS/$name.ini" "$2" \
+            >"$out" 2>&1 || rc=$?
     else
         dir=$WIN32
         [ "$1" = win32 ] || dir=$WIN64
         # The pseudo-terminal as a COM port above 9, which needs the \\.\ device name.
         ln -sfn "$PTS" "$com_link"
         write_ini "$RESULTS/$name.ini" "$COM" COM42
-        wine_run "$out" "$dir/zr_scenario.exe" "$(winpath "$dir/zr.dll")" "$(winpath "$RESULTS/$name.ini")" "$2" || rc=$?
+        ZR_TRACE=$(winpath "$RESULTS/$name.zrtrace") wine_run "$out" "$dir/zr_scenario.exe" "$(winpath "$dir/zr.dll")" \
+            "$(winpath "$RESULTS/$name.ini")" "$2" || rc=$?
     fi
     : "${rc:=0}"
     stop_sim
@@ -238,6 +241,36 @@ run() {  # build-name link
     fi
     say "$name: $(grep -c '(' "$out") calls in $(($(date +%s) - started)) s"
     unset rc
+    agree "$name"
+}
+
+# The library's trace (ZR_TRACE) and zrsim's must tell the same story: every request the
+# library sent is one zrsim got, in the same order; every frame the library read is one
+# zrsim sent, in order (frames the library never read, because a session ended before it
+# looked, are missing from its side only).
+agree() {  # run-name
+    lib=$RESULTS/$1.zrtrace
+    sim=$RESULTS/$1.zrsim.log
+    [ -s "$lib" ] || { echo "run_wine_tests: $1: the library wrote no trace to $lib" >&2; status=1; return; }
+    tr -d '\r' <"$lib" | awk -F ' [|] ' '$4 == "->" && $8 == "sent" { print $6 }' >"$RESULTS/$1.lib-sent.txt"
+    tr -d '\r' <"$lib" | awk -F ' [|] ' '$4 == "<-" && $8 != "bad CRC" { print $6 }' >"$RESULTS/$1.lib-read.txt"
+    sed -n 's/^<- \([0-9A-F ]*[0-9A-F]\)  .*/\1/p' "$sim" >"$RESULTS/$1.sim-got.txt"
+    sed -n 's/^-> \([0-9A-F ]*[0-9A-F]\)  .*/\1/p' "$sim" >"$RESULTS/$1.sim-sent.txt"
+    if ! cmp -s "$RESULTS/$1.lib-sent.txt" "$RESULTS/$1.sim-got.txt"; then
+        echo "run_wine_tests: $1: the library's trace sent other frames than zrsim got (< library, > zrsim):" >&2
+        diff "$RESULTS/$1.lib-sent.txt" "$RESULTS/$1.sim-got.txt" | head -20 | sed 's/^/  /' >&2
+        status=1
+        return
+    fi
+    missing=$(awk 'BEGIN { i = 0; n = 0 } NR == FNR { sent[n++] = $0; next }
+                   { while (i < n && sent[i] != $0) i++; if (i == n) { print FNR ": " $0; exit } i++ }' \
+        "$RESULTS/$1.sim-sent.txt" "$RESULTS/$1.lib-read.txt")
+    if [ -n "$missing" ]; then
+        echo "run_wine_tests: $1: the library read a frame zrsim did not send then (line $missing)" >&2
+        status=1
+        return
+    fi
+    say "$1: library and zrsim traces agree ($(wc -l <"$RESULTS/$1.lib-sent.txt") frames sent, $(wc -l <"$RESULTS/$1.lib-read.txt") read)"
 }
 
 # Lines whose values are known, beyond the table's own expectations.
