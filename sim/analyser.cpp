@@ -104,8 +104,13 @@ std::string describe_frame(const Piece& piece, Direction d, int device_class) {
         char text[16];
         std::snprintf(text, sizeof text, "status 0x%02X", status);
         s << text;
-        if (status == 0) s << " (ok)";
-        else s << " (result " << protocol::map_status(status, device_class) << ")";
+        if (status == 0) {
+            s << " (ok)";
+        } else {
+            s << " (";
+            if (const char* meaning = protocol::status_meaning(status, device_class)) s << meaning << ", ";
+            s << "result " << protocol::map_status(status, device_class) << ")";
+        }
         if (body_end > 4) s << ", data " << hex(b.data() + 4, body_end - 4);
     }
     if (piece.crc_ok) {

@@ -115,7 +115,7 @@ TEST(Analyser, BetweenTheLibraryAndTheReaderItChangesNothingAndShowsWhatTheReade
         EXPECT_EQ(proxied, direct);
         EXPECT_EQ(frames(shown.all, false), frames(trace.all, true));
         bool decoded = false;
-        for (const auto& l : shown.all) decoded |= l.find("READ_USER_DATA: status 0x61 (result 3002)") != std::string::npos;
+        for (const auto& l : shown.all) decoded |= l.find("READ_USER_DATA: status 0x61 (no tag matches, result 3002)") != std::string::npos;
         EXPECT_TRUE(decoded) << "the refusal of the unknown tag, decoded";
     }
 }
