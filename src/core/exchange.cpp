@@ -84,7 +84,6 @@ Command& Command::unanswered_gives_send_result() { unanswered_send_result_ = tru
 Command& Command::malformed(int result) { malformed_ = result; return *this; }
 Command& Command::pause_after_error() { pause_after_error_ = true; return *this; }
 Command& Command::on_ok(std::function<int(const Reply&)> handler) { on_ok_ = std::move(handler); return *this; }
-Command& Command::passes(int n) { passes_ = std::max(1, n); return *this; }
 Command& Command::continues_call() { continues_call_ = true; return *this; }
 
 std::optional<int> Command::refused() {
@@ -110,16 +109,13 @@ int Command::send_only() {
     return sent;
 }
 
-Command::Outcome Command::run_outcome() {
-    if (auto r = refused()) return {*r, false};
+int Command::run() {
+    if (auto r = refused()) return *r;
     if (flush_) link_->flush();
-    Outcome outcome{};
-    for (int pass = 0; pass < passes_; ++pass) {
-        if (pass > 0 || continues_call_) link_->forget_owed();
-        outcome = one_pass();
-        if (outcome.send_failed) break;
-    }
-    return outcome;
+    if (continues_call_) link_->forget_owed();
+    const auto outcome = one_pass();
+    send_failed_ = outcome.send_failed;
+    return outcome.result;
 }
 
 namespace {

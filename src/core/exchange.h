@@ -84,16 +84,15 @@ public:
     Command& pause_after_error();
     // Runs on an accepted reply with status 0; returns the result (default: 1).
     Command& on_ok(std::function<int(const Reply&)> handler);
-    // The exchange (send, waits, receives, judgement) runs `n` times in a row; each pass runs
-    // to its end whatever the one before gave, and the last pass's result is returned. A TCP
-    // send failure the link knows of ends the call at once (with on_failed_send's result).
-    Command& passes(int n);
     // This exchange continues the call of the one before it on the handle (the next byte of
-    // a byte-wise write): a reply still owed to that one does not delay it.
+    // a byte-wise write, another pass): a reply still owed to that one does not delay it.
     Command& continues_call();
 
     // Request, wait, receive, accept, map.
-    int run() { return run_outcome().result; }
+    int run();
+    // After run(): the send failed and the link knows it (TCP), so a call made of several
+    // exchanges ends there.
+    bool send_failed() const { return send_failed_; }
     // Request only: the transport's send result.
     int send_only();
     // Settles the handle and the argument checks without any I/O: nullopt when the call may
@@ -130,15 +129,14 @@ private:
     bool unanswered_send_result_ = false;
     int malformed_ = ZR_ERR_NO_REPLY;
     bool pause_after_error_ = false;
-    int passes_ = 1;
     bool continues_call_ = false;
+    bool send_failed_ = false;
     std::function<int(const Reply&)> on_ok_;
 
     struct Outcome {
         int result;
         bool send_failed;  // and the link knows it
     };
-    Outcome run_outcome();
     Outcome one_pass();
     Outcome judge(const Reply& reply, int count, bool echoed, int sent);
     int send(bool reply_expected);
