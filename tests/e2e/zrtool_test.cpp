@@ -284,7 +284,8 @@ TEST(Zrtool, ResetReachesTheReaderAndPrintsTheResultAndItsMeaning) {
         {"serial", {"--serial", host.pty()}, {}, "reset: 1 ok\n", 0},
         {"config", {"--config", host.ini(), "--section", "tcp"}, {}, "reset: 1 ok\n", 0},
         {"status 0x04", {"--tcp", host.address()}, Fault{FaultKind::status, 0x04}, "reset: 1004 reader status 0x04\n", 1},
-        {"no reply", {"--tcp", host.address()}, Fault{FaultKind::drop}, "reset: -4 no valid reply\n", 1},
+        {"no reply", {"--tcp", host.address()}, Fault{FaultKind::drop},
+         "reset: -4 no valid reply\n  cause: no reply to RESET/TEST_MODE (0x67)\n", 1},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
