@@ -180,7 +180,25 @@ namespace Zr
         [DllImport(Lib, CallingConvention = Conv, CharSet = CharSet.Ansi)]
         public static extern IntPtr ZRLastCause();
         [DllImport(Lib, CallingConvention = Conv, CharSet = CharSet.Ansi)]
+        public static extern int ZRSetTraceCallback(TraceCallback callback, IntPtr context);
+        [DllImport(Lib, CallingConvention = Conv, CharSet = CharSet.Ansi)]
         public static extern IntPtr ZRVersion();
+
+        /// <summary>Receives one line of the library's wire trace (ZRTraceCallback); called on the
+        /// thread of the library call that moved the frame.</summary>
+        [UnmanagedFunctionPointer(Conv, CharSet = CharSet.Ansi)]
+        public delegate void TraceCallback(IntPtr context, string line);
+
+        static TraceCallback traceKeeper;  // alive while the library may call it
+
+        /// <summary>Hands every trace line to `sink` (null: no more) (ZRSetTraceCallback).</summary>
+        public static void SetTrace(Action<string> sink)
+        {
+            TraceCallback callback = null;
+            if (sink != null) callback = (context, line) => sink(line);
+            ZRSetTraceCallback(callback, IntPtr.Zero);
+            traceKeeper = callback;  // the old one is no longer called once the library returned
+        }
 
         /// <summary>The library's text for a result code (ZRResultText).</summary>
         public static string ResultText(int code)

@@ -50,6 +50,8 @@ static class ZrTests
             case "const char*": return result ? "IntPtr" : "String";
             case "const unsigned char*": return "Byte[]";
             case "unsigned char*": return "[Out] Byte[]";
+            case "ZRTraceCallback": return "TraceCallback";
+            case "void*": return "IntPtr";
         }
         throw new ArgumentException("no mapping for " + c);
     }
@@ -77,7 +79,7 @@ static class ZrTests
         }
         Expect(expected.Count >= 63, "the header has every export: " + expected.Count);
         // An optional export (newer than the first release) may be declared before the header has it.
-        var optional = new[] { "ZRVersion", "ZRReconnect", "ZRLinkState", "ZRLastCause" };
+        var optional = new[] { "ZRVersion", "ZRReconnect", "ZRLinkState", "ZRLastCause", "ZRSetTraceCallback" };
         foreach (var name in expected.Keys.Union(declared.Keys.Except(optional)))
         {
             string e, d;
@@ -85,6 +87,18 @@ static class ZrTests
             declared.TryGetValue(name, out d);
             Expect(e == d, name + ": header " + (e ?? "none") + ", declared " + (d ?? "none"));
         }
+    }
+
+    static void TraceReachesDotNet()
+    {
+        var lines = new List<string>();
+        var r = Reader.Open(ini, "tcp");
+        Native.SetTrace(line => { lock (lines) lines.Add(line); });
+        r.Reset();
+        Native.SetTrace(null);
+        r.Reset();  // no longer traced
+        r.Dispose();
+        Expect(lines.Count == 2 && lines[0].EndsWith("| RESET/TEST_MODE | sent"), "trace: " + string.Join(" / ", lines));
     }
 
     static void OpenCallClose(string section)
@@ -228,6 +242,7 @@ static class ZrTests
             }
             Run("failures", FailuresCarryCodeAndText);
             Run("cause and reconnect", CauseAndReconnect);
+            Run("wire trace", TraceReachesDotNet);
             Run("parallel", TwoReadersInParallel);
         }
         finally

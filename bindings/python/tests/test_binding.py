@@ -25,6 +25,8 @@ C_TO_CTYPES = {
     "const char*": c_char_p,
     "const unsigned char*": c_char_p,
     "unsigned char*": POINTER(c_char),
+    "ZRTraceCallback": zr._native.TRACE_CALLBACK,
+    "void*": ctypes.c_void_p,
 }
 
 
@@ -48,6 +50,18 @@ def test_every_export_of_the_header_is_declared_with_its_signature():
         if name not in zr._native.OPTIONAL:
             fn = getattr(zr.library(), name)
             assert (fn.restype, fn.argtypes) == (restype, argtypes), name
+
+
+def test_the_wire_trace_reaches_python(reader: zr.Reader):
+    lines: list = []
+    zr.set_trace(lines.append)
+    try:
+        reader.reset()
+    finally:
+        zr.set_trace(None)
+    reader.reset()  # no longer traced
+    assert [l.split(" | ")[3] for l in lines] == ["->", "<-"], lines
+    assert lines[0].endswith("| RESET/TEST_MODE | sent")
 
 
 def test_open_call_close(reader: zr.Reader):

@@ -16,13 +16,13 @@ on :func:`library` (``zr.library().ZRReset(handle)``), declared for ctypes.
 from ._native import STDCALL, SIGNATURES, library, load
 from .errors import (ArgumentError, CloseError, CommunicationError, Error, InternalError,
                      NoSessionError, OpenError, ReaderStatusError, error_for, result_text)
-from .reader import Listened, Reader, library_bits, library_version, set_device_class
+from .reader import Listened, Reader, library_bits, library_version, set_device_class, set_trace
 
 __version__ = "1.0.0"
 
 __all__ = [
     "Reader", "Listened", "Error", "NoSessionError", "OpenError", "ArgumentError",
     "CommunicationError", "ReaderStatusError", "InternalError", "CloseError",
-    "load", "library", "result_text", "error_for", "set_device_class", "library_version",
+    "load", "library", "result_text", "error_for", "set_device_class", "set_trace", "library_version",
     "library_bits", "SIGNATURES", "STDCALL", "__version__",
 ]

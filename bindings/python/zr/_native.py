@@ -3,7 +3,8 @@
 The declarations follow api/zr.h one to one (a test parses the header and compares). Types:
 ``int`` -> c_int, ``int*`` -> POINTER(c_int), ``const char*`` and ``const unsigned char*`` ->
 c_char_p (bytes are passed without a copy), ``unsigned char*`` (a buffer the library writes)
--> POINTER(c_char), which accepts ctypes.create_string_buffer() but refuses immutable bytes.
+-> POINTER(c_char), which accepts ctypes.create_string_buffer() but refuses immutable bytes;
+``ZRTraceCallback`` -> TRACE_CALLBACK, ``void*`` -> c_void_p.
 """
 
 from __future__ import annotations
@@ -14,7 +15,7 @@ import os
 import struct
 import sys
 import threading
-from ctypes import POINTER, c_char, c_char_p, c_int
+from ctypes import POINTER, c_char, c_char_p, c_int, c_void_p
 from pathlib import Path
 from typing import Any, Dict, List, Optional, Tuple, Type
 
@@ -23,6 +24,13 @@ _IP = POINTER(c_int)
 _S = c_char_p  # const char*: a NUL-terminated text
 _IN = c_char_p  # const unsigned char*: bytes read by the library
 _OUT = POINTER(c_char)  # unsigned char*: a buffer the library writes
+
+STDCALL: bool = sys.platform == "win32" and struct.calcsize("P") == 4
+"""True where the library's exports are __stdcall (32-bit Windows) and ctypes.WinDLL loads it."""
+
+# void (ZR_CALL*)(void* context, const char* line): the wire trace's callback.
+TRACE_CALLBACK: Any = (ctypes.WINFUNCTYPE if STDCALL else ctypes.CFUNCTYPE)(  # type: ignore[attr-defined]
+    None, c_void_p, c_char_p)
 
 # name -> (result type, argument types), in the header's order.
 SIGNATURES: Dict[str, Tuple[type, List[type]]] = {
@@ -92,15 +100,13 @@ SIGNATURES: Dict[str, Tuple[type, List[type]]] = {
     "ZRGetReaderfixNO": (_I, [_I, _OUT]),
     "ZRResultText": (_S, [_I]),
     "ZRLastCause": (_S, []),
+    "ZRSetTraceCallback": (_I, [TRACE_CALLBACK, c_void_p]),
     "ZRVersion": (_S, []),
 }
 
 # Exports added after the first release: a library without them still loads, and the
 # binding asks with hasattr(library, name) before using them.
-OPTIONAL = frozenset({"ZRVersion", "ZRReconnect", "ZRLinkState", "ZRLastCause"})
-
-STDCALL: bool = sys.platform == "win32" and struct.calcsize("P") == 4
-"""True where the library's exports are __stdcall (32-bit Windows) and ctypes.WinDLL loads it."""
+OPTIONAL = frozenset({"ZRVersion", "ZRReconnect", "ZRLinkState", "ZRLastCause", "ZRSetTraceCallback"})
 
 _lock = threading.Lock()
 _library: Optional[ctypes.CDLL] = None

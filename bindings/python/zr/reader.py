@@ -551,3 +551,22 @@ def library_bits() -> int:
     """The loaded library's bitness: the process's own, as a library must match it."""
     return ctypes.sizeof(ctypes.c_void_p) * 8
 
+
+
+_trace_callback: Any = None  # kept alive while the library may call it
+
+
+def set_trace(sink: Optional[Callable[[str], None]]) -> None:
+    """Hands every line of the library's wire trace to `sink` (None: no more), on the thread of
+    the call that moved the frame (ZRSetTraceCallback). `sink` must not raise."""
+    global _trace_callback
+    lib = _native.library()
+    if not hasattr(lib, "ZRSetTraceCallback"):
+        raise Error(0, "ZRSetTraceCallback", "this library has no wire trace")
+    callback = _native.TRACE_CALLBACK()  # a null function pointer: no callback
+    if sink is not None:
+        def deliver(_context: Any, line: bytes) -> None:
+            sink(line.decode("ascii", "replace"))
+        callback = _native.TRACE_CALLBACK(deliver)
+    lib.ZRSetTraceCallback(callback, None)
+    _trace_callback = callback  # the old one is no longer called once the library returned
