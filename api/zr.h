@@ -178,6 +178,27 @@ ZR_API int ZR_CALL ZRReconnect(int handle);
  *          answer, not a failure: it leaves ZRLastCause as it was. */
 ZR_API int ZR_CALL ZRLinkState(int handle);
 
+/* Reply timing of a session: how a command waits for its reply (see "Time" above).
+ *   ZR_REPLY_TIMING_FIXED (0)  every wait exactly as each function documents it: the library
+ *                              sleeps the wait, then reads the reply. The default.
+ *   ZR_REPLY_TIMING_WHOLE (1)  each wait is a deadline: the reply is returned the moment it is
+ *                              whole and passes the command's checks; a silent reader costs
+ *                              the wait plus 60 ms per receive, on both links.
+ * The INI key ZR_REPLY_TIMING in the session's section sets it at open ("fixed" or "whole",
+ * any letter case; absent: fixed; any other value: ZROpen gives -11 and ZRLastCause names
+ * the key and the value). ZR_MIN_GAP_MS (default 0) is the least time, in whole timing,
+ * between a reply and the next request on the handle, for readers that need to settle.
+ * The timing belongs to the session and survives ZRReconnect. */
+#define ZR_REPLY_TIMING_FIXED 0
+#define ZR_REPLY_TIMING_WHOLE 1
+
+/* Sets the session's reply timing. Sends nothing; waits for a call running on the handle.
+ * Results: 1; -1 no session; -14 a mode other than 0 and 1 (nothing changed). */
+ZR_API int ZR_CALL ZRSetReplyTiming(int handle, int mode);
+
+/* The session's reply timing. Results: 0 fixed, 1 whole; -1 no session. */
+ZR_API int ZR_CALL ZRGetReplyTiming(int handle);
+
 /* Resets the reader: request 00 01 67, 50 ms wait, status reply (over TCP at least 8 bytes).
  * Results: 1, -1, -4, or a mapped reader status. */
 ZR_API int ZR_CALL ZRReset(int handle);

@@ -40,6 +40,14 @@ long to_integer(const std::string& text) {
     return static_cast<long>(v);
 }
 
+constexpr long kMinGapMax = 10000;
+
+std::string upper(std::string_view s) {
+    std::string out(s);
+    for (auto& c : out) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    return out;
+}
+
 std::uint8_t low_byte(long v) { return static_cast<std::uint8_t>(static_cast<unsigned long>(v) & 0xFF); }
 
 }  // namespace
@@ -76,6 +84,9 @@ bool read_settings(platform::Platform& os, const std::string& path, const std::s
     s.trace_file = read_text(os, path, section, "ZR_TRACE_FILE", "");
     s.repeat_datas = byte("ZR_REPEAT_DATAS", section);
     s.read_timeout = byte("ZR_READ_TIMEOUT", section);
+    s.reply_timing_text = read_text(os, path, section, "ZR_REPLY_TIMING", "");
+    s.whole_timing = upper(s.reply_timing_text) == "WHOLE";
+    s.min_gap_ms = static_cast<int>(std::clamp<long>(read_integer(os, path, section, "ZR_MIN_GAP_MS"), 0, kMinGapMax));
     s.address = byte("ZR_ADDERIESS", kSpecialSection);
     s.length = byte("ZR_LENGTH", kSpecialSection);
 
@@ -95,14 +106,9 @@ constexpr const char* kKnownKeys[] = {
     "ZR_PORT_TYPE",  "ZR_COM_NUMBER",    "ZR_HOST_NAME",      "ZR_SCAN_TRIES",   "ZR_RETRIES",
     "ZR_READ_TRIES", "ZR_WRITE_TRIES",   "ZR_ANTENNAS",       "ZR_ANTENNA_CONCTL", "ZR_SAVE_LOG_FILE",
     "ZR_LOG_FILE_NAME", "ZR_REPEAT_DATAS", "ZR_READ_TIMEOUT", "ZR_TRACE_FILE",   "ZR_ADDERIESS",
-    "ZR_LENGTH",     "ZR_MATCH_DATA",
+    "ZR_LENGTH",     "ZR_MATCH_DATA",    "ZR_REPLY_TIMING",   "ZR_MIN_GAP_MS",
 };
 
-std::string upper(std::string_view s) {
-    std::string out(s);
-    for (auto& c : out) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    return out;
-}
 
 std::size_t edit_distance(const std::string& a, const std::string& b) {
     std::vector<std::size_t> row(b.size() + 1);
@@ -169,6 +175,12 @@ std::string key_cause(platform::Platform& os, const std::string& path, const std
     }
     if (!unknown.empty()) text += cause_text(" (unknown key '", unknown, "')");
     return text;
+}
+
+std::string timing_cause(const Settings& s, const std::string& section) {
+    const auto u = upper(s.reply_timing_text);
+    if (u.empty() || u == "FIXED" || u == "WHOLE") return {};
+    return cause_text("ZR_REPLY_TIMING '", s.reply_timing_text, "' in [", section, "] is neither fixed nor whole");
 }
 
 std::string settings_cause(platform::Platform& os, const std::string& path, const std::string& section,

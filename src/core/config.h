@@ -29,6 +29,10 @@ struct Settings {
     std::uint8_t address = 0;  // "ZR_ADDERIESS"
     std::uint8_t length = 0;   // "ZR_LENGTH"
     std::array<std::uint8_t, 8> match_data{};
+    // "ZR_REPLY_TIMING" as written ("" when absent) and what it reads as.
+    std::string reply_timing_text;
+    bool whole_timing = false;
+    int min_gap_ms = 0;  // "ZR_MIN_GAP_MS"
 };
 
 // A value as the library reads it: the profile text up to a ';', blanks and tabs removed.
@@ -49,6 +53,10 @@ bool read_settings(platform::Platform& os, const std::string& path, const std::s
 // failures.
 std::string key_cause(platform::Platform& os, const std::string& path, const std::string& section,
                       const std::string& key, bool empty = false);
+
+// The cause when a key the library adds holds a value it does not take ("" when all do):
+// ZROpen then gives -11.
+std::string timing_cause(const Settings& s, const std::string& section);
 
 // The cause of an open that failed on the settings alone: `result` is read_settings' false
 // (-11) or a port type that is neither COM nor TCP (0).

@@ -34,6 +34,8 @@ std::string dotted(std::uint32_t a) {
     return cause_text(a >> 24, '.', (a >> 16) & 0xFF, '.', (a >> 8) & 0xFF, '.', a & 0xFF);
 }
 
+link::Timing timing_of(const Settings& s) { return {s.whole_timing, s.min_gap_ms}; }
+
 bool usable_address(const std::string& host, std::uint32_t& address) {
     return parse_ipv4(host, address) && address != 0 && address != 0xFFFFFFFFu;
 }
@@ -89,6 +91,7 @@ SessionGuard Library::find(int handle) {
 int Library::add(std::unique_ptr<link::Link> link, const std::string& config_path, const Settings& settings) {
     auto session = std::make_shared<Session>();
     session->link = std::move(link);
+    session->link->set_timing(timing_of(settings));
     session->config_path = config_path;
     session->settings = settings;
     auto snapshot = std::make_shared<const Settings>(settings);  // before the session counts as open
@@ -182,6 +185,10 @@ int Library::open(int* handle, const char* path, const char* section) {
         set_cause(settings_cause(os(), path, section, s, 0));
         return 0;
     }
+    if (auto why = timing_cause(s, section); !why.empty()) {
+        set_cause(std::move(why));
+        return ZR_ERR_CONFIG;
+    }
     std::unique_ptr<link::Link> link;
     const int r = connect(s, link);
     if (r != ZR_OK) {
@@ -215,6 +222,7 @@ int Library::reconnect(int handle) {
     const int r = connect(session.settings, fresh);
     if (r == ZR_OK) {
         session.link = std::move(fresh);
+        session.link->set_timing(timing_of(session.settings));
         session.link->set_tracer(session.tracer);
         session.link->trace_event("link opened again");
     }
@@ -225,6 +233,29 @@ int Library::link_state(int handle) {
     const auto guard = find(handle);
     if (!guard) return ZR_ERR_NO_SESSION;
     return guard.link()->lost() ? 0 : 1;
+}
+
+int Library::reply_timing(int handle) {
+    const auto guard = find(handle);
+    if (!guard) return ZR_ERR_NO_SESSION;
+    return guard.link()->timing().whole ? ZR_REPLY_TIMING_WHOLE : ZR_REPLY_TIMING_FIXED;
+}
+
+int Library::set_reply_timing(int handle, int mode) {
+    const auto guard = find(handle);
+    if (!guard) {
+        set_cause_of("ZRSetReplyTiming: handle ", handle, " names no open session");
+        return ZR_ERR_NO_SESSION;
+    }
+    if (mode != ZR_REPLY_TIMING_FIXED && mode != ZR_REPLY_TIMING_WHOLE) {
+        set_cause_of("ZRSetReplyTiming: mode ", mode, " is neither 0 (fixed) nor 1 (whole)");
+        return ZR_ERR_ARGUMENT;
+    }
+    Session& session = *guard.hold_->session;
+    session.settings.whole_timing = mode == ZR_REPLY_TIMING_WHOLE;  // a reconnect keeps it
+    session.link->set_timing(timing_of(session.settings));
+    session.link->trace_event(mode == ZR_REPLY_TIMING_WHOLE ? "reply timing: whole" : "reply timing: fixed");
+    return ZR_OK;
 }
 
 int Library::close(int* handle) {
@@ -281,6 +312,14 @@ extern "C" ZR_API int ZR_CALL ZRClose(int* handle) {
 
 extern "C" ZR_API int ZR_CALL ZRReconnect(int handle) {
     return guarded([&] { return Library::instance().reconnect(handle); });
+}
+
+extern "C" ZR_API int ZR_CALL ZRSetReplyTiming(int handle, int mode) {
+    return guarded([&] { return Library::instance().set_reply_timing(handle, mode); });
+}
+
+extern "C" ZR_API int ZR_CALL ZRGetReplyTiming(int handle) {
+    return guarded([&] { return Library::instance().reply_timing(handle); });
 }
 
 extern "C" ZR_API int ZR_CALL ZRLinkState(int handle) {

@@ -96,6 +96,9 @@ public:
     int reconnect(int handle);
     // 1 the link is up as far as anyone knows, 0 it is known lost, -1 no such session.
     int link_state(int handle);
+    // The session's reply timing: ZR_REPLY_TIMING_FIXED or _WHOLE, or -1 no such session.
+    int reply_timing(int handle);
+    int set_reply_timing(int handle, int mode);
     // The open session named by `handle`, locked for the caller (waiting for a call that
     // runs on it); empty for -1, for handles that name none and for a session closed meanwhile.
     SessionGuard find(int handle);

@@ -47,6 +47,15 @@ struct Expect {
 // Only a command whose predecessor failed ever waits for it.
 inline constexpr std::chrono::milliseconds kOwedReplyWait{250};
 
+// How a session waits for replies. Fixed: each documented wait is slept, then the reply is
+// read. Whole: the same wait plus kWholeMargin is a deadline, and a reply is taken the
+// moment it is whole; requests go out in one write.
+struct Timing {
+    bool whole = false;
+    int min_gap_ms = 0;  // whole timing: the least time from a reply to the next request
+};
+inline constexpr std::chrono::milliseconds kWholeMargin{60};
+
 // What differs between the transports, as a command sees it. The engine reads this instead
 // of asking which link it has.
 struct Waits {
@@ -91,6 +100,9 @@ public:
     virtual void flush() = 0;
     virtual CloseResult close() = 0;
 
+    void set_timing(Timing t) { timing_ = t; }
+    const Timing& timing() const { return timing_; }
+
     // Where the link tells what it moves; nothing by default.
     void set_tracer(std::shared_ptr<Tracer> tracer) { tracer_ = std::move(tracer); }
     // A notable event in the trace, from whoever drives the link.
@@ -114,6 +126,7 @@ protected:
 
     std::shared_ptr<Tracer> tracer_;
     std::string note_;
+    Timing timing_;
 };
 
 }  // namespace zr::link
