@@ -18,12 +18,31 @@ int receive_once(link::Link& link, link::ReplyBuffer& buffer, link::Expect expec
     return count;
 }
 
+bool wanted(const link::ReplyBuffer& buffer, int count, const link::Expect& expect) {
+    return count >= 6 && (expect.tcp == link::Expect::Tcp::any_code || buffer[2] == expect.code);
+}
+
+// Whole timing: the attempts' waits add up to one deadline, with the margin once, and the
+// first wanted frame ends the receive the moment it is whole.
+int receive_by_deadline(link::Link& link, link::ReplyBuffer& buffer, int attempts, int wait_ms,
+                        const link::Expect& expect) {
+    auto& os = lib().os();
+    const auto deadline = os.now() + std::chrono::milliseconds(attempts * std::max(0, wait_ms)) + link::kWholeMargin;
+    int count = 0;
+    do {
+        count = receive_once(link, buffer, expect, deadline);
+        if (wanted(buffer, count, expect) || link.lost()) break;
+    } while (os.now() < deadline);
+    return count;
+}
+
 // Up to `attempts` receives, each after `wait_ms`, until a frame of 6 bytes or more echoes the
 // code (or any frame, where any code is taken). With `polls_only`, the attempts end once
 // their waits add up (a receive that waits by itself, as TCP's, counts): a report poll over
 // TCP then costs one wait and one receive, not six. The last frame received stays in `buffer`.
 int receive_attempts(link::Link& link, link::ReplyBuffer& buffer, int attempts, int wait_ms, link::Expect expect,
                      bool polls_only = false) {
+    if (link.timing().whole) return receive_by_deadline(link, buffer, attempts, wait_ms, expect);
     auto& os = lib().os();
     const auto start = os.now();
     const auto budget = std::chrono::milliseconds(attempts * wait_ms);
@@ -32,7 +51,7 @@ int receive_attempts(link::Link& link, link::ReplyBuffer& buffer, int attempts, 
         if (attempt > 0 && polls_only && os.now() - start >= budget) break;
         if (wait_ms > 0) os.sleep_ms(wait_ms);
         count = receive_once(link, buffer, expect, os.now() + link.receive_window());
-        if (count >= 6 && (expect.tcp == link::Expect::Tcp::any_code || buffer[2] == expect.code)) break;
+        if (wanted(buffer, count, expect)) break;
     }
     return count;
 }
@@ -175,7 +194,8 @@ Command::Outcome Command::judge(const Reply& reply, int count, bool echoed, int 
 
     if (reply.status() == 0) return {on_ok_ ? on_ok_(reply) : ZR_OK, false};
     const int mapped = protocol::map_status(reply.status(), device_class_);
-    if (pause_after_error_) sleep(kErrorPauseMs);
+    // In whole timing the least gap (ZR_MIN_GAP_MS) is what lets a reader settle.
+    if (pause_after_error_ && !link_->timing().whole) sleep(kErrorPauseMs);
     return {mapped, false};
 }
 
@@ -252,7 +272,7 @@ int Listen::run() {
         const auto params = answer_(accepted ? &reply : nullptr);
         if (!params.empty()) answer.with(bytes(params.data(), params.size()));
     }
-    if (wait_ms_ > 0) lib().os().sleep_ms(wait_ms_);
+    if (wait_ms_ > 0 && !link->timing().whole) lib().os().sleep_ms(wait_ms_);
     // The reader does not confirm the answer: the next command must not wait for a reply to it.
     answer.no_flush().send_only();
     return accepted ? ZR_OK : 0;

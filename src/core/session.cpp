@@ -19,12 +19,18 @@ public:
     explicit LostLink(const link::Profile& profile) : profile_(profile) {}
     const link::Profile& profile() const override { return profile_; }
     int send_frame(std::span<const std::uint8_t>, bool) override { return 0; }
-    int receive_frame(link::ReplyBuffer&, link::Expect, Clock) override { return 0; }
-    void forget_owed() override {}
     std::chrono::milliseconds receive_window() const override { return std::chrono::milliseconds(0); }
     bool lost() const override { return true; }
     void flush() override {}
     link::CloseResult close() override { return link::CloseResult::closed; }
+
+protected:
+    std::optional<std::span<const std::uint8_t>> pull(Clock) override { return std::nullopt; }
+    link::Verdict screen(std::span<const std::uint8_t>, const link::Expect&) const override {
+        return link::Verdict::other_code;
+    }
+    void trace_in(std::span<const std::uint8_t>, link::Verdict) override {}
+    void drain_arrived() override {}
 
 private:
     link::Profile profile_;

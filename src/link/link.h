@@ -1,14 +1,17 @@
 // What a session talks through. Commands never ask which transport they have.
 #pragma once
 
+#include <array>
 #include <chrono>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <span>
 #include <string>
 
 #include "protocol/codes.h"
 #include "protocol/frame.h"
+#include "link/owed.h"
 #include "link/trace.h"
 
 namespace zr::link {
@@ -42,9 +45,9 @@ struct Expect {
     }
 };
 
-// Before a request goes out, a reply still owed for the one before (its command gave up on
-// it) gets this long to arrive, so that it is not taken for the answer to the new request.
-// Only a command whose predecessor failed ever waits for it.
+// In fixed timing, before a request goes out, a reply still owed for the one before (its
+// command gave up on it) gets this long to arrive. Only a command whose predecessor failed
+// ever waits for it.
 inline constexpr std::chrono::milliseconds kOwedReplyWait{250};
 
 // How a session waits for replies. Fixed: each documented wait is slept, then the reply is
@@ -85,13 +88,15 @@ public:
     // Serial: the payload bytes written; TCP: the frame length with CRC. 0 when the send
     // failed or the link is lost: never a count for a frame that did not go out whole.
     virtual int send_frame(std::span<const std::uint8_t> payload, bool reply_expected) = 0;
-    // One frame that `expect` takes, into `dest`: its length LEN + 4, or 0. TCP waits for it
-    // until `deadline`; serial reads what is on the line at once.
-    virtual int receive_frame(ReplyBuffer& dest, Expect expect, Clock deadline) = 0;
+    // One frame that `expect` takes, into `dest`: its length LEN + 4, or 0. Waits for it
+    // until `deadline` (a deadline that has passed: what is on the line already). A frame of
+    // a code whose reply is still owed (OwedReplies) is taken only when nothing more of its
+    // code follows within follow_window(), which may run past `deadline`.
+    int receive_frame(ReplyBuffer& dest, Expect expect, Clock deadline);
     // The next send continues the call of the last one (another pass, the next byte): a reply
     // still owed to it does not hold that send back.
-    virtual void forget_owed() = 0;
-    // How long a receive waits for a frame on its own (0: it takes what is there).
+    void forget_owed() { owed_.forget_in_flight(); }
+    // How long a receive waits for a frame on its own in fixed timing (0: it takes what is there).
     virtual std::chrono::milliseconds receive_window() const = 0;
     // The peer has gone (closed, reset, device removed): every send fails until the session
     // is opened again.
@@ -102,6 +107,11 @@ public:
 
     void set_timing(Timing t) { timing_ = t; }
     const Timing& timing() const { return timing_; }
+    // How long a frame of an owed code waits for a follower: the margin plus the slowest
+    // answer seen lately in whole timing.
+    std::chrono::milliseconds follow_window() const;
+    // The code of a reply owed: the request in flight unanswered, else the oldest counted.
+    std::optional<std::uint8_t> owed();
 
     // Where the link tells what it moves; nothing by default.
     void set_tracer(std::shared_ptr<Tracer> tracer) { tracer_ = std::move(tracer); }
@@ -114,6 +124,28 @@ public:
     const std::string& last_note() const { return note_; }
 
 protected:
+    // The next whole frame with a good CRC by `deadline` (past it: one look at what is
+    // there), valid until the next call; the link traces what it drops itself (bad CRC,
+    // bytes of no frame). nullopt: none came, or the link is lost.
+    virtual std::optional<std::span<const std::uint8_t>> pull(Clock deadline) = 0;
+    // Whether this link hands `frame` to a receive that expects `expect`, or why not.
+    virtual Verdict screen(std::span<const std::uint8_t> frame, const Expect& expect) const = 0;
+    // A received frame in the trace, as it stood on the line.
+    virtual void trace_in(std::span<const std::uint8_t> frame, Verdict v) = 0;
+    // Can a receive begin (TCP: the socket is still writable)?
+    virtual bool ready_to_receive() { return true; }
+    // Every frame already here, without waiting, each to unasked().
+    virtual void drain_arrived() = 0;
+
+    // The shared steps before a request goes out: the request before it is settled (owed
+    // when unanswered), in fixed timing a reply just owed gets kOwedReplyWait to arrive, what
+    // has arrived is drained, and in whole timing the reader gets its least gap.
+    void prepare_send();
+    // A request went out whole.
+    void sent(std::span<const std::uint8_t> payload, bool reply_expected);
+    // A frame that arrived without being asked for: a late reply, or drained.
+    void unasked(std::span<const std::uint8_t> frame);
+
     Tracer* tracing() const { return tracer_ && tracer_->on() ? tracer_.get() : nullptr; }
     void trace_frame(bool outgoing, std::span<const std::uint8_t> wire, std::span<const std::uint8_t> frame,
                      Verdict verdict) {
@@ -127,6 +159,15 @@ protected:
     std::shared_ptr<Tracer> tracer_;
     std::string note_;
     Timing timing_;
+
+private:
+    int accept(std::span<const std::uint8_t> frame);
+
+    OwedReplies owed_;
+    Clock sent_at_{0};
+    std::optional<Clock> last_reply_at_;
+    std::array<Clock, 8> answer_times_{};  // whole timing: request to reply, the last few
+    std::size_t next_answer_ = 0;
 };
 
 }  // namespace zr::link

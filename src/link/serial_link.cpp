@@ -64,30 +64,21 @@ SerialLink::Escaped SerialLink::read_escaped(bool patient) {
 
 int SerialLink::send_frame(std::span<const std::uint8_t> payload, bool reply_expected) {
     note_.clear();
-    const int sent = send_stuffed(payload, reply_expected);
+    int sent_count = 0;
+    if (!port_->gone()) {
+        prepare_send();
+        sent_count = timing_.whole ? send_whole(payload) : send_stuffed(payload);
+        if (sent_count > 0) sent(payload, reply_expected);
+    }
     if (auto* t = tracing()) {
         const auto frame = protocol::with_crc(protocol::Bytes(payload.begin(), payload.end()));
-        t->frame(true, protocol::stuff_framed(frame), frame, sent > 0 ? Verdict::sent : Verdict::send_failed);
+        t->frame(true, protocol::stuff_framed(frame), frame, sent_count > 0 ? Verdict::sent : Verdict::send_failed);
     }
     if (port_->gone() && note_.empty()) note("link lost: the serial device has gone");
-    return sent;
+    return sent_count;
 }
 
-int SerialLink::send_stuffed(std::span<const std::uint8_t> payload, bool reply_expected) {
-    if (port_->gone()) return 0;
-    if (owed_) {
-        // A reply the reader still owes would be taken for the answer to this request.
-        const auto end = os_.now() + kOwedReplyWait;
-        ReplyBuffer scratch;
-        owed_wait_ = true;
-        while (owed_ && os_.now() < end && !port_->gone() && port_->wait_readable(end - os_.now()))
-            receive_frame(scratch, Expect{*owed_}, end);
-        owed_wait_ = false;
-        owed_.reset();
-    }
-    // Whatever is already waiting answers an earlier request (a late reply, an uncollected
-    // report). Left there, it would be taken for the answer to this one.
-    drain();
+int SerialLink::send_stuffed(std::span<const std::uint8_t> payload) {
     bool started = false;
     for (int i = 0; i < kStuffedTries && !started && !port_->gone(); ++i) started = write_byte(kStartByte);
     if (!started) return 0;
@@ -100,57 +91,60 @@ int SerialLink::send_stuffed(std::span<const std::uint8_t> payload, bool reply_e
     if (!write_stuffed(static_cast<std::uint8_t>(crc.value() >> 8)) ||
         !write_stuffed(static_cast<std::uint8_t>(crc.value() & 0xFF)))
         return 0;
-    if (reply_expected && payload.size() > 2) owed_ = payload[2];
     return static_cast<int>(payload.size());
 }
 
-void SerialLink::drain() {
-    auto* t = tracing();
+int SerialLink::send_whole(std::span<const std::uint8_t> payload) {
+    // The whole frame in one write and one drain: the reader hears it as fast as the line goes.
+    const auto wire = protocol::stuff_framed(protocol::with_crc(protocol::Bytes(payload.begin(), payload.end())));
+    const int written = port_->write(wire);
+    port_->flush();
+    return written == static_cast<int>(wire.size()) ? static_cast<int>(payload.size()) : 0;
+}
+
+void SerialLink::drain_arrived() {
     protocol::Bytes drained;
     for (std::size_t i = 0; i < kDiscardMax; ++i) {
         const int b = port_->read_byte();
         if (b < 0) break;
-        if (t) drained.push_back(static_cast<std::uint8_t>(b));
+        drained.push_back(static_cast<std::uint8_t>(b));
     }
-    if (!t || drained.empty()) return;
+    if (drained.empty()) return;
+    // Whole frames among them may be late replies, which settle what the reader owes.
     protocol::Deframer deframer(true);
-    for (const auto& f : deframer.feed(drained)) {
-        const auto frame = protocol::with_crc(f);
-        t->frame(false, protocol::stuff_framed(frame), frame, Verdict::drained);
-    }
-    t->event("drained " + std::to_string(drained.size()) + " bytes unread before the send");
+    for (const auto& f : deframer.feed(drained))
+        if (f.size() > 2) unasked(protocol::with_crc(f));
+    if (auto* t = tracing()) t->event("drained " + std::to_string(drained.size()) + " bytes unread before the send");
 }
 
-int SerialLink::receive_frame(ReplyBuffer& dest, Expect expect, Clock /*deadline*/) {
+std::optional<std::span<const std::uint8_t>> SerialLink::pull(Clock deadline) {
     for (;;) {
         // Hunt for a start byte; whatever precedes it belongs to no frame.
         Escaped e{};
         do {
             e = read_escaped(false);
-            if (e.kind == Got::nothing) return 0;
+            if (e.kind == Got::nothing) {
+                const auto left = deadline - os_.now();
+                if (left.count() <= 0 || port_->gone() || !port_->wait_readable(left)) return std::nullopt;
+            }
         } while (e.kind != Got::start);
 
         std::size_t i = 0;
         Crc16 crc;
-        if (!read_frame_body(dest, i, crc)) return 0;
-        const auto got = std::span<const std::uint8_t>(dest.data(), i);
+        if (!read_frame_body(rx_, i, crc)) return std::nullopt;
+        const auto got = std::span<const std::uint8_t>(rx_.data(), i);
         if (crc.value() != 0) {
             trace_received(got, Verdict::bad_crc);
             note("reply discarded: bad CRC");
             continue;
         }
-        const bool late = owed_ && dest[2] == *owed_;
-        if (late) owed_.reset();
-        if (dest[2] != expect.code) {
-            const auto v = protocol::is_report_code(dest[2]) ? Verdict::report : Verdict::other_code;
-            trace_received(got, v);
-            note(std::string("reply ") + verdict_text(v) + ": code 0x" + protocol::hex(&dest[2], 1) + " " +
-                 protocol::command_name(dest[2]));
-            continue;
-        }
-        trace_received(got, owed_wait_ ? Verdict::late : Verdict::accepted);
-        return static_cast<int>(i);
+        return got;
     }
+}
+
+Verdict SerialLink::screen(std::span<const std::uint8_t> frame, const Expect& expect) const {
+    if (frame[2] == expect.code) return Verdict::accepted;
+    return protocol::is_report_code(frame[2]) ? Verdict::report : Verdict::other_code;
 }
 
 void SerialLink::trace_received(std::span<const std::uint8_t> frame, Verdict v) {

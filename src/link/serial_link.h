@@ -1,4 +1,4 @@
-// Serial transport: the protocol's serial wire form (start byte, stuffing), a byte at a time.
+// Serial transport: the protocol's serial wire form (start byte, stuffing).
 #pragma once
 
 #include <memory>
@@ -15,10 +15,8 @@ public:
     SerialLink(std::unique_ptr<platform::SerialPort> port, platform::Platform& os);
     const Profile& profile() const override { return kSerialProfile; }
     int send_frame(std::span<const std::uint8_t> payload, bool reply_expected) override;
-    // Serial has no minimum length and no deadline: it reads what is on the line now.
-    int receive_frame(ReplyBuffer& dest, Expect expect, Clock deadline) override;
+    // In fixed timing a receive reads what is on the line now.
     std::chrono::milliseconds receive_window() const override { return std::chrono::milliseconds(0); }
-    void forget_owed() override { owed_.reset(); }
     bool lost() const override { return port_->gone(); }
     void flush() override;
     CloseResult close() override;
@@ -31,9 +29,16 @@ public:
     // One unstuffed unit from the line. `patient`: inside a frame, wait briefly on an empty line.
     Escaped read_escaped(bool patient);
 
+protected:
+    std::optional<std::span<const std::uint8_t>> pull(Clock deadline) override;
+    Verdict screen(std::span<const std::uint8_t> frame, const Expect& expect) const override;
+    void trace_in(std::span<const std::uint8_t> frame, Verdict v) override { trace_received(frame, v); }
+    void drain_arrived() override;
+
 private:
-    int send_stuffed(std::span<const std::uint8_t> payload, bool reply_expected);
-    void drain();
+    // Fixed timing: byte by byte, each byte after a flush. Whole timing: one write.
+    int send_stuffed(std::span<const std::uint8_t> payload);
+    int send_whole(std::span<const std::uint8_t> payload);
     void trace_received(std::span<const std::uint8_t> frame, Verdict v);
     int read_byte(bool patient);
     bool write_byte(std::uint8_t byte);
@@ -43,8 +48,7 @@ private:
 
     std::unique_ptr<platform::SerialPort> port_;
     platform::Platform& os_;
-    std::optional<std::uint8_t> owed_;  // the code of a reply the reader still owes
-    bool owed_wait_ = false;            // receiving only to discard that reply
+    ReplyBuffer rx_{};  // the frame pull() hands out
 };
 
 }  // namespace zr::link

@@ -73,19 +73,13 @@ TcpLink::Fill TcpLink::fill(int ms) {
     return Fill::bytes;
 }
 
-template <typename Judge>
-std::optional<std::span<const std::uint8_t>> TcpLink::next_frame(Clock deadline, Judge judge) {
+std::optional<std::span<const std::uint8_t>> TcpLink::pull(Clock deadline) {
     auto& os = platform::current();
     bool last_look = false;
     for (;;) {
-        while (auto frame = framer_.next()) {
+        if (auto frame = framer_.next()) {
             trace_skipped();
-            if (owed_ && (*frame)[2] == *owed_) owed_.reset();
-            const Verdict v = judge(*frame);
-            trace_frame(false, *frame, *frame, v);
-            if (v == Verdict::accepted || v == Verdict::late) return frame;
-            note(std::string("reply ") + verdict_text(v) + ": code 0x" + protocol::hex(&(*frame)[2], 1) + " " +
-                 protocol::command_name((*frame)[2]));
+            return frame;
         }
         trace_skipped();
         // Past the deadline one more look at what is already here, then no more.
@@ -100,27 +94,29 @@ std::optional<std::span<const std::uint8_t>> TcpLink::next_frame(Clock deadline,
     }
 }
 
-void TcpLink::drain() {
-    auto& os = platform::current();
+Verdict TcpLink::screen(std::span<const std::uint8_t> f, const Expect& expect) const {
+    // Frames longer than the TCP receive takes are read whole and dropped.
+    if (f.size() > protocol::kTcpReplyMax) return Verdict::too_long;
+    if (static_cast<int>(f.size()) < expect.min_length + 2) return Verdict::too_short;
+    if (!expect.takes_over_tcp(f[2])) return protocol::is_report_code(f[2]) ? Verdict::report : Verdict::other_code;
+    return Verdict::accepted;
+}
+
+void TcpLink::trace_in(std::span<const std::uint8_t> frame, Verdict v) { trace_frame(false, frame, frame, v); }
+
+bool TcpLink::ready_to_receive() { return ready_to_write(kReadySelectMs); }
+
+void TcpLink::drain_arrived() {
     // Frames and fragments that are already here answer nothing this send will ask.
     auto discard = [this] {
         while (auto frame = framer_.next()) {
             trace_skipped();
-            const bool late = owed_ && (*frame)[2] == *owed_;
-            if (late) owed_.reset();
-            trace_frame(false, *frame, *frame, late ? Verdict::late : Verdict::drained);
+            unasked(*frame);
         }
         trace_skipped();
     };
     discard();
     for (int i = 0; i < kDrainReadsMax && fill(0) == Fill::bytes; ++i) discard();
-    // A reply the reader still owes would be taken for the answer to this request.
-    if (owed_ && !lost_) {
-        const auto code = *owed_;
-        next_frame(os.now() + kOwedReplyWait,
-                   [code](auto frame) { return frame[2] == code ? Verdict::late : Verdict::drained; });
-    }
-    owed_.reset();
     if (!framer_.empty()) {
         if (auto* t = tracing()) t->event("drained a frame cut short");
     }
@@ -134,7 +130,7 @@ int TcpLink::send_frame(std::span<const std::uint8_t> payload, bool reply_expect
         trace_unsent(payload);
         return 0;
     }
-    drain();
+    prepare_send();
     if (lost_) {
         trace_unsent(payload);
         return 0;
@@ -147,41 +143,27 @@ int TcpLink::send_frame(std::span<const std::uint8_t> payload, bool reply_expect
     frame[size + 1] = static_cast<std::uint8_t>(crc & 0xFF);
     const auto wire = std::span(frame).first(size + 2);
 
-    std::size_t sent = 0;
-    for (int call = 0; call < kSendCalls && sent < wire.size(); ++call) {
+    std::size_t sent_bytes = 0;
+    for (int call = 0; call < kSendCalls && sent_bytes < wire.size(); ++call) {
         if (!ready_to_write(kSendSelectMs)) {
             if (lost_) break;
             continue;
         }
-        const int n = socket_->send(wire.subspan(sent));
+        const int n = socket_->send(wire.subspan(sent_bytes));
         if (n > 0) {
-            sent += static_cast<std::size_t>(n);
+            sent_bytes += static_cast<std::size_t>(n);
         } else if (n < 0 && n != platform::kWouldBlock) {
             lose("the send failed");  // reset, broken pipe: the reader is gone
             break;
         }
     }
-    if (sent != wire.size()) {
+    if (sent_bytes != wire.size()) {
         trace_frame(true, wire, wire, Verdict::send_failed);
         return 0;
     }
     trace_frame(true, wire, wire, Verdict::sent);
-    if (reply_expected && size > 2) owed_ = payload[2];
+    sent(payload.first(size), reply_expected);
     return static_cast<int>(wire.size());
-}
-
-int TcpLink::receive_frame(ReplyBuffer& dest, Expect expect, Clock deadline) {
-    if (!ready_to_write(kReadySelectMs)) return 0;
-    const auto frame = next_frame(deadline, [&](std::span<const std::uint8_t> f) {
-        // Frames longer than the TCP receive takes are read whole and dropped.
-        if (f.size() > protocol::kTcpReplyMax) return Verdict::too_long;
-        if (static_cast<int>(f.size()) < expect.min_length + 2) return Verdict::too_short;
-        if (!expect.takes_over_tcp(f[2])) return protocol::is_report_code(f[2]) ? Verdict::report : Verdict::other_code;
-        return Verdict::accepted;
-    });
-    if (!frame) return 0;
-    std::copy(frame->begin(), frame->end(), dest.begin());
-    return static_cast<int>(frame->size());
 }
 
 CloseResult TcpLink::close() {

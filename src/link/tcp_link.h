@@ -18,38 +18,33 @@ public:
     explicit TcpLink(std::unique_ptr<platform::Socket> socket);
     const Profile& profile() const override { return kTcpProfile; }
     int send_frame(std::span<const std::uint8_t> payload, bool reply_expected) override;
-    int receive_frame(ReplyBuffer& dest, Expect expect, Clock deadline) override;
     std::chrono::milliseconds receive_window() const override;
-    void forget_owed() override { owed_.reset(); }
     bool lost() const override { return lost_; }
     void flush() override {}
     CloseResult close() override;
 
     // Has the non-blocking connect finished within `ms`?
     platform::Ready wait_connected(int ms) { return socket_->wait_connected(ms); }
-    // The code of a reply the reader still owes (a request whose answer was not read).
-    std::optional<std::uint8_t> owed() const { return owed_; }
+protected:
+    std::optional<std::span<const std::uint8_t>> pull(Clock deadline) override;
+    Verdict screen(std::span<const std::uint8_t> frame, const Expect& expect) const override;
+    void trace_in(std::span<const std::uint8_t> frame, Verdict v) override;
+    bool ready_to_receive() override;
+    void drain_arrived() override;
 
 private:
     enum class Fill { bytes, nothing, lost };
     // One read into the framer, waiting up to `ms` for bytes.
     Fill fill(int ms);
-    // The next frame that `judge` finds accepted (or late), until `deadline`; the others are
-    // dropped, each with its verdict in the trace.
-    template <typename Judge>
-    std::optional<std::span<const std::uint8_t>> next_frame(Clock deadline, Judge judge);
     void lose(std::string_view what);
     void trace_skipped();
     void trace_unsent(std::span<const std::uint8_t> payload);
-    // Before a send: what already arrived goes, and a reply still owed is waited for briefly.
-    void drain();
     bool ready_to_write(int ms);
 
     std::unique_ptr<platform::Socket> socket_;
     bool connected_ = true;
     bool lost_ = false;
     protocol::TcpFramer framer_;
-    std::optional<std::uint8_t> owed_;
     std::size_t skipped_seen_ = 0;  // framer bytes skipped that the trace has told of
 };
 

@@ -18,6 +18,9 @@ public:
     virtual int read_byte() = 0;
     // true when the byte was handed to the port.
     virtual bool write_byte(std::uint8_t byte) = 0;
+    // Hands `bytes` to the port in as few system calls as it takes: the count handed over,
+    // which is short only when the port failed or stayed full for a second.
+    virtual int write(std::span<const std::uint8_t> bytes) = 0;
     // Waits until output has left the host (FlushFileBuffers / tcdrain); result ignored by callers.
     virtual void flush() = 0;
     // Waits up to `limit` for input; true when a byte is waiting. Used only inside a frame,

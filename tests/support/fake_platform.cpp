@@ -67,6 +67,16 @@ public:
         os_.written(peer_, byte);
         return true;
     }
+    int write(std::span<const std::uint8_t> bytes) override {
+        ++peer_.writes;
+        if (peer_.unplugged) return 0;
+        if (peer_.failing_writes > 0) {
+            --peer_.failing_writes;
+            return 0;
+        }
+        for (auto b : bytes) os_.written(peer_, b);
+        return static_cast<int>(bytes.size());
+    }
     void flush() override { ++peer_.flushes; }
     bool wait_readable(microseconds limit) override { return os_.wait_input(peer_, limit); }
     bool gone() const override { return peer_.unplugged; }

@@ -33,6 +33,7 @@ struct Peer {
     Bytes written;                // every byte, as on the wire
     std::vector<Bytes> requests;  // request payloads with a good CRC (CRC removed)
     int flushes = 0;
+    int writes = 0;  // serial: whole-buffer writes (byte writes are not counted here)
     bool closed = false;
 
     // What the peer does. Replies are payloads (LEN, code, status, data); the fake adds the

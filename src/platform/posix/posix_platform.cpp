@@ -125,6 +125,21 @@ public:
         note_error();
         return false;
     }
+    int write(std::span<const std::uint8_t> bytes) override {
+        std::size_t done = 0;
+        while (done < bytes.size()) {
+            const auto n = ::write(fd_, bytes.data() + done, bytes.size() - done);
+            if (n > 0) {
+                done += static_cast<std::size_t>(n);
+                continue;
+            }
+            if (n < 0 && errno == EINTR) continue;
+            if (n < 0 && errno == EAGAIN && poll_for(fd_, POLLOUT, std::chrono::seconds(1)) == Ready::yes) continue;
+            if (n < 0) note_error();
+            break;
+        }
+        return static_cast<int>(done);
+    }
     bool gone() const override { return gone_; }
     void flush() override { ::tcdrain(fd_); }
     bool wait_readable(std::chrono::microseconds limit) override {

@@ -133,6 +133,11 @@ public:
         note_error();
         return false;
     }
+    int write(std::span<const std::uint8_t> bytes) override {
+        DWORD written = 0;
+        if (!WriteFile(h_, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr)) note_error();
+        return static_cast<int>(written);
+    }
     bool gone() const override { return gone_; }
     void flush() override { FlushFileBuffers(h_); }
     bool wait_readable(std::chrono::microseconds limit) override {
