@@ -31,9 +31,10 @@ SimHost::SimHost() : sim_(std::make_unique<sim::Simulator>()) {
     sim_->start();
     char tmpl[] = "/tmp/zr-test-XXXXXX";
     dir_ = ::mkdtemp(tmpl) ? tmpl : "/tmp";
-    ini_ = write_file("zr.ini", "[tcp]\nZR_PORT_TYPE=TCP\nZR_COM_NUMBER=COM1\nZR_HOST_NAME=" + address_ +
-                                    "\n\n[serial]\nZR_PORT_TYPE=COM\nZR_COM_NUMBER=" + pty_ +
-                                    "\nZR_HOST_NAME=127.0.0.1\n");
+    const std::string tcp = "ZR_PORT_TYPE=TCP\nZR_COM_NUMBER=COM1\nZR_HOST_NAME=" + address_ + "\n";
+    const std::string serial = "ZR_PORT_TYPE=COM\nZR_COM_NUMBER=" + pty_ + "\nZR_HOST_NAME=127.0.0.1\n";
+    ini_ = write_file("zr.ini", "[tcp]\n" + tcp + "\n[serial]\n" + serial + "\n[tcp_whole]\n" + tcp +
+                                    "ZR_REPLY_TIMING=whole\n\n[serial_whole]\n" + serial + "ZR_REPLY_TIMING=whole\n");
 }
 
 SimHost::~SimHost() {
