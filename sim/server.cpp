@@ -3,6 +3,7 @@
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <termios.h>
@@ -230,6 +231,10 @@ void Simulator::accept_clients(int listener) {
     for (;;) {
         int fd = ::accept4(listener, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
         if (fd < 0) return;
+        // A reader sends each frame as it is ready: with Nagle on, a report that follows
+        // another waits for the client's delayed ACK (about 40 ms).
+        int one = 1;
+        ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
         connections_.push_back(std::make_unique<Connection>(fd, false));
     }
 }
