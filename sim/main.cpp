@@ -47,6 +47,14 @@ const char* kUsage =
     "                     several for one command take effect in the order given, each for its\n"
     "                     TIMES: --fault 67:drop*1 --fault 67:delay=200\n"
     "                     example: --fault 67:delay=200 --fault all:split=3,20\n"
+    "  --latency CODE=MS[~JITTER]\n"
+    "                     answer late, like a reader busy with the tags: the replies to CODE MS\n"
+    "                     milliseconds after its request, plus up to JITTER more drawn for each\n"
+    "                     request; CODE a command code in hex (72 or 0x72), a command name as the\n"
+    "                     trace prints it (identify, reset) or 'all' (a code's own latency wins);\n"
+    "                     repeatable. An inventory's reports, and the first alarm after an EAS\n"
+    "                     alarm start, come that late too\n"
+    "                     example: --latency all=5 --latency 71=40~20\n"
     "  --tags FILE        the tags in the field, one per line: id=HEX epc=HEX tid=HEX user=HEX\n"
     "                     visit=HEX destroy=HEX eas=0|1 killed=0|1 (keys left out take defaults)\n"
     "  --tag SPEC         one more tag, in the same form (repeatable; with --tags, after the file)\n"
@@ -140,6 +148,12 @@ int main(int argc, char** argv) {
         else if (a == "--fault") {
             std::string error;
             if (!sim.add_fault(value(), error)) {
+                std::cerr << "zrsim: " << error << "\n";
+                return 2;
+            }
+        } else if (a == "--latency") {
+            std::string error;
+            if (!sim.add_latency(value(), error)) {
                 std::cerr << "zrsim: " << error << "\n";
                 return 2;
             }
@@ -281,6 +295,7 @@ int main(int argc, char** argv) {
         std::printf("zrsim: %zu tag%s in the field, device class %d\n", tag_count, tag_count == 1 ? "" : "s",
                 sim.with_model([](zr::sim::ReaderModel& m) { return m.device_class; }));
     for (const auto& line : sim.describe_faults()) std::printf("zrsim: fault %s\n", line.c_str());
+    for (const auto& line : sim.describe_latencies()) std::printf("zrsim: latency %s\n", line.c_str());
     std::fflush(stdout);
     std::signal(SIGINT, on_signal);
     std::signal(SIGTERM, on_signal);

@@ -3,6 +3,7 @@
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <termios.h>
@@ -133,6 +134,22 @@ bool Simulator::add_fault(const std::string& spec, std::string& error) {
     return faults_.parse(spec, error);
 }
 
+void Simulator::set_latency(int code, Latency l) {
+    std::lock_guard lock(mutex_);
+    latencies_.set(code, l);
+}
+
+void Simulator::clear_latencies() {
+    std::lock_guard lock(mutex_);
+    latencies_.clear();
+    held_until_.clear();
+}
+
+bool Simulator::add_latency(const std::string& text, std::string& error) {
+    std::lock_guard lock(mutex_);
+    return latencies_.parse(text, error);
+}
+
 std::vector<Bytes> Simulator::requests() const {
     std::lock_guard lock(mutex_);
     return requests_;
@@ -186,13 +203,23 @@ void Simulator::read_from(Connection& c) {
     for (auto& payload : c.decoder.feed(std::span<const std::uint8_t>(buf, static_cast<std::size_t>(n)))) {
         requests_.push_back(payload);
         trace("<- " + hex(with_crc(payload)) + "  " + command_name(payload[2]));
+        const std::uint8_t code = payload[2];
         auto replies = model_.handle(payload);
+        const auto latency = latencies_.draw(code);
+        if (replies.empty()) {
+            // Answered later by frames of its own code (an alarm start): the first of them is
+            // what the latency delays. A listen acknowledgement is not answered at all.
+            const auto* info = protocol::find_command(code);
+            if (info && info->answer == protocol::Answer::reports && latency.count() > 0)
+                held_until_[code] = now + latency;
+            continue;
+        }
         // A fault hits what the reader sends: a request it does not answer (an alarm start, a
         // listen acknowledgement) leaves the plan for the frames that follow.
-        std::optional<Fault> fault;
-        if (!replies.empty()) fault = faults_.take(payload[2]);
-        for (const auto& r : replies) trace_reply(r, fault, "");
-        queue(c, to_wire(replies, fault, c.serial), now);
+        const auto fault = faults_.take(code);
+        const std::string note = latency.count() > 0 ? "  (in " + std::to_string(latency.count()) + " ms)" : "";
+        for (const auto& r : replies) trace_reply(r, fault, note.c_str());
+        queue(c, to_wire(replies, fault, c.serial), now + latency);
     }
 }
 
@@ -230,6 +257,10 @@ void Simulator::accept_clients(int listener) {
     for (;;) {
         int fd = ::accept4(listener, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
         if (fd < 0) return;
+        // A reader sends each frame as it is ready: with Nagle on, a report that follows
+        // another waits for the client's delayed ACK (about 40 ms).
+        int one = 1;
+        ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
         connections_.push_back(std::make_unique<Connection>(fd, false));
     }
 }
@@ -240,8 +271,9 @@ void Simulator::serve_once(int timeout_ms) {
         std::lock_guard lock(mutex_);
         auto now = Clock::now();
         for (auto& c : connections_) {
+            // Rounded up: rounded down, poll wakes just before the frame is due and spins.
             auto until = c->out.empty() ? timeout_ms
-                         : static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(c->out.front().due - now).count());
+                         : static_cast<int>(std::chrono::ceil<std::chrono::milliseconds>(c->out.front().due - now).count());
             timeout_ms = std::max(0, std::min(timeout_ms, until));
         }
         fds.push_back({wake_[0], POLLIN, 0});
@@ -276,9 +308,14 @@ void Simulator::serve_once(int timeout_ms) {
         trace_reply(p, fault, "  (unsolicited)");
         pushed.push_back({std::move(p), fault});
     }
+    std::erase_if(held_until_, [&](const auto& held) { return held.second <= now; });
     for (auto& c : connections_) {
-        for (const auto& p : pushed)
-            if (!c->closing) queue(*c, to_wire({p.payload}, p.fault, c->serial), now);
+        for (const auto& p : pushed) {
+            auto due = now;
+            if (auto held = held_until_.find(p.payload.size() > 2 ? p.payload[2] : 0); held != held_until_.end())
+                due = held->second;
+            if (!c->closing) queue(*c, to_wire({p.payload}, p.fault, c->serial), due);
+        }
         write_due(*c, now);
     }
     // A closing connection goes once what it had to say is out.

@@ -5,12 +5,14 @@
 #include <atomic>
 #include <chrono>
 #include <functional>
+#include <map>
 #include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "faults.h"
+#include "latency.h"
 #include "model.h"
 
 namespace zr::sim {
@@ -53,6 +55,18 @@ public:
         return faults_.describe();
     }
 
+    // How long the reader takes to answer a command (`code` LatencyPlan::kAny: every command
+    // without its own), from when the request is decoded. An inventory's reports are its
+    // replies; a request answered only by frames of its code later (the EAS alarm start)
+    // holds those frames back as long.
+    void set_latency(int code, Latency l);
+    void clear_latencies();
+    bool add_latency(const std::string& text, std::string& error);
+    std::vector<std::string> describe_latencies() const {
+        std::lock_guard lock(mutex_);
+        return latencies_.describe();
+    }
+
     // Frames received with a good CRC, for tests that check what went over the wire.
     std::vector<Bytes> requests() const;
     void clear_requests();
@@ -71,6 +85,10 @@ private:
     mutable std::mutex mutex_;
     ReaderModel model_;
     FaultPlan faults_;
+    LatencyPlan latencies_;
+    // Per code: until when frames the reader sends on its own under that code are held back,
+    // set by a request whose answers they are.
+    std::map<std::uint8_t, std::chrono::steady_clock::time_point> held_until_;
     std::vector<int> listeners_;
     std::vector<std::unique_ptr<Connection>> connections_;
     int pty_slave_ = -1;
