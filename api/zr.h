@@ -37,21 +37,44 @@
  * (inventory, TID, long, user and user-data reports, EAS alarms, listen frames: codes 49,
  * 4A, 71, 81, 82, 84, 8D, A1, D0) never pass for the reply to a command of another code.
  * Over TCP a frame is recognised by its length and CRC, so stray bytes or half a frame on the
- * line cost at most the command they arrive in. When a command gave up on its reply, the
- * next request on the handle waits up to 250 ms for that reply to arrive and discards it, so
- * a reader that answers late does not hand the late answer to the next command. A session
+ * line cost at most the command they arrive in. A reply that comes after its command gave
+ * up, up to 2.5 s late, is never returned as another command's reply: the library counts,
+ * per command code, the requests that got no frame of their code back, and a frame of a
+ * counted code is taken as one of those late replies when another frame of its code follows
+ * within 60 ms plus the slowest answer the reader gave lately in whole timing (at most 1 s
+ * more); when none follows, it is the answer after all (the reader never sent the one
+ * counted). So a late reply costs later commands at most a -4, never wrong data with
+ * success, provided the reader answers requests in the order they came. In fixed timing,
+ * the request after one that got no answer first waits up to 250 ms for it. A session
  * whose peer has gone (the connection closed or reset, the serial device removed) fails
  * every call from then on: status commands -4, start functions 0, until it is closed and
  * opened again.
  *
- * Time: each function says its waits. Over serial a receive reads what is on the line at
- * once; over TCP a receive waits up to 60 ms for its frame. So a command with one receive
- * after a 50 ms wait takes at most 50 ms over serial and 110 ms over TCP (plus a further
- * 50 ms where a function pauses after an error status), and one with n receives, each after
- * a wait of w ms, at most n*w and n*(w + 60) ms. The exceptions are given with their
- * functions. A call after one whose reply never came may add up to 250 ms (above), and
- * ZROpen, ZRClose and the writability checks have their own limits. Calls on one handle
- * queue behind each other.
+ * Time: each function says its waits; a session uses them in one of two reply timings
+ * (ZRSetReplyTiming, the INI key ZR_REPLY_TIMING):
+ *   fixed (the default): the library sleeps each wait, then reads. Over serial a receive
+ *     reads what is on the line at once; over TCP a receive waits up to 60 ms for its frame.
+ *     So a command with one receive after a 50 ms wait takes 50 ms over serial and up to
+ *     110 ms over TCP (plus a further 50 ms where a function pauses after an error status),
+ *     and one with n receives, each after a wait of w ms, at most n*w and n*(w + 60) ms.
+ *     Requests go out over serial a byte at a time, each byte after a flush.
+ *   whole: a command's waits add up to a deadline, n*w + 60 ms on both links; the reply is
+ *     returned the moment it is whole and passes the command's checks, so a command costs
+ *     the reader's own time. A reader that stays silent gives the same result as in fixed
+ *     timing, no sooner than the wait and no later than n*w + 60 ms. There is no pause
+ *     after an error status and no wait before a listen's answer: ZR_MIN_GAP_MS (default 0)
+ *     is the least time from a reply to the next request, for readers that need to settle.
+ *     Report functions wait up to 60 ms (plus their own polls) for a frame on both links and
+ *     return the moment one is there; start functions only send. Every request goes out in
+ *     one write (serial: the stuffed frame, then one drain).
+ * Choose whole timing for throughput (tag writes in milliseconds instead of 500 ms) with any
+ * reader that answers within the documented waits; keep fixed timing where an application
+ * relies on the documented pauses themselves (a reader that needs them to settle: or use
+ * whole with ZR_MIN_GAP_MS). The exceptions are given with their functions. A call after one
+ * whose reply never came may take longer (above: up to 250 ms before the request in fixed
+ * timing, and the follow window after a reply of a code still owed), and ZROpen, ZRClose
+ * and the writability checks have their own limits. Calls on one handle queue behind each
+ * other.
  *
  * Threads: the library starts none; every function may be called from any thread at any time.
  * Calls on different handles run in parallel. Calls on one handle take turns: a second call
@@ -135,13 +158,15 @@ extern "C" {
  *            ZR_HOST_NAME      the reader's dotted IPv4 address
  *          and the tuning keys ZR_SCAN_TRIES, ZR_RETRIES, ZR_READ_TRIES (0 and 1 become 2),
  *          ZR_WRITE_TRIES (0 and 1 become 2), ZR_ANTENNAS (0 becomes 1), ZR_ANTENNA_CONCTL,
- *          ZR_SAVE_LOG_FILE, ZR_LOG_FILE_NAME, ZR_REPEAT_DATAS, ZR_READ_TIMEOUT; section
+ *          ZR_SAVE_LOG_FILE, ZR_LOG_FILE_NAME, ZR_REPEAT_DATAS, ZR_READ_TIMEOUT, and
+ *          ZR_REPLY_TIMING (fixed | whole) and ZR_MIN_GAP_MS (see ZRSetReplyTiming); section
  *          "ESPECIAL FLAG" holds ZR_ADDERIESS, ZR_LENGTH and ZR_MATCH_DATA (the first
  *          min(ZR_LENGTH, 8) characters become the special match bytes, the rest are 0).
  *          Values: text up to a ';', blanks and tabs removed; numbers keep their low 8 bits;
  *          a missing key reads as "0".
  * Results: 1 open; 0 port type neither "COM" nor "TCP"; -10 *handle was not -1 (nothing
- *          read); -11 port type, port name or host name empty; -12 TCP connection refused or
+ *          read); -11 port type, port name or host name empty, or ZR_REPLY_TIMING neither
+ *          fixed nor whole; -12 TCP connection refused or
  *          not up within 10 s (*handle = -1); -13 port cannot be opened (also: in use by
  *          another session, or not a terminal device: a regular file, a directory,
  *          /dev/null), or host name not a dotted IPv4 address, or 0.0.0.0 or
@@ -216,7 +241,8 @@ ZR_API int ZR_CALL ZRReset(int handle);
  * CRC (LEN + 4); 0 when the frame did not go out whole or the session's link is lost.
  *
  * Report functions read one frame without sending and without waiting beyond the transport's
- * own limits (at once over serial, about 60 ms over TCP when nothing is there). On success
+ * own limits (in fixed timing at once over serial, about 60 ms over TCP when nothing is
+ * there; in whole timing up to 60 ms on both links, returning as soon as a frame is there). On success
  * `buffer` receives the status byte (0) followed by the report data: LEN - 1 bytes. `buffer`
  * must hold 251 bytes (serial) or 95 bytes (TCP). It is written only on success. NULL
  * `buffer`: -14, nothing read. */
