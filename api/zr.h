@@ -66,7 +66,10 @@
  *     is the least time from a reply to the next request, for readers that need to settle.
  *     Report functions wait up to 60 ms (plus their own polls) for a frame on both links and
  *     return the moment one is there; start functions only send. Every request goes out in
- *     one write (serial: the stuffed frame, then one drain).
+ *     one write (serial: the stuffed frame, then one drain). A call made of several
+ *     exchanges has a deadline per exchange: each byte of ZRSysSet 10 x 10 + 60 ms, each of
+ *     ZRCodeSending's three passes 110 ms; ZRPowerOff's ten polls are one deadline
+ *     (2560 ms serial, 1960 ms TCP).
  * Choose whole timing for throughput (tag writes in milliseconds instead of 500 ms) with any
  * reader that answers within the documented waits; keep fixed timing where an application
  * relies on the documented pauses themselves (a reader that needs them to settle: or use
