@@ -43,7 +43,7 @@ int area_query(int handle, std::uint8_t code, int address, int length, unsigned 
         .check(address >= 0 && address <= kAreaAddressMax, ZR_ERR_ARGUMENT)
         .require(buffer)
         .with(address, n)
-        .tcp_min(n + 4)
+        .tcp_min(std::clamp(n, 0, limit) + 4)  // a refused length must not overflow here either
         .on_ok([&](const Reply& r) {
             r.copy_data(static_cast<std::size_t>(n), buffer);
             return ZR_OK;

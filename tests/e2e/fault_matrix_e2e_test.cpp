@@ -181,7 +181,9 @@ TEST_P(FaultMatrix, ALateReplyIsNeverAnotherQuerysAnswer) {
         host.sim().set_fault(0xA0, Fault{FaultKind::delay, late_ms, 0, 1});
         unsigned char s[6] = {};
         const int first = ZRGetReaderState(handle, 0, s);
-        if (first == ZR_OK) EXPECT_EQ(s[3], round) << "heard in time: its own data";
+        if (first == ZR_OK) {
+            EXPECT_EQ(s[3], round) << "heard in time: its own data";
+        }
         int wrong = 0, in_step = 0;
         for (auto end = Clock::now() + std::chrono::milliseconds(late_ms + 1500); Clock::now() < end && in_step < 3;) {
             set_state(++round);
