@@ -494,7 +494,7 @@ TEST(Zrtool, EveryVerbHasHelpAndItsExampleSucceeds) {
 
         // The options of the tool itself come first wherever they stand, so no verb may use them.
         for (const auto& a : v["args"].a)
-            for (const char* global : {"help", "json", "trace", "simulate", "tcp", "serial", "config", "section"})
+            for (const char* global : {"help", "json", "trace", "simulate", "tcp", "serial", "config", "section", "timing"})
                 EXPECT_NE(a["name"].s, global) << "--" << global << " is the tool's own option";
 
         auto example = words(v["example"].s);
@@ -580,9 +580,10 @@ TEST(Zrtool, EveryExportedCommandHasAVerb) {
         if (name[0] == '_') name = name.substr(1, name.find('@') - 1);  // _ZRTestModeSet@8
         ++exports;
         // Sessions are the connection options of every verb; result texts and causes are how
-        // it prints; the version is zrtool --version, the trace callback zrtool --trace.
+        // it prints; the version is zrtool --version, the trace callback zrtool --trace, the
+        // reply timing zrtool --timing.
         if (name == "ZROpen" || name == "ZRClose" || name == "ZRResultText" || name == "ZRLastCause" ||
-            name == "ZRVersion" || name == "ZRSetTraceCallback")
+            name == "ZRVersion" || name == "ZRSetTraceCallback" || name == "ZRSetReplyTiming")
             continue;
         EXPECT_TRUE(functions.count(name)) << name << " has no verb";
     }
