@@ -47,6 +47,10 @@ namespace Zr
         public const int ZR_ERR_UNKNOWN_STATUS = -20;
         public const int ZR_CLOSE_FAILED = 242;
 
+        // Reply timings (ZRSetReplyTiming, ZRGetReplyTiming).
+        public const int ZR_REPLY_TIMING_FIXED = 0;
+        public const int ZR_REPLY_TIMING_WHOLE = 1;
+
         [DllImport(Lib, CallingConvention = Conv, CharSet = CharSet.Ansi)]
         public static extern int ZROpen(ref int handle, string path, string section);
         [DllImport(Lib, CallingConvention = Conv, CharSet = CharSet.Ansi)]
@@ -55,6 +59,10 @@ namespace Zr
         public static extern int ZRReconnect(int handle);
         [DllImport(Lib, CallingConvention = Conv, CharSet = CharSet.Ansi)]
         public static extern int ZRLinkState(int handle);
+        [DllImport(Lib, CallingConvention = Conv, CharSet = CharSet.Ansi)]
+        public static extern int ZRSetReplyTiming(int handle, int mode);
+        [DllImport(Lib, CallingConvention = Conv, CharSet = CharSet.Ansi)]
+        public static extern int ZRGetReplyTiming(int handle);
         [DllImport(Lib, CallingConvention = Conv, CharSet = CharSet.Ansi)]
         public static extern int ZRReset(int handle);
         [DllImport(Lib, CallingConvention = Conv, CharSet = CharSet.Ansi)]
@@ -255,6 +263,15 @@ namespace Zr
         }
     }
 
+    /// <summary>How a session's calls wait for their replies (Reader.ReplyTiming).</summary>
+    public enum ReplyTiming
+    {
+        /// <summary>Every wait as each function documents it: the default.</summary>
+        Fixed = Native.ZR_REPLY_TIMING_FIXED,
+        /// <summary>Each wait is a deadline: a reply is returned as soon as it is whole.</summary>
+        Whole = Native.ZR_REPLY_TIMING_WHOLE,
+    }
+
     /// <summary>One session with one reader. Dispose closes it.</summary>
     /// <remarks>Calls on one Reader take turns (a lock per reader); different readers can be
     /// used from different threads at the same time.</remarks>
@@ -337,6 +354,21 @@ namespace Zr
                 if (r < 0) throw new ZrException(r, "ZRLinkState");
                 return r == 0;
             }
+        }
+
+        /// <summary>How this session's calls wait for their replies (ZRGetReplyTiming,
+        /// ZRSetReplyTiming): Fixed unless the section's ZR_REPLY_TIMING says whole. Sends
+        /// nothing; the session keeps it across Reconnect. A value outside the enum is refused
+        /// by the library (ZrException -14) and changes nothing.</summary>
+        public ReplyTiming ReplyTiming
+        {
+            get
+            {
+                int r = Call("ZRGetReplyTiming", h => Native.ZRGetReplyTiming(h));
+                if (r < 0) throw new ZrException(r, "ZRGetReplyTiming");
+                return (ReplyTiming)r;
+            }
+            set { Ok("ZRSetReplyTiming", h => Native.ZRSetReplyTiming(h, (int)value)); }
         }
 
         /// <summary>Resets the reader (ZRReset).</summary>

@@ -1,6 +1,7 @@
 #include "core/config.h"
 
 #include "core/cause.h"
+#include "core/known_keys.h"
 
 #include <algorithm>
 #include <cctype>
@@ -99,16 +100,6 @@ bool read_settings(platform::Platform& os, const std::string& path, const std::s
 }
 
 namespace {
-
-// Every key the library reads, in its own section or in the special one, and the keys other
-// parts of the configuration keep: a key outside this list is unknown.
-constexpr const char* kKnownKeys[] = {
-    "ZR_PORT_TYPE",  "ZR_COM_NUMBER",    "ZR_HOST_NAME",      "ZR_SCAN_TRIES",   "ZR_RETRIES",
-    "ZR_READ_TRIES", "ZR_WRITE_TRIES",   "ZR_ANTENNAS",       "ZR_ANTENNA_CONCTL", "ZR_SAVE_LOG_FILE",
-    "ZR_LOG_FILE_NAME", "ZR_REPEAT_DATAS", "ZR_READ_TIMEOUT", "ZR_TRACE_FILE",   "ZR_ADDERIESS",
-    "ZR_LENGTH",     "ZR_MATCH_DATA",    "ZR_REPLY_TIMING",   "ZR_MIN_GAP_MS",
-};
-
 
 std::size_t edit_distance(const std::string& a, const std::string& b) {
     std::vector<std::size_t> row(b.size() + 1);

@@ -252,6 +252,7 @@ TEST(Zrtool, UsageErrorsSayWhatIsWrongAndExitTwo) {
         {{"--simulate", "inventory", "--watch", "--interval", "-5"}, "--interval wants 0 to 3600000, not -5"},
         {{"--simulate", "inventory", "--watch", "--rounds", "-1"}, "--rounds wants 0 to"},
         {{"--device-class", "4", "--simulate", "reset"}, "--device-class wants 1, 2 or 3"},
+        {{"--timing", "sometimes", "--simulate", "reset"}, "--timing wants fixed or whole, not 'sometimes'"},
     };
     for (const auto& c : cases) {
         std::string line;
@@ -321,6 +322,16 @@ TEST(Zrtool, SimulateNeedsNoReaderOnEitherLink) {
     EXPECT_TRUE(contains(trace.err, "| -> | 00 01 67 07 52 | 00 01 67 07 52 | RESET/TEST_MODE | sent")) << trace.err;
     EXPECT_TRUE(contains(trace.err, "| <- | 00 04 67 00 02 10 61 91 | 00 04 67 00 02 10 61 91 | RESET/TEST_MODE | accepted"))
         << trace.err;
+}
+
+// --timing is set on the session between the open and the verb's command.
+TEST(Zrtool, TimingWholeIsSetBeforeTheCommand) {
+    auto r = zrtool({"--simulate", "--trace", "--timing", "whole", "reset"});
+    EXPECT_EQ(r.out, "reset: 1 ok\n");
+    EXPECT_EQ(r.status, 0) << r.err;
+    const auto set = r.err.find("| reply timing: whole");
+    ASSERT_NE(set, std::string::npos) << r.err;
+    EXPECT_LT(set, r.err.find("| RESET/TEST_MODE | sent")) << r.err;
 }
 
 TEST(Zrtool, AFailedOpenIsReportedWithItsResult) {
@@ -483,7 +494,7 @@ TEST(Zrtool, EveryVerbHasHelpAndItsExampleSucceeds) {
 
         // The options of the tool itself come first wherever they stand, so no verb may use them.
         for (const auto& a : v["args"].a)
-            for (const char* global : {"help", "json", "trace", "simulate", "tcp", "serial", "config", "section"})
+            for (const char* global : {"help", "json", "trace", "simulate", "tcp", "serial", "config", "section", "timing"})
                 EXPECT_NE(a["name"].s, global) << "--" << global << " is the tool's own option";
 
         auto example = words(v["example"].s);
@@ -569,9 +580,10 @@ TEST(Zrtool, EveryExportedCommandHasAVerb) {
         if (name[0] == '_') name = name.substr(1, name.find('@') - 1);  // _ZRTestModeSet@8
         ++exports;
         // Sessions are the connection options of every verb; result texts and causes are how
-        // it prints; the version is zrtool --version, the trace callback zrtool --trace.
+        // it prints; the version is zrtool --version, the trace callback zrtool --trace, the
+        // reply timing zrtool --timing.
         if (name == "ZROpen" || name == "ZRClose" || name == "ZRResultText" || name == "ZRLastCause" ||
-            name == "ZRVersion" || name == "ZRSetTraceCallback")
+            name == "ZRVersion" || name == "ZRSetTraceCallback" || name == "ZRSetReplyTiming")
             continue;
         EXPECT_TRUE(functions.count(name)) << name << " has no verb";
     }

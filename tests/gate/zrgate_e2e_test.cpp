@@ -296,6 +296,7 @@ TEST(GateConfig, CheckNamesTheFileSectionAndKeyOfEveryMistake) {
         {"[gateway]\nsite=a\n[dock]\nZR_PORT_TYPE=TCP\nZR_COM_NUMBER=COM1\nZR_HOST_NAME=10.0.0.256\n",
          ":6: [dock] ZR_HOST_NAME: '10.0.0.256' is not"},
         {"[gateway]\nsite=a\n" + reader + "inventory=rssi\n", ":7: [dock] inventory: 'rssi': epc or tid"},
+        {"[gateway]\nsite=a\n" + reader + "ZR_REPLY_TIMING=sometimes\n", ":7: [dock] ZR_REPLY_TIMING: 'sometimes': fixed or whole"},
         {"[gateway]\nsite=a\n" + reader + reader, ":7: [dock] section given twice (first at line 3)"},
         {"[gateway]\nsite=a\n", "no reader section"},
         {"[gateway]\nsite=a\ncredentials=nowhere.txt\n" + reader, ":3: [gateway] credentials: cannot read"},
@@ -316,6 +317,31 @@ TEST(GateConfig, CheckNamesTheFileSectionAndKeyOfEveryMistake) {
     Child check({ZRGATE_PATH, "--check", ini}, dir + "/good.txt");
     EXPECT_EQ(check.stop(0), 0);
     EXPECT_NE(read(dir + "/good.txt").find("zr/north/dock/tags"), std::string::npos) << read(dir + "/good.txt");
+    std::filesystem::remove_all(dir);
+}
+
+// A reader section holds the library's keys, which reach ZROpen as they are.
+TEST(GateConfig, CheckAcceptsEveryKeyTheLibraryReads) {
+    const auto dir = temp_dir();
+    struct Case {
+        std::string line;
+        bool whole;  // --check says the reader's replies are taken once whole
+    } cases[] = {
+        {"ZR_TRACE_FILE=dock.zrtrace", false},
+        {"ZR_REPLY_TIMING=whole", true},
+        {"zr_reply_timing = Fixed ; the default", false},
+        {"ZR_MIN_GAP_MS=5", false},
+        {"ZR_SUBNET=255.255.255.0", false},
+    };
+    for (const auto& c : cases) {
+        const auto ini = write(dir + "/site.ini", "[gateway]\nsite=a\n[dock]\nZR_PORT_TYPE=TCP\nZR_COM_NUMBER=COM1\n"
+                                                  "ZR_HOST_NAME=127.0.0.1\n" + c.line + "\n");
+        const auto out = dir + "/out.txt";
+        std::filesystem::remove(out);
+        Child check({ZRGATE_PATH, "--check", ini}, out);
+        EXPECT_EQ(check.stop(0), 0) << c.line << "\n" << read(out);
+        EXPECT_EQ(read(out).find("(whole reply timing)") != std::string::npos, c.whole) << read(out);
+    }
     std::filesystem::remove_all(dir);
 }
 

@@ -40,6 +40,7 @@
  *    VAR(v)              the address of an int holding v; printed after the call
  *    INI                 the INI file named on the command line
  *    LINK_SECTION        the section named on the command line
+ *    WHOLE_SECTION       that section's name and " whole": the same link in whole reply timing
  *    Pointer kinds also take _X variants with the result a NULL must give, e.g. OUT_BYTES_X(4, -2),
  *    OUT_BYTES_IS_X(4, "\xA5\xA5\xA5\xA5", 1).
  *    Output buffers start filled with A5 bytes: OUT_BYTES_IS one byte longer than the output,
@@ -120,6 +121,7 @@ typedef struct {
 #define VAR(v) {K_VAR, (v), NULL, 0, ZR_ERR_ARGUMENT}
 #define INI {K_INI, 0, NULL, 0, ZR_ERR_ARGUMENT}
 #define LINK_SECTION {K_SECTION, 0, NULL, 0, ZR_ERR_ARGUMENT}
+#define WHOLE_SECTION {K_SECTION, 1, NULL, 0, ZR_ERR_ARGUMENT}
 
 /* What a call hands to the function: each argument as an int and as a pointer. */
 typedef struct {
@@ -273,6 +275,8 @@ CALLS(ZRGetReaderfixNO, I0, P1)
 CALLS_TEXT(ZRResultText, I0)
 CALLS(ZRReconnect, I0)
 CALLS(ZRLinkState, I0)
+CALLS(ZRSetReplyTiming, I0, I1)
+CALLS(ZRGetReplyTiming, I0)
 /* No arguments: a caller of its own. */
 static Result call_ZRVersion(void* function, const Slot* a) {
     Result r = {0, NULL, 1};
@@ -362,7 +366,9 @@ static Result call_ZRSetTraceCallback(void* function, const Slot* a) {
  *
  * INI sections the driver writes besides "tcp" and "serial":
  *   udp      port type UDP                        empty    the three keys, all empty
- *   refused  TCP to an address nobody listens on  nocom    a serial port that does not exist */
+ *   refused  TCP to an address nobody listens on  nocom    a serial port that does not exist
+ *   sometimes  TCP with ZR_REPLY_TIMING=sometimes
+ *   tcp whole, serial whole  the links with ZR_REPLY_TIMING=whole */
 static const Row table[] = {
     /* Sessions: the failures first, while the session variable still holds -1. */
     ROW(ZROpen, ZR_OK, SESSION_VAR, INI, LINK_SECTION),
@@ -378,6 +384,8 @@ static const Row table[] = {
     AGAIN(ZRLastCause, TEXT_IS(NULL)), /* "connection refused by" the address: the same everywhere */
     AGAIN(ZROpen, ZR_ERR_OPEN_PORT, VAR(-1), INI, STR("nocom")),
     AGAIN(ZRLastCause, TEXT_IS("cannot open <path>: no such file or directory")),
+    AGAIN(ZROpen, ZR_ERR_CONFIG, VAR(-1), INI, STR("sometimes")),
+    AGAIN(ZRLastCause, TEXT_IS("ZR_REPLY_TIMING 'sometimes' in [sometimes] is neither fixed nor whole")),
     AGAIN(ZROpen, 0, VAR(-1), INI, STR(LONG_TEXT)),
     AGAIN(ZROpen, 0, VAR(-1), STR(LONG_TEXT), LINK_SECTION),
     /* A second session on the same link: over TCP another connection (1), while a serial
@@ -603,10 +611,27 @@ static const Row table[] = {
     ROW(ZRPowerOff, ZR_OK, SESSION),
     AGAIN(ZRGetReaderState, ZR_OK, SESSION, INT(0x43), OUT_BYTES_IS(7, "\x00\x03\x00\x37\x02\x00\xA5")),
 
+    /* Reply timing: fixed until set; in whole timing a query and a reset answer as in fixed;
+     * a mode the library does not know is refused and changes nothing. Back to fixed after. */
+    ROW(ZRGetReplyTiming, ZR_REPLY_TIMING_FIXED, SESSION),
+    ROW(ZRSetReplyTiming, ZR_OK, SESSION, INT(ZR_REPLY_TIMING_WHOLE)),
+    AGAIN(ZRGetReplyTiming, ZR_REPLY_TIMING_WHOLE, SESSION),
+    AGAIN(ZRSetReplyTiming, ZR_ERR_ARGUMENT, SESSION, INT(7)),
+    AGAIN(ZRGetReplyTiming, ZR_REPLY_TIMING_WHOLE, SESSION),
+    AGAIN(ZRTagQuery, ZR_OK, SESSION, INT(0x20), INT(5), OUT_BYTES_IS(6, "\x61\x62\x63\x64\x65\xA5")),
+    AGAIN(ZRReset, ZR_OK, SESSION),
+    AGAIN(ZRSetReplyTiming, ZR_OK, SESSION, INT(ZR_REPLY_TIMING_FIXED)),
+    AGAIN(ZRGetReplyTiming, ZR_REPLY_TIMING_FIXED, SESSION),
+
     ROW(ZRClose, ZR_OK, SESSION_VAR),
     AGAIN(ZRClose, ZR_ERR_NO_SESSION, SESSION_VAR),
     AGAIN(ZRClose, ZR_ERR_NO_SESSION, VAR(-1)),
     AGAIN(ZRClose, ZR_ERR_NO_SESSION, VAR(23130)),
+    /* A section asking for whole timing opens in it (the port is free again). */
+    AGAIN(ZROpen, ZR_OK, SESSION_VAR, INI, WHOLE_SECTION),
+    AGAIN(ZRGetReplyTiming, ZR_REPLY_TIMING_WHOLE, SESSION),
+    AGAIN(ZRReset, ZR_OK, SESSION),
+    AGAIN(ZRClose, ZR_OK, SESSION_VAR),
     AGAIN(ZRReset, ZR_ERR_NO_SESSION, SESSION),
 };
 
@@ -624,6 +649,7 @@ typedef struct {
     int serial;       /* the session runs over the serial link */
     int sessions[2];  /* SESSION_VAR, SECOND_VAR */
     int failures;
+    char whole_section[256];  /* WHOLE_SECTION */
 } Run;
 
 static const char* export_name(const Row* row) {
@@ -730,8 +756,8 @@ static int call_once(Run* run, const Row* row, void* function, int nulled, int b
                 put("ini");
                 break;
             case K_SECTION:
-                slots[k].p = (void*)run->section;
-                put("\"%s\"", run->section);
+                slots[k].p = (void*)(a->value ? run->whole_section : run->section);
+                put("\"%s\"", (const char*)slots[k].p);
                 break;
             case K_END:
                 break;
@@ -1003,7 +1029,8 @@ int main(int argc, char** argv) {
         fprintf(stderr, "usage: %s LIBRARY INI LINK\n       %s --list\n", argv[0], argv[0]);
         return 2;
     }
-    Run run = {NULL, argv[2], argv[3], strcmp(argv[3], "serial") == 0, {-1, -1}, 0};
+    Run run = {NULL, argv[2], argv[3], strcmp(argv[3], "serial") == 0, {-1, -1}, 0, ""};
+    snprintf(run.whole_section, sizeof run.whole_section, "%s whole", argv[3]);
     run.lib = library_open(argv[1]);
     if (!run.lib) {
         printf("cannot load %s\n", argv[1]);

@@ -9,6 +9,8 @@
 #include <set>
 #include <sstream>
 
+#include "core/known_keys.h"
+
 namespace zrgate {
 namespace {
 
@@ -115,11 +117,14 @@ std::string relative_to(const std::string& config, const std::string& path) {
     return (std::filesystem::path(config).parent_path() / p).string();
 }
 
-// The library's keys that a reader section may hold; the connection keys are checked below.
-const std::set<std::string> kLibraryKeys = {
-    "zr_port_type", "zr_com_number", "zr_host_name", "zr_scan_tries", "zr_retries",
-    "zr_read_tries", "zr_write_tries", "zr_antennas", "zr_antenna_conctl", "zr_save_log_file",
-    "zr_log_file_name", "zr_repeat_datas", "zr_read_timeout", "zr_subnet", "zr_gate"};
+// The library's keys that a reader section may hold, lower case; the connection keys and
+// ZR_REPLY_TIMING are checked below.
+const std::set<std::string> kLibraryKeys = [] {
+    std::set<std::string> keys;
+    for (const char* k : zr::core::kKnownKeys) keys.insert(lower(k));
+    for (const char* k : zr::core::kWrittenKeys) keys.insert(lower(k));
+    return keys;
+}();
 
 }  // namespace
 
@@ -331,6 +336,13 @@ GatewayConfig load_config(const std::string& path, std::vector<std::string>& err
         r.port = r.serial ? com : host;
         if (type == "TCP" && !host.empty() && !dotted_ipv4(host))
             check.at(lib["zr_host_name"]->line, s.name, "ZR_HOST_NAME", "'" + host + "' is not a reader's dotted IPv4 address");
+        // ZROpen refuses any value but these (-11); an absent or empty one is fixed.
+        if (auto it = lib.find("zr_reply_timing"); it != lib.end()) {
+            const auto timing = lower(library_value(it->second->value));
+            if (!timing.empty() && timing != "fixed" && timing != "whole")
+                check.at(it->second->line, s.name, "ZR_REPLY_TIMING", "'" + it->second->value + "': fixed or whole");
+            r.whole_timing = timing == "whole";
+        }
         if (r.serial && r.pause_ms < 10) r.pause_ms = 10;  // serial report calls return at once: poll, do not spin
         c.readers.push_back(std::move(r));
     }
@@ -360,7 +372,7 @@ std::string describe(const GatewayConfig& c) {
         if (r.antennas.size() > 1) o << "s";
         for (std::size_t i = 0; i < r.antennas.size(); ++i) o << (i ? "," : " ") << r.antennas[i];
         o << ", " << r.pause_ms << " ms between rounds -> " << c.reader_topic(r) << "/tags, "
-          << c.reader_topic(r) << "/status\n";
+          << c.reader_topic(r) << "/status" << (r.whole_timing ? " (whole reply timing)" : "") << "\n";
     }
     return o.str();
 }

@@ -22,6 +22,7 @@ struct ReaderConfig {
     int pause_ms = 100;  // between rounds
     int quiet_ms = 100;  // a round ends when no report came for this long
     std::array<std::uint8_t, 4> tid_password{};
+    bool whole_timing = false;  // ZR_REPLY_TIMING=whole: for --check, the library reads the key itself
 };
 
 struct GatewayConfig {

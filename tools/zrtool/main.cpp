@@ -38,6 +38,9 @@ const char* kGlobalHelp =
     "                            3, or the key ZRTOOL_DEVICE_CLASS of the --config section): how\n"
     "                            the library reads its status bytes; with --simulate the\n"
     "                            simulator answers so too\n"
+    "  --timing fixed|whole      with any of them: the session's reply timing, set after the\n"
+    "                            open (default: the --config section's ZR_REPLY_TIMING, else\n"
+    "                            fixed); whole returns each reply as soon as it is whole\n"
     "\n"
     "Output:\n"
     "  --json                    one JSON document on standard output instead of text, also\n"
@@ -302,6 +305,7 @@ void parse(int argc, char** argv, Parsed& p) {
         // decode has a --device-class of its own, for the frames it reads.
         else if (a == "--device-class" && !(p.verb && has_option(*p.verb, "device-class")))
             p.connection.device_class = value(a);
+        else if (a == "--timing") p.connection.timing = value(a);
         else if (a == "--serial") {
             // The port is optional: "--simulate --serial" takes the simulator's own. A verb's
             // name or an option after it is never a port.

@@ -77,6 +77,8 @@ std::string Connection::problem() const {
     if (config.empty() && !section.empty()) return "--section needs --config FILE";
     if (!device_class.empty() && device_class != "1" && device_class != "2" && device_class != "3")
         return "--device-class wants 1, 2 or 3, not '" + device_class + "'";
+    if (!timing.empty() && timing != "fixed" && timing != "whole")
+        return "--timing wants fixed or whole, not '" + timing + "'";
     return "";
 }
 
@@ -185,7 +187,15 @@ int Session::open(const Connection& c, std::string& error) {
     }
     if (!ini_.empty()) path = ini_;
     else section_ = c.section;
-    return ZROpen(&handle_, path.c_str(), section_.c_str());
+    const int opened = ZROpen(&handle_, path.c_str(), section_.c_str());
+    if (opened == ZR_OK && !c.timing.empty()) {
+        const int set = ZRSetReplyTiming(handle_, c.timing == "whole" ? ZR_REPLY_TIMING_WHOLE : ZR_REPLY_TIMING_FIXED);
+        if (set != ZR_OK) {
+            error = "cannot set the reply timing: " + std::string(ZRResultText(set)) + " (" + ZRLastCause() + ")";
+            return 0;
+        }
+    }
+    return opened;
 }
 
 int Session::close() {

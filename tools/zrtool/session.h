@@ -23,6 +23,7 @@ struct Connection {
     bool simulate = false;
     bool trace = false;           // --trace: the simulator prints every frame (stderr)
     std::string device_class;     // --device-class N ("": the INI key, else the library's 3)
+    std::string timing;           // --timing fixed|whole ("": the section's ZR_REPLY_TIMING, else fixed)
 
     // The usage problem with this combination of options, or "" when it is sound.
     std::string problem() const;

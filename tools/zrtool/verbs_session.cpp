@@ -1,5 +1,5 @@
 // Sessions: ZROpen and ZRClose are the connection options of every verb; reset is the one
-// command of this group, reconnect and link-state work on the session's link itself.
+// command of this group, reconnect, link-state and reply-timing work on the session itself.
 #include <cstdio>
 
 #include "verb.h"
@@ -45,6 +45,16 @@ const VerbGroup kSessions(10, "Sessions", {
          const int r = ZRLinkState(c.handle());
          return print_link_result(c, "ZRLinkState", r, r == 1,
                                   r == 1 ? "up" : r == 0 ? "lost" : ZRResultText(r));
+     },
+     Kind::tool},
+    // ZRSetReplyTiming is the tool's own --timing, which applies to every verb.
+    {"reply-timing", "ZRGetReplyTiming", "the session's reply timing (0 fixed, 1 whole; set it with --timing); sends nothing",
+     {},
+     "zrtool --simulate --timing whole reply-timing",
+     [](Call& c) {
+         const int r = ZRGetReplyTiming(c.handle());
+         return print_link_result(c, "ZRGetReplyTiming", r, r >= 0,
+                                  r == ZR_REPLY_TIMING_FIXED ? "fixed" : r == ZR_REPLY_TIMING_WHOLE ? "whole" : ZRResultText(r));
      },
      Kind::tool},
 });

@@ -135,6 +135,20 @@ static class ZrTests
         }
     }
 
+    static void ReplyTimingFixedUntilSetWhole(string section)
+    {
+        using (var r = Reader.Open(ini, section))
+        {
+            Expect(r.ReplyTiming == ReplyTiming.Fixed, section + ": fixed by default");
+            r.ReplyTiming = ReplyTiming.Whole;
+            Expect(r.ReplyTiming == ReplyTiming.Whole, section + ": whole once set");
+            r.Reset();
+            var e = Throws(() => r.ReplyTiming = (ReplyTiming)7);
+            Expect(e != null && e.Code == Native.ZR_ERR_ARGUMENT, section + ": mode 7 refused with -14");
+            Expect(r.ReplyTiming == ReplyTiming.Whole, section + ": still whole after the refusal");
+        }
+    }
+
     static void FailuresCarryCodeAndText()
     {
         var cases = new List<KeyValuePair<int, Action>>
@@ -239,6 +253,7 @@ static class ZrTests
                 Run("inventory " + section, () => Inventory(section));
                 Run("write/read " + section, () => WriteReadBack(section));
                 Run("using " + section, () => UsingClosesOnException(section));
+                Run("reply timing " + section, () => ReplyTimingFixedUntilSetWhole(section));
             }
             Run("failures", FailuresCarryCodeAndText);
             Run("cause and reconnect", CauseAndReconnect);

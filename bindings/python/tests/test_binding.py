@@ -119,6 +119,17 @@ def test_a_failure_says_why_and_a_reader_reopens_its_link(sim: Sim):
         r.reset()
 
 
+def test_reply_timing_is_fixed_until_set_whole_and_refuses_other_values(reader: zr.Reader):
+    assert reader.reply_timing == zr.REPLY_TIMING_FIXED == "fixed"
+    reader.reply_timing = zr.REPLY_TIMING_WHOLE
+    assert reader.reply_timing == "whole"
+    reader.reset()
+    for bad in ("sometimes", 1):
+        with pytest.raises(ValueError, match="'fixed' or 'whole'"):
+            reader.reply_timing = bad
+    assert reader.reply_timing == "whole"
+
+
 def test_two_readers_run_in_parallel_in_two_threads(sim: Sim):
     # A power-off the simulator answers late keeps reader 1 busy for about half a second;
     # a reset on reader 2 started meanwhile must end first. Were the calls serialised (by

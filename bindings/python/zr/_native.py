@@ -38,6 +38,8 @@ SIGNATURES: Dict[str, Tuple[type, List[type]]] = {
     "ZRClose": (_I, [_IP]),
     "ZRReconnect": (_I, [_I]),
     "ZRLinkState": (_I, [_I]),
+    "ZRSetReplyTiming": (_I, [_I, _I]),
+    "ZRGetReplyTiming": (_I, [_I]),
     "ZRReset": (_I, [_I]),
     "ZRIdentify": (_I, [_I, _I, _I]),
     "ZRReport": (_I, [_I, _OUT]),
@@ -106,7 +108,8 @@ SIGNATURES: Dict[str, Tuple[type, List[type]]] = {
 
 # Exports added after the first release: a library without them still loads, and the
 # binding asks with hasattr(library, name) before using them.
-OPTIONAL = frozenset({"ZRVersion", "ZRReconnect", "ZRLinkState", "ZRLastCause", "ZRSetTraceCallback"})
+OPTIONAL = frozenset({"ZRVersion", "ZRReconnect", "ZRLinkState", "ZRLastCause", "ZRSetTraceCallback",
+                      "ZRSetReplyTiming", "ZRGetReplyTiming"})
 
 _lock = threading.Lock()
 _library: Optional[ctypes.CDLL] = None

@@ -13,6 +13,12 @@ from .errors import ArgumentError, Error, OpenError, error_for, last_cause
 
 BytesLike = Union[bytes, bytearray, memoryview]
 
+REPLY_TIMING_FIXED = "fixed"
+"""Reader.reply_timing: every wait as each function documents it (the default)."""
+REPLY_TIMING_WHOLE = "whole"
+"""Reader.reply_timing: each wait is a deadline; a reply is returned as soon as it is whole."""
+_REPLY_TIMINGS = (REPLY_TIMING_FIXED, REPLY_TIMING_WHOLE)  # by the library's mode number
+
 # The largest report any report function writes (an EPC or TID report over serial: 254).
 _REPORT_SIZE = 256
 _ReportBuffer = ctypes.c_char * _REPORT_SIZE  # a type made once: cheaper than create_string_buffer
@@ -117,6 +123,34 @@ class Reader:
         if r < 0:
             raise error_for(r, "ZRLinkState")
         return r == 0
+
+    @property
+    def reply_timing(self) -> str:
+        """How each call waits for its reply: "fixed" (REPLY_TIMING_FIXED) or "whole"
+        (REPLY_TIMING_WHOLE) (ZRGetReplyTiming, ZRSetReplyTiming).
+
+        "fixed", the default unless the section's ZR_REPLY_TIMING says otherwise, waits every
+        wait out as each function documents it; "whole" makes each wait a deadline and returns
+        a reply as soon as it is whole. Set it to one of the two strings; any other value
+        (numbers included) raises ArgumentError, a ValueError, and changes nothing. Sends
+        nothing; the session keeps it across :meth:`reconnect`."""
+        r = self._timing_call("ZRGetReplyTiming")
+        if r not in (0, 1):
+            raise error_for(r, "ZRGetReplyTiming")
+        return _REPLY_TIMINGS[r]
+
+    @reply_timing.setter
+    def reply_timing(self, timing: str) -> None:
+        if not isinstance(timing, str) or timing not in _REPLY_TIMINGS:
+            raise ArgumentError(-14, "ZRSetReplyTiming", f"reply_timing is 'fixed' or 'whole', not {timing!r}")
+        r = self._timing_call("ZRSetReplyTiming", _REPLY_TIMINGS.index(timing))
+        if r != 1:
+            raise error_for(r, "ZRSetReplyTiming")
+
+    def _timing_call(self, name: str, *args: Any) -> int:
+        if name not in self._functions:
+            raise Error(0, name, "this library has no reply timing")
+        return self._call(name, *args)
 
     def __enter__(self) -> "Reader":
         return self
