@@ -199,7 +199,7 @@ bool write_data(const std::vector<Row>& rows, const std::string& path) {
     out << "\n# median ms per call (inventory: per whole inventory)\n";
     for (const auto& op : ops) {
         std::string label = op.substr(0, op.find(' '));
-        if (op.rfind("EPC inventory", 0) == 0) label = "inventory_" + op.substr(std::strlen("EPC inventory "));
+        if (op.rfind("EPC inventory", 0) == 0) label = "inventory " + op.substr(std::strlen("EPC inventory "));
         out << "\"" << label << "\"";
         for (const char* link : {"tcp", "serial"})
             for (int lat : {0, 10})
