@@ -21,7 +21,7 @@ extern "C" ZR_API int ZR_CALL ZRCodeSending(int handle, int length, int /*reserv
                 .tcp_min(6)
                 .checks(kCountCheck | kEchoCheck)
                 .unanswered(0)
-                .on_failed_send(0)
+                .on_known_send_failure(0)
                 .pause_after_error();
         };
         // Three passes, each run to its end whatever the one before gave; the last one's result

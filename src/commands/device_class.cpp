@@ -32,7 +32,7 @@ extern "C" ZR_API int ZR_CALL ZRGetDeviceClass(int handle, int* classValue) {
         return command(handle, code::sys_query)
             .require(classValue)
             .with(kDeviceInfoAddress, 0)
-            .on_failed_send(ZR_ERR_SEND)
+            .on_known_send_failure(ZR_ERR_SEND)
             .wait(200, 100)
             .checks(kCountCheck | kEchoCheck)
             .on_ok([&](const Reply& r) {

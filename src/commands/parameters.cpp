@@ -28,7 +28,7 @@ Command block_write(int handle, std::uint8_t code, int address, int count, const
         .no_flush()
         .wait(100, 50)
         .checks(kCountCheck | kEchoCheck)
-        .on_failed_send(0)
+        .on_known_send_failure(0)
         .pause_after_error();
 }
 

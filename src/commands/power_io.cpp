@@ -48,7 +48,7 @@ extern "C" ZR_API int ZR_CALL ZRIOControlSet(int handle, int ioSelector, int ioV
         return command(handle, code::io_control_set)
             .with(ioSelector, ioValue)
             .no_flush()
-            .on_failed_send(ZR_ERR_SEND)
+            .on_known_send_failure(ZR_ERR_SEND)
             .wait(100, 50)
             .checks(kCountCheck | kEchoCheck)
             .pause_after_error()

@@ -21,7 +21,7 @@ extern "C" ZR_API int ZR_CALL ZRLockUserData(int handle, int address, int antenn
             .check(address >= 0 && length >= 0 && std::int64_t{address} + length <= kLockableEnd, ZR_ERR_RANGE)
             .no_flush()
             .with(antenna, bytes(tagId, 8), address, length)
-            .on_send_failure(0)
+            .on_any_send_failure(0)
             .receives(Library::instance().settings()->read_tries)
             .unanswered(ZR_ERR_RANGE)
             .malformed(ZR_ERR_RANGE)

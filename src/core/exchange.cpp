@@ -96,8 +96,8 @@ Command& Command::receives(int attempts) { receives_ = std::max(1, attempts); re
 Command& Command::tcp_min(int m) { tcp_min_ = m; return *this; }
 Command& Command::checks(unsigned reply_checks) { checks_ = reply_checks; return *this; }
 Command& Command::reply_size(int count) { reply_size_ = count; return *this; }
-Command& Command::on_failed_send(int result) { failed_send_ = result; return *this; }
-Command& Command::on_send_failure(int result) { send_failure_ = result; return *this; }
+Command& Command::on_known_send_failure(int result) { known_send_failure_ = result; return *this; }
+Command& Command::on_any_send_failure(int result) { any_send_failure_ = result; return *this; }
 Command& Command::unanswered(int result) { unanswered_ = result; return *this; }
 Command& Command::unanswered_gives_send_result() { unanswered_send_result_ = true; return *this; }
 Command& Command::malformed(int result) { malformed_ = result; return *this; }
@@ -163,9 +163,9 @@ void explain_failure(link::Link& link, std::uint8_t code, int result, const Repl
 Command::Outcome Command::one_pass() {
     const int sent = send(true);
     if (sent <= 0 && link_->lost()) set_cause(link_->last_note());
-    if (sent <= 0 && send_failure_) return {*send_failure_, false};
+    if (sent <= 0 && any_send_failure_) return {*any_send_failure_, false};
     const auto& profile = link_->profile();
-    if (sent == 0 && failed_send_ && profile.send_failure_known) return {*failed_send_, true};
+    if (sent == 0 && known_send_failure_ && profile.send_failure_known) return {*known_send_failure_, true};
 
     // A command that examines the echo waits for its own code; one that does not still never
     // takes a report for its answer.

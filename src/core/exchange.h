@@ -71,9 +71,9 @@ public:
     Command& reply_size(int count);
     // Result of a send that the link knows failed (TCP; a serial line takes bytes whether or
     // not anyone listens). Over several passes it ends the call at once.
-    Command& on_failed_send(int result);
+    Command& on_known_send_failure(int result);
     // Result of a send that failed on any link (a frame cut short included).
-    Command& on_send_failure(int result);
+    Command& on_any_send_failure(int result);
     // Result when no frame passed the count and echo tests (default -4).
     Command& unanswered(int result);
     // No frame echoed the code: the send result is returned ("sent, not confirmed").
@@ -123,8 +123,8 @@ private:
     int tcp_min_ = 4;
     unsigned checks_ = kAllChecks;
     std::optional<int> reply_size_;
-    std::optional<int> failed_send_;
-    std::optional<int> send_failure_;
+    std::optional<int> known_send_failure_;
+    std::optional<int> any_send_failure_;
     int unanswered_ = ZR_ERR_NO_REPLY;
     bool unanswered_send_result_ = false;
     int malformed_ = ZR_ERR_NO_REPLY;
@@ -150,7 +150,7 @@ inline Command command(int handle, std::uint8_t code) { return Command(handle, c
 inline Command query(int handle, std::uint8_t code) {
     return std::move(command(handle, code)
                          .no_flush()
-                         .on_failed_send(ZR_ERR_SEND)
+                         .on_known_send_failure(ZR_ERR_SEND)
                          .wait(500)
                          .checks(kCountCheck | kEchoCheck));
 }
