@@ -47,6 +47,11 @@ public:
         ++serving_;
         turn_.notify_all();
     }
+    // Threads waiting for their turn, for tests of the order.
+    std::uint64_t waiting() {
+        std::lock_guard l(m_);
+        return next_ - serving_ - (depth_ > 0 ? 1 : 0);
+    }
 
 private:
     std::mutex m_;

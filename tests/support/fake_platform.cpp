@@ -78,7 +78,10 @@ public:
         return static_cast<int>(bytes.size());
     }
     void flush() override { ++peer_.flushes; }
-    bool wait_readable(microseconds limit) override { return os_.wait_input(peer_, limit); }
+    bool wait_readable(microseconds limit) override {
+        if (peer_.early_wake_us > 0) limit = std::min(limit, microseconds(peer_.early_wake_us));
+        return os_.wait_input(peer_, limit);
+    }
     bool gone() const override { return peer_.unplugged; }
     bool close() override {
         if (peer_.close_fails) return false;

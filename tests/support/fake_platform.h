@@ -57,6 +57,7 @@ struct Peer {
     bool close_fails = false;
     bool hang_up = false;          // TCP: the peer has closed; recv returns 0 once drained
     bool unplugged = false;        // serial: the device has gone; every write fails
+    int early_wake_us = 0;         // serial: a wait for input returns after at most this long
 
     // Internals used by the fake ports.
     struct Due {

@@ -191,3 +191,20 @@ TEST(ReplyTiming, ADroppedRequestDoesNotCostTheNextCommand) {
             EXPECT_EQ(elapsed_ms(rig.fake, t0), whole ? 2 : 50) << "in step: no follower wait any more";
         }
 }
+
+// The late reply comes a few milliseconds before the answer to the next request: the frame
+// of an owed code waits for its follower, and the follower is the answer.
+TEST(ReplyTiming, ALateReplyWaitsForTheAnswerThatFollowsIt) {
+    auto state = [](std::uint8_t v) { return Bytes{0x00, 0x09, 0xA0, 0x00, 0x00, v, v, v, v, v, v}; };
+    for (const auto& l : kLinks) {
+        SCOPED_TRACE(l.type);
+        Rig rig(l, "ZR_REPLY_TIMING=whole\n");
+        rig.peer.silent_next();
+        unsigned char s[6] = {};
+        ASSERT_EQ(ZRGetReaderState(rig.h, 0, s), ZR_ERR_NO_REPLY);
+        rig.peer.send(state(0xAA), 3);        // the first one's answer, late
+        rig.peer.reply_next(state(0xBB), 8);  // this one's, 5 ms after it
+        EXPECT_EQ(ZRGetReaderState(rig.h, 0, s), ZR_OK);
+        EXPECT_EQ(s[0], 0xBB);
+    }
+}
