@@ -203,5 +203,5 @@ TEST_P(FaultMatrix, ALateReplyIsNeverAnotherQuerysAnswer) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Links, FaultMatrix, ::testing::Values("tcp", "serial", "tcp_whole", "serial_whole"),
+INSTANTIATE_TEST_SUITE_P(Links, FaultMatrix, ::testing::Values("tcp_fixed", "serial_fixed", "tcp", "serial"),
                          link_name);

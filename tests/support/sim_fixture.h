@@ -19,8 +19,8 @@ public:
     sim::Simulator& sim() { return *sim_; }
     const std::string& address() const { return address_; }
     const std::string& pty() const { return pty_; }
-    // An INI file in a temporary directory with sections "tcp" and "serial", and the same in
-    // whole reply timing: "tcp_whole" and "serial_whole".
+    // An INI file in a temporary directory with sections "tcp" and "serial" in whole reply
+    // timing, and "tcp_fixed" and "serial_fixed" in fixed reply timing.
     const std::string& ini() const { return ini_; }
     // A fresh loopback address nobody else in this run uses.
     static std::string unique_address();
@@ -32,14 +32,14 @@ private:
     std::string address_, pty_, dir_, ini_;
 };
 
-// Parameterised over the two links: GetParam() is "tcp" or "serial" (or, for tests that run
-// in both reply timings, "tcp_whole" and "serial_whole"): the section opened.
+// Parameterised over the two links: GetParam() is "tcp" or "serial" (or, for tests whose
+// subject is timing, also "tcp_fixed" and "serial_fixed"): the section opened.
 class BothLinks : public ::testing::TestWithParam<std::string> {
 protected:
     void SetUp() override;
     void TearDown() override;
     bool serial() const { return GetParam().rfind("serial", 0) == 0; }
-    bool whole() const { return GetParam().find("_whole") != std::string::npos; }
+    bool whole() const { return GetParam().find("_fixed") == std::string::npos; }
     SimHost host;
     int handle = -1;
 };

@@ -111,7 +111,7 @@ TEST_F(TcpFixture, AnOwedReplyIsWaitedForOnlyWhileOutstanding) {
     ASSERT_EQ(link->owed(), 0x67);
     auto t0 = fake.now();
     send(Bytes{0x00, 0x01, 0x67});
-    EXPECT_EQ(fake.now() - t0, zr::link::kOwedReplyWait) << "one wait for the owed reply, then the send";
+    EXPECT_EQ(fake.now() - t0, milliseconds(250)) << "one wait for the owed reply, then the send";
     peer.send(kStatus);
     ASSERT_EQ(receive(), 6);
     EXPECT_FALSE(link->owed());
