@@ -203,5 +203,19 @@ TEST_P(FaultMatrix, ALateReplyIsNeverAnotherQuerysAnswer) {
     }
 }
 
+// A command whose reply never came leaves a reply owed; the frames a reader sends on its own
+// (listen frames) are still taken by the listens after it.
+TEST_P(FaultMatrix, ListensAfterAnUnansweredCommandTakeTheirFrames) {
+    host.sim().set_fault(0x67, Fault{FaultKind::drop, 0, 0, 1});
+    ASSERT_EQ(ZRReset(handle), ZR_ERR_NO_REPLY);
+    int taken = 0;
+    for (int i = 0; i < 10; ++i) {
+        host.sim().with_model([](ReaderModel& m) { m.unit<InventoryUnit>().push_listen_frame(m); return 0; });
+        unsigned char six[6], a[8], b[8];
+        taken += ZRListenReader(handle, 0, six, a, b) == ZR_OK;
+    }
+    EXPECT_EQ(taken, 10);
+}
+
 INSTANTIATE_TEST_SUITE_P(Links, FaultMatrix, ::testing::Values("tcp_fixed", "serial_fixed", "tcp", "serial"),
                          link_name);
