@@ -25,17 +25,12 @@ void close_fd(int& fd) {
 // Points the child's `target` descriptor at `sink`; `ends` is the pipe made for Sink::pipe.
 void direct(posix_spawn_file_actions_t& actions, int target, Sink sink, const std::string& log, const int ends[2]) {
     switch (sink) {
-    case Sink::pipe:
-        posix_spawn_file_actions_adddup2(&actions, ends[1], target);
-        break;
-    case Sink::null:
-        posix_spawn_file_actions_addopen(&actions, target, "/dev/null", O_WRONLY, 0);
-        break;
-    case Sink::log:
-        posix_spawn_file_actions_addopen(&actions, target, log.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
-        break;
-    case Sink::inherit:
-        break;
+        case Sink::pipe: posix_spawn_file_actions_adddup2(&actions, ends[1], target); break;
+        case Sink::null: posix_spawn_file_actions_addopen(&actions, target, "/dev/null", O_WRONLY, 0); break;
+        case Sink::log:
+            posix_spawn_file_actions_addopen(&actions, target, log.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
+            break;
+        case Sink::inherit: break;
     }
 }
 
