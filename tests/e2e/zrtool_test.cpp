@@ -383,9 +383,10 @@ TEST(Zrtool, JsonOutputIsOneDocumentWithTheResult) {
 TEST(Zrtool, TheDeviceClassReachesTheLibraryAndTheSimulator) {
     SimHost host;
     host.sim().with_model([](zr::sim::ReaderModel& m) { m.device_class = 1; });
-    const std::string ini = ::testing::TempDir() + "zrtool_class.ini";
-    std::ofstream(ini) << "[r]\nZR_PORT_TYPE=TCP\nZR_COM_NUMBER=COM1\nZR_HOST_NAME=" << host.address()
-                       << "\nZRTOOL_DEVICE_CLASS=1 ; class 1 reader\n";
+    // In the host's own directory: a fixed name under /tmp is shared with every other run.
+    const std::string ini = host.write_file(
+        "zrtool_class.ini", "[r]\nZR_PORT_TYPE=TCP\nZR_COM_NUMBER=COM1\nZR_HOST_NAME=" + host.address() +
+                                "\nZRTOOL_DEVICE_CLASS=1 ; class 1 reader\n");
     const std::vector<std::string> args[] = {
         {"--simulate", "--device-class", "1", "read-user-data", "--tag-id", "0000000000000000"},
         {"--tcp", host.address(), "--device-class", "1", "read-user-data", "--tag-id", "0000000000000000"},
@@ -465,7 +466,7 @@ TEST(Zrtool, EveryVerbHasHelpAndItsExampleSucceeds) {
 // dumps as the edited file.
 TEST(Zrtool, ParamsDumpLoadDiffRoundTrip) {
     SimHost host;
-    const std::string file = ::testing::TempDir() + "zrtool_params.txt";
+    const std::string file = host.write_file("zrtool_params.txt", "");  // not /tmp: parallel runs share it
     const std::vector<std::string> tcp = {"--tcp", host.address()};
     auto run = [&](std::vector<std::string> args) {
         args.insert(args.begin(), tcp.begin(), tcp.end());
