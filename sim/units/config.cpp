@@ -63,39 +63,39 @@ ConfigUnit::ConfigUnit(ReaderModel& m) : model_(m) {
     }
     clock = {26, 1, 1, 0, 0, 0};
 
-    m.on(0x62, [this, &m](const Request& r) { return query(m, 0x62, r, true); });
-    m.on(0x63, [this, &m](const Request& r) {
+    m.on(code::sys_query, [this, &m](const Request& r) { return query(m, code::sys_query, r, true); });
+    m.on(code::sys_set, [this, &m](const Request& r) {
         if (r.size() == 3 && r[1] != 1) return byte_write(m, r);
-        return block_write(m, 0x63, r, true);
+        return block_write(m, code::sys_set, r, true);
     });
-    m.on(0x64, [this, &m](const Request& r) -> Replies {
-        if (r.size() == 2) return query(m, 0x64, r, false);
+    m.on(code::tag_query, [this, &m](const Request& r) -> Replies {
+        if (r.size() == 2) return query(m, code::tag_query, r, false);
         if (r.size() != 3 || r[1] < 1 || r[1] > 4 || r[2] < 1 || r[2] > 2)
-            return {failure(m, 0x64, Error::bad_request, read_config.size())};
+            return {failure(m, code::tag_query, Error::bad_request, read_config.size())};
         read_config = {r[0], r[1], r[2]};
-        return {ReaderModel::ok(0x64, Bytes(read_config.begin(), read_config.end()))};
+        return {ReaderModel::ok(code::tag_query, Bytes(read_config.begin(), read_config.end()))};
     });
-    m.on(0x65, [this, &m](const Request& r) { return block_write(m, 0x65, r, false); });
+    m.on(code::tag_set, [this, &m](const Request& r) { return block_write(m, code::tag_set, r, false); });
 
-    m.on(0x60, [this, &m](const Request& r) -> Replies {
-        if (r.size() != 1) return {failure(m, 0x60, Error::bad_request)};
+    m.on(code::power_on, [this, &m](const Request& r) -> Replies {
+        if (r.size() != 1) return {failure(m, code::power_on, Error::bad_request)};
         rf_on = true;
         power_on_value = r[0];
-        return {ReaderModel::ok(0x60)};
+        return {ReaderModel::ok(code::power_on)};
     });
-    m.on(0x61, [this, &m](const Request& r) -> Replies {
-        if (r.size() != 0) return {failure(m, 0x61, Error::bad_request)};
+    m.on(code::power_off, [this, &m](const Request& r) -> Replies {
+        if (r.size() != 0) return {failure(m, code::power_off, Error::bad_request)};
         rf_on = false;
-        return {ReaderModel::ok(0x61)};
+        return {ReaderModel::ok(code::power_off)};
     });
-    m.on(0xD1, [this, &m](const Request& r) -> Replies {
-        if (r.size() != 2) return {failure(m, 0xD1, Error::bad_request)};
+    m.on(code::io_control_set, [this, &m](const Request& r) -> Replies {
+        if (r.size() != 2) return {failure(m, code::io_control_set, Error::bad_request)};
         io_lines[r[0]] = r[1];
-        return {ReaderModel::ok(0xD1)};
+        return {ReaderModel::ok(code::io_control_set)};
     });
-    m.on(0xD2, [this, &m](const Request& r) -> Replies {
-        if (r.size() != 1) return {failure(m, 0xD2, Error::bad_request, 1)};
-        return {ReaderModel::ok(0xD2, {io_lines[r[0]]})};
+    m.on(code::io_control_query, [this, &m](const Request& r) -> Replies {
+        if (r.size() != 1) return {failure(m, code::io_control_query, Error::bad_request, 1)};
+        return {ReaderModel::ok(code::io_control_query, {io_lines[r[0]]})};
     });
 
     // Interference: each code is known only to the readers of its class.
@@ -103,7 +103,8 @@ ConfigUnit::ConfigUnit(ReaderModel& m) : model_(m) {
         std::uint8_t set, get, close;
         bool class3;
     };
-    for (Codes c : {Codes{0x6A, 0x6B, 0x6C, true}, Codes{0x4B, 0x4C, 0x4D, false}}) {
+    for (Codes c : {Codes{code::set_interfere, code::get_interfere, code::close_interfere, true},
+                    Codes{code::set_interfere_12, code::get_interfere_12, code::close_interfere_12, false}}) {
         auto mine = [&m, c] { return (m.device_class == 3) == c.class3; };
         m.on(c.set, [this, &m, c, mine](const Request& r) -> Replies {
             if (!mine()) return {m.error(c.set, Error::unknown_command)};
@@ -127,32 +128,33 @@ ConfigUnit::ConfigUnit(ReaderModel& m) : model_(m) {
         });
     }
 
-    m.on(0x6D, [this, &m](const Request& r) -> Replies {
-        if (r.size() != 1) return {failure(m, 0x6D, Error::bad_request, kIdentitySize)};
+    m.on(code::epc_print_power, [this, &m](const Request& r) -> Replies {
+        if (r.size() != 1) return {failure(m, code::epc_print_power, Error::bad_request, kIdentitySize)};
         epc_print_power = r[0];
-        return {ReaderModel::ok(0x6D, identity())};
+        return {ReaderModel::ok(code::epc_print_power, identity())};
     });
-    m.on(0xA0, [this, &m](const Request& r) -> Replies {
-        if (r.size() != 1) return {failure(m, 0xA0, Error::bad_request, kStateReplySize)};
+    m.on(code::get_reader_state, [this, &m](const Request& r) -> Replies {
+        if (r.size() != 1) return {failure(m, code::get_reader_state, Error::bad_request, kStateReplySize)};
         const auto in_field = std::min<std::size_t>(m.tags_in_field().size(), 255);
-        return {ReaderModel::ok(0xA0, {r[0], static_cast<std::uint8_t>(rf_on ? 1 : 0),
-                                       static_cast<std::uint8_t>(m.unit<CoreUnit>().test_mode),
-                                       static_cast<std::uint8_t>(interference_active ? 1 : 0), fixed_number,
-                                       static_cast<std::uint8_t>(in_field), 0})};
+        return {ReaderModel::ok(code::get_reader_state, {r[0], static_cast<std::uint8_t>(rf_on ? 1 : 0),
+                                                         static_cast<std::uint8_t>(m.unit<CoreUnit>().test_mode),
+                                                         static_cast<std::uint8_t>(interference_active ? 1 : 0),
+                                                         fixed_number, static_cast<std::uint8_t>(in_field), 0})};
     });
-    m.on(0xA2, [this, &m](const Request& r) -> Replies {
-        if (r.size() != kClockSize + 1 || !valid_clock(r)) return {failure(m, 0xA2, Error::bad_request, kClockSize)};
+    m.on(code::set_reader_time, [this, &m](const Request& r) -> Replies {
+        if (r.size() != kClockSize + 1 || !valid_clock(r))
+            return {failure(m, code::set_reader_time, Error::bad_request, kClockSize)};
         std::copy_n(r.params.begin(), kClockSize, clock.begin());
-        return {ReaderModel::ok(0xA2, Bytes(clock.begin(), clock.end()))};
+        return {ReaderModel::ok(code::set_reader_time, Bytes(clock.begin(), clock.end()))};
     });
-    m.on(0xA3, [this, &m](const Request& r) -> Replies {
-        if (r.size() != 1) return {failure(m, 0xA3, Error::bad_request, kIdentitySize)};
+    m.on(code::set_fix_no, [this, &m](const Request& r) -> Replies {
+        if (r.size() != 1) return {failure(m, code::set_fix_no, Error::bad_request, kIdentitySize)};
         fixed_number = r[0];
-        return {ReaderModel::ok(0xA3, identity())};
+        return {ReaderModel::ok(code::set_fix_no, identity())};
     });
-    m.on(0xA4, [this, &m](const Request& r) -> Replies {
-        if (r.size() != 0) return {failure(m, 0xA4, Error::bad_request, kIdentitySize)};
-        return {ReaderModel::ok(0xA4, identity())};
+    m.on(code::get_fix_no, [this, &m](const Request& r) -> Replies {
+        if (r.size() != 0) return {failure(m, code::get_fix_no, Error::bad_request, kIdentitySize)};
+        return {ReaderModel::ok(code::get_fix_no, identity())};
     });
 }
 
@@ -206,11 +208,11 @@ Replies ConfigUnit::block_write(ReaderModel& m, std::uint8_t code, const Request
 
 Replies ConfigUnit::byte_write(ReaderModel& m, const Request& r) {
     const std::size_t address = static_cast<std::size_t>(r[0]) * 256 + r[1];
-    if (address >= kAreaSize) return {failure(m, 0x63, Error::out_of_range)};
+    if (address >= kAreaSize) return {failure(m, code::sys_set, Error::out_of_range)};
     // The MAC is written as a block.
-    if (read_only(address) || address == kMacAddress) return {failure(m, 0x63, Error::locked)};
+    if (read_only(address) || address == kMacAddress) return {failure(m, code::sys_set, Error::locked)};
     system[address] = r[2];
-    return {ReaderModel::ok(0x63)};
+    return {ReaderModel::ok(code::sys_set)};
 }
 
 std::unique_ptr<Unit> make_config_unit(ReaderModel& m) { return std::make_unique<ConfigUnit>(m); }

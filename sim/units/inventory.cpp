@@ -38,40 +38,45 @@ InventoryUnit::InventoryUnit(ReaderModel& m) {
         return Replies{reply_payload(code, m.status(Error::bad_request), {r[0], 0})};
     };
 
-    m.on(0x71, [=](const Request& r) {
-        if (r.size() < 2) return bad_request(0x71, r);
-        return inventory(0x71, r[0], [&](const Tag& t) -> std::optional<Bytes> { return join({{r[0]}, id_of(t)}); });
+    m.on(code::identify, [=](const Request& r) {
+        if (r.size() < 2) return bad_request(code::identify, r);
+        return inventory(code::identify, r[0], [&](const Tag& t) -> std::optional<Bytes> {
+            return join({{r[0]}, id_of(t)});
+        });
     });
-    m.on(0xD0, [=](const Request& r) {
-        if (r.size() < 2) return bad_request(0xD0, r);
-        return inventory(0xD0, r[0], [&](const Tag& t) -> std::optional<Bytes> { return join({{r[0]}, t.epc}); });
+    m.on(code::direct_read, [=](const Request& r) {
+        if (r.size() < 2) return bad_request(code::direct_read, r);
+        return inventory(code::direct_read, r[0], [&](const Tag& t) -> std::optional<Bytes> {
+            return join({{r[0]}, t.epc});
+        });
     });
-    m.on(0x49, [=](const Request& r) {
-        if (r.size() < 3) return bad_request(0x49, r);
-        return inventory(0x49, r[0],
-                         [&](const Tag& t) -> std::optional<Bytes> { return join({{r[0]}, id_of(t), t.epc}); });
+    m.on(code::long_identify, [=](const Request& r) {
+        if (r.size() < 3) return bad_request(code::long_identify, r);
+        return inventory(code::long_identify, r[0], [&](const Tag& t) -> std::optional<Bytes> {
+            return join({{r[0]}, id_of(t), t.epc});
+        });
     });
-    m.on(0x4A, [=](const Request& r) {
+    m.on(code::user_identify, [=](const Request& r) {
         // antenna, option1, scan tries, repeat, timeout, address, length, match (8), option2..5
-        if (r.size() < 19) return bad_request(0x4A, r);
+        if (r.size() < 19) return bad_request(code::user_identify, r);
         const std::size_t address = r[5], n = std::min<std::size_t>(r[6], 8);
         const Bytes match(r.params.begin() + 7, r.params.begin() + 7 + static_cast<std::ptrdiff_t>(n));
-        return inventory(0x4A, r[0], [&](const Tag& t) -> std::optional<Bytes> {
+        return inventory(code::user_identify, r[0], [&](const Tag& t) -> std::optional<Bytes> {
             if (n > 0 && (address + n > t.epc.size() ||
                           !std::equal(match.begin(), match.end(), t.epc.begin() + static_cast<std::ptrdiff_t>(address))))
                 return std::nullopt;
             return join({{r[0]}, t.epc});
         });
     });
-    m.on(0x81, [=](const Request& r) {
-        if (r.size() < 3) return bad_request(0x81, r);
-        return inventory(0x81, r[0], [&](const Tag& t) -> std::optional<Bytes> { return t.epc; });
+    m.on(code::identify_epc, [=](const Request& r) {
+        if (r.size() < 3) return bad_request(code::identify_epc, r);
+        return inventory(code::identify_epc, r[0], [&](const Tag& t) -> std::optional<Bytes> { return t.epc; });
     });
-    m.on(0x82, [=](const Request& r) {
-        if (r.size() < 7) return bad_request(0x82, r);
+    m.on(code::identify_tid, [=](const Request& r) {
+        if (r.size() < 7) return bad_request(code::identify_tid, r);
         const std::uint8_t* password = r.params.data() + 3;
         return inventory(
-            0x82, r[0],
+            code::identify_tid, r[0],
             [&](const Tag& t) -> std::optional<Bytes> {
                 if (!ReaderModel::visit_password_ok(t, password)) return std::nullopt;
                 return t.tid;
@@ -80,29 +85,31 @@ InventoryUnit::InventoryUnit(ReaderModel& m) {
     });
 
     // Password-authorised word read: the first tag in the field.
-    m.on(0x84, [&m](const Request& r) -> Replies {
-        if (r.size() < 7) return {m.error(0x84, Error::bad_request)};
+    m.on(code::read_words, [&m](const Request& r) -> Replies {
+        if (r.size() < 7) return {m.error(code::read_words, Error::bad_request)};
         Tag* t = m.addressed_tag();
-        if (!t) return {m.error(0x84, Error::no_tag)};
-        if (!ReaderModel::visit_password_ok(*t, r.params.data() + 1)) return {m.error(0x84, Error::wrong_password)};
+        if (!t) return {m.error(code::read_words, Error::no_tag)};
+        if (!ReaderModel::visit_password_ok(*t, r.params.data() + 1))
+            return {m.error(code::read_words, Error::wrong_password)};
         const std::size_t address = r[5], words = r[6];
-        if ((address + words) * 2 > t->user.size()) return {m.error(0x84, Error::out_of_range)};
+        if ((address + words) * 2 > t->user.size()) return {m.error(code::read_words, Error::out_of_range)};
         Bytes data{static_cast<std::uint8_t>(words)};
         data.insert(data.end(), t->user.begin() + static_cast<std::ptrdiff_t>(address * 2),
                     t->user.begin() + static_cast<std::ptrdiff_t>((address + words) * 2));
-        return {ReaderModel::ok(0x84, data)};
+        return {ReaderModel::ok(code::read_words, data)};
     });
 
-    m.on(0x8C, [&m](const Request& r) -> Replies {
-        if (r.size() < 6) return {m.error(0x8C, Error::bad_request)};
+    m.on(code::config_eas_flag, [&m](const Request& r) -> Replies {
+        if (r.size() < 6) return {m.error(code::config_eas_flag, Error::bad_request)};
         Tag* t = m.addressed_tag();
-        if (!t) return {m.error(0x8C, Error::no_tag)};
-        if (!ReaderModel::visit_password_ok(*t, r.params.data() + 1)) return {m.error(0x8C, Error::wrong_password)};
+        if (!t) return {m.error(code::config_eas_flag, Error::no_tag)};
+        if (!ReaderModel::visit_password_ok(*t, r.params.data() + 1))
+            return {m.error(code::config_eas_flag, Error::wrong_password)};
         t->eas = r[5] != 0;
-        return {ReaderModel::ok(0x8C)};
+        return {ReaderModel::ok(code::config_eas_flag)};
     });
-    m.on(0x8D, [this, &m](const Request& r) -> Replies {
-        if (r.size() < 2 || r[1] > 1) return {m.error(0x8D, Error::bad_request)};
+    m.on(code::eas_alarm, [this, &m](const Request& r) -> Replies {
+        if (r.size() < 2 || r[1] > 1) return {m.error(code::eas_alarm, Error::bad_request)};
         if (r[1] == 1) {
             alarm_on = true;
             alarm_antenna = r[0];
@@ -110,10 +117,10 @@ InventoryUnit::InventoryUnit(ReaderModel& m) {
             return {};
         }
         alarm_on = false;
-        return {ReaderModel::ok(0x8D)};
+        return {ReaderModel::ok(code::eas_alarm)};
     });
 
-    m.on(0xA1, [this](const Request& r) -> Replies {
+    m.on(code::listen, [this](const Request& r) -> Replies {
         last_ack = r.params;
         const bool matches = r.size() == 10 && last_listen.size() >= 13 &&
                              std::equal(last_listen.begin() + 3, last_listen.begin() + 11, r.params.begin() + 1) &&
@@ -124,16 +131,18 @@ InventoryUnit::InventoryUnit(ReaderModel& m) {
         return {};
     });
 
-    m.on(0x68, [this, &m](const Request& r) -> Replies {
-        if (r.size() < 2 || r[1] > 4) return {reply_payload(0x68, m.status(Error::bad_request), {r[0], r[1]})};
+    m.on(code::data_return, [this, &m](const Request& r) -> Replies {
+        if (r.size() < 2 || r[1] > 4)
+            return {reply_payload(code::data_return, m.status(Error::bad_request), {r[0], r[1]})};
         data_return_option = r[1];
-        return {ReaderModel::ok(0x68, {r[0], r[1]})};
+        return {ReaderModel::ok(code::data_return, {r[0], r[1]})};
     });
-    m.on(0x5F, [this](const Request& r) -> Replies {
+    m.on(code::code_sending, [this](const Request& r) -> Replies {
         ++code_sendings;
         last_code = r.params;
         const auto n = r.size();
-        return {ReaderModel::ok(0x5F, {static_cast<std::uint8_t>(n >> 8), static_cast<std::uint8_t>(n & 0xFF)})};
+        return {ReaderModel::ok(code::code_sending,
+                                {static_cast<std::uint8_t>(n >> 8), static_cast<std::uint8_t>(n & 0xFF)})};
     });
 }
 
@@ -150,7 +159,7 @@ Bytes InventoryUnit::listen_frame(ReaderModel& m) {
     data[21] = static_cast<std::uint8_t>(listen_sequence_ & 0xFF);
     data[22] = 0x01;
     // No status byte: the data start right after the code.
-    Bytes frame{0x00, static_cast<std::uint8_t>(data.size() + 1), 0xA1};
+    Bytes frame{0x00, static_cast<std::uint8_t>(data.size() + 1), code::listen};
     frame.insert(frame.end(), data.begin(), data.end());
     return frame;
 }
@@ -170,7 +179,7 @@ std::vector<Bytes> InventoryUnit::unsolicited(ReaderModel& m, std::chrono::milli
     if (alarm_on && (!next_alarm_ || now >= *next_alarm_)) {
         for (const auto* t : m.tags_in_field()) {
             if (!t->eas) continue;
-            out.push_back(ReaderModel::ok(0x8D, join({{alarm_antenna}, t->epc})));
+            out.push_back(ReaderModel::ok(code::eas_alarm, join({{alarm_antenna}, t->epc})));
             ++alarms_sent;
         }
         next_alarm_ = now + std::chrono::milliseconds(std::max(1, alarm_period_ms));

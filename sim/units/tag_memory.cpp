@@ -24,7 +24,7 @@ bool TagMemoryUnit::user_locked(const Tag& t, std::size_t begin, std::size_t end
 
 TagMemoryUnit::TagMemoryUnit(ReaderModel& m) {
     // ---- Identifier-addressed: antenna, id (8), address, count [, data] ----
-    m.on(0x72, [&m](const Request& r) -> Replies {
+    m.on(code::read_user_data, [&m](const Request& r) -> Replies {
         if (r.size() != 3 + kIdSize) return {m.error(r.code, Error::bad_request)};
         Tag* t = m.find_by_id(&r.params[1]);
         if (!t) return {m.error(r.code, Error::no_tag)};
@@ -36,7 +36,7 @@ TagMemoryUnit::TagMemoryUnit(ReaderModel& m) {
         return {ReaderModel::ok(r.code, data)};
     });
 
-    m.on(0x73, [&m](const Request& r) -> Replies {
+    m.on(code::write_user_data, [&m](const Request& r) -> Replies {
         if (r.size() < 3 + kIdSize || r.size() != 3 + kIdSize + r[10]) return {m.error(r.code, Error::bad_request)};
         Tag* t = m.find_by_id(&r.params[1]);
         if (!t) return {m.error(r.code, Error::no_tag)};
@@ -47,7 +47,7 @@ TagMemoryUnit::TagMemoryUnit(ReaderModel& m) {
         return {ReaderModel::ok(r.code)};
     });
 
-    m.on(0x74, [&m](const Request& r) -> Replies {
+    m.on(code::lock_user_data, [&m](const Request& r) -> Replies {
         if (r.size() != 3 + kIdSize) return {m.error(r.code, Error::bad_request)};
         Tag* t = m.find_by_id(&r.params[1]);
         if (!t) return {m.error(r.code, Error::no_tag)};
@@ -72,7 +72,7 @@ TagMemoryUnit::TagMemoryUnit(ReaderModel& m) {
     };
 
     // 0x83: antenna, password, w, EPC (2w)
-    m.on(0x83, [&m, authorise](const Request& r) -> Replies {
+    m.on(code::set_epc, [&m, authorise](const Request& r) -> Replies {
         const std::size_t w = r[5];
         auto a = authorise(r, r.size() >= 6 && w > 0 && r.size() == 6 + 2 * w);
         if (!a.tag) return a.refusal;
@@ -82,7 +82,7 @@ TagMemoryUnit::TagMemoryUnit(ReaderModel& m) {
     });
 
     // 0x85: antenna, password, word address, w, data (2w)
-    m.on(0x85, [&m, authorise](const Request& r) -> Replies {
+    m.on(code::set_use_data, [&m, authorise](const Request& r) -> Replies {
         const std::size_t w = r[6];
         auto a = authorise(r, r.size() >= 7 && r.size() == 7 + 2 * w);
         if (!a.tag) return a.refusal;
@@ -103,11 +103,11 @@ TagMemoryUnit::TagMemoryUnit(ReaderModel& m) {
             return {ReaderModel::ok(r.code)};
         };
     };
-    m.on(0x88, set_password(kVisitPassword, &Tag::visit_password));
-    m.on(0x89, set_password(kDestroyPassword, &Tag::destroy_password));
+    m.on(code::set_visit_pwd, set_password(kVisitPassword, &Tag::visit_password));
+    m.on(code::set_destroy_pwd, set_password(kDestroyPassword, &Tag::destroy_password));
 
     // 0x8A: antenna, password, mode, region
-    m.on(0x8A, [authorise](const Request& r) -> Replies {
+    m.on(code::set_data_locked, [authorise](const Request& r) -> Replies {
         auto a = authorise(r, r.size() == 7 && r[5] <= 1 && r[6] <= kAllRegions);
         if (!a.tag) return a.refusal;
         const std::uint8_t bits = r[6] == kAllRegions ? kAllRegionBits : static_cast<std::uint8_t>(1u << r[6]);
@@ -119,7 +119,7 @@ TagMemoryUnit::TagMemoryUnit(ReaderModel& m) {
     });
 
     // 0x8B: antenna, destroy password, data words (ignored)
-    m.on(0x8B, [&m](const Request& r) -> Replies {
+    m.on(code::destroy_tag, [&m](const Request& r) -> Replies {
         if (r.size() < 1 + kPasswordSize || (r.size() - 1 - kPasswordSize) % 2 != 0)
             return {m.error(r.code, Error::bad_request)};
         Tag* t = m.addressed_tag();
@@ -151,8 +151,8 @@ TagMemoryUnit::TagMemoryUnit(ReaderModel& m) {
             return {ReaderModel::ok(r.code)};
         };
     };
-    m.on(0x70, select(false));
-    m.on(0x80, select(true));
+    m.on(code::select_tag, select(false));
+    m.on(code::select_tag_epc, select(true));
 }
 
 std::unique_ptr<Unit> make_tag_memory_unit(ReaderModel& m) { return std::make_unique<TagMemoryUnit>(m); }

@@ -1,9 +1,6 @@
 // The protocol analyser between the library and zrsim, and the replay of recorded
 // transcripts: real loopback TCP and real pseudo-terminals on both sides.
 #include <gtest/gtest.h>
-#include <fcntl.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <fstream>
 #include <mutex>
@@ -11,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "child.h"
 #include "proxy.h"
 #include "replay.h"
 #include "sim_fixture.h"
@@ -175,21 +173,15 @@ TEST(Replay, ShippedTranscriptsReplayAndAChangedRequestIsReported) {
             if (c.serial) ASSERT_TRUE(reader.open_pty(where, error)) << error;
             else ASSERT_TRUE(reader.listen_tcp(where, 7086, error)) << error;
             reader.start();
-            std::vector<const char*> argv = {ZRTOOL_PATH, c.serial ? "--serial" : "--tcp", where.c_str()};
+            std::vector<std::string> argv = {ZRTOOL_PATH, c.serial ? "--serial" : "--tcp", where};
             argv.insert(argv.end(), args->begin(), args->end());
-            argv.push_back(nullptr);
-            const pid_t pid = ::fork();
-            if (pid == 0) {
-                const int null = ::open("/dev/null", O_WRONLY);
-                ::dup2(null, 1);
-                ::execv(ZRTOOL_PATH, const_cast<char**>(argv.data()));
-                ::_exit(127);
-            }
-            int status = 0;
-            ::waitpid(pid, &status, 0);
+            ChildOptions quiet;
+            quiet.out = Sink::null;
+            quiet.err = Sink::inherit;
+            const int status = Child(argv, quiet).wait();
             reader.stop();
             if (args == &c.same) {
-                EXPECT_EQ(WEXITSTATUS(status), 0);
+                EXPECT_EQ(status, 0);
                 EXPECT_EQ(replay.differences(), std::vector<std::string>{});
                 EXPECT_EQ(replay.requests_left(), 0);
             } else {

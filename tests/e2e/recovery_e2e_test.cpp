@@ -2,10 +2,8 @@
 // zrtool) against zrsim over real loopback TCP and a real pseudo-terminal.
 #include <gtest/gtest.h>
 
-#include <poll.h>
 #include <signal.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -16,6 +14,7 @@
 #include <thread>
 #include <vector>
 
+#include "child.h"
 #include "sim_fixture.h"
 #include "zr.h"
 
@@ -163,67 +162,13 @@ TEST(Causes, LostLinkIsKnownAndReconnectBringsItBack) {
 namespace {
 
 // zrtool running with its standard output read line by line.
-class Tool {
-public:
-    explicit Tool(const std::vector<std::string>& args) {
-        int out[2];
-        if (::pipe(out) != 0) return;
-        pid_ = ::fork();
-        if (pid_ == 0) {
-            ::dup2(out[1], 1);
-            ::close(out[0]);
-            ::close(out[1]);
-            std::vector<char*> argv{const_cast<char*>(ZRTOOL_PATH)};
-            for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-            argv.push_back(nullptr);
-            ::execv(ZRTOOL_PATH, argv.data());
-            ::_exit(127);
-        }
-        ::close(out[1]);
-        fd_ = out[0];
-    }
-    ~Tool() {
-        if (pid_ > 0) {
-            ::kill(pid_, SIGKILL);
-            ::waitpid(pid_, nullptr, 0);
-        }
-        if (fd_ >= 0) ::close(fd_);
-    }
-    // The next line holding `text`, or "" when the output ends or 30 s pass (a hang guard).
-    std::string line_with(const std::string& text) {
-        const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-        for (;;) {
-            for (auto nl = buffer_.find('\n'); nl != std::string::npos; nl = buffer_.find('\n')) {
-                std::string line = buffer_.substr(0, nl);
-                buffer_.erase(0, nl + 1);
-                all_ += line + "\n";
-                if (line.find(text) != std::string::npos) return line;
-            }
-            if (std::chrono::steady_clock::now() > give_up) return "";
-            pollfd p{fd_, POLLIN, 0};
-            if (::poll(&p, 1, 100) <= 0) continue;
-            char chunk[4096];
-            const ssize_t n = ::read(fd_, chunk, sizeof chunk);
-            if (n <= 0) return "";
-            buffer_.append(chunk, static_cast<std::size_t>(n));
-        }
-    }
-    // The exit status once it has ended (-1: killed or not ended).
-    int wait() {
-        int status = 0;
-        const pid_t pid = pid_;
-        pid_ = -1;
-        if (::waitpid(pid, &status, 0) != pid || !WIFEXITED(status)) return -1;
-        return WEXITSTATUS(status);
-    }
-    void interrupt() { ::kill(pid_, SIGINT); }
-    const std::string& output() const { return all_; }
-
-private:
-    pid_t pid_ = -1;
-    int fd_ = -1;
-    std::string buffer_, all_;
-};
+Child tool(const std::vector<std::string>& args) {
+    std::vector<std::string> argv{ZRTOOL_PATH};
+    argv.insert(argv.end(), args.begin(), args.end());
+    ChildOptions options;
+    options.err = Sink::inherit;
+    return Child(argv, options);
+}
 
 }  // namespace
 
@@ -237,25 +182,25 @@ TEST(Causes, WatchReportsTheLossAndWithReconnectGoesOn) {
         auto reader = reader_at(address);
         std::vector<std::string> args{"--tcp", address, "inventory", "--watch", "--interval", "50"};
         if (reconnect) args.push_back("--reconnect");
-        Tool tool(args);
-        ASSERT_NE(tool.line_with("seen 2"), "") << tool.output();
+        auto zrtool = tool(args);
+        ASSERT_NE(zrtool.line_with("seen 2"), "") << zrtool.out();
 
         reader.reset();
-        ASSERT_NE(tool.line_with("link lost"), "") << tool.output();
+        ASSERT_NE(zrtool.line_with("link lost"), "") << zrtool.out();
         if (!reconnect) {
-            EXPECT_EQ(tool.wait(), 1) << tool.output();
+            EXPECT_EQ(zrtool.wait(), 1) << zrtool.out();
             continue;
         }
         std::this_thread::sleep_for(std::chrono::seconds(2));
         reader = reader_at(address);
         const auto back = std::chrono::steady_clock::now();
-        ASSERT_NE(tool.line_with("reconnected"), "") << tool.output();
-        ASSERT_NE(tool.line_with(" seen "), "") << tool.output();
+        ASSERT_NE(zrtool.line_with("reconnected"), "") << zrtool.out();
+        ASSERT_NE(zrtool.line_with(" seen "), "") << zrtool.out();
         const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - back);
         RecordProperty("tags_again_after_restart_ms", static_cast<int>(ms.count()));
         std::printf("tags reported again %lld ms after the reader returned\n", static_cast<long long>(ms.count()));
-        tool.interrupt();
-        EXPECT_NE(tool.wait(), -1) << tool.output();
+        zrtool.signal(SIGINT);
+        EXPECT_NE(zrtool.wait(), -1) << zrtool.out();
     }
 }
 #endif

@@ -1,14 +1,8 @@
 // zrtool as a user runs it: the binary as a child process, against the simulator hosted by
 // the test (so that the test sees what reached the reader) or its own --simulate.
 #include <gtest/gtest.h>
-#include <poll.h>
-#include <signal.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <cctype>
-#include <chrono>
-#include <cstring>
 #include <cstring>
 #include <fstream>
 #include <iterator>
@@ -20,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "child.h"
 #include "sim_fixture.h"
 
 #ifndef ZRTOOL_PATH
@@ -32,59 +27,11 @@ using zr::sim::FaultKind;
 
 namespace {
 
-struct Run {
-    int status = -1;  // exit status; -1 when it did not exit normally
-    std::string out, err;
-};
-
 // Runs zrtool with `args`, feeding `input` on its standard input. A child that hangs is killed.
-Run zrtool(const std::vector<std::string>& args, const std::string& input = "") {
-    int in[2], out[2], err[2];
-    if (::pipe(in) || ::pipe(out) || ::pipe(err)) return {};
-    const pid_t pid = ::fork();
-    if (pid == 0) {
-        ::dup2(in[0], 0);
-        ::dup2(out[1], 1);
-        ::dup2(err[1], 2);
-        for (int fd : {in[0], in[1], out[0], out[1], err[0], err[1]}) ::close(fd);
-        std::vector<char*> argv{const_cast<char*>(ZRTOOL_PATH)};
-        for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-        argv.push_back(nullptr);
-        ::execv(ZRTOOL_PATH, argv.data());
-        ::_exit(127);
-    }
-    ::close(in[0]);
-    ::close(out[1]);
-    ::close(err[1]);
-    if (!input.empty()) (void)!::write(in[1], input.data(), input.size());
-    ::close(in[1]);
-    Run r;
-    pollfd fds[2] = {{out[0], POLLIN, 0}, {err[0], POLLIN, 0}};
-    std::string* sinks[2] = {&r.out, &r.err};
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-    int open_fds = 2;
-    while (open_fds > 0 && std::chrono::steady_clock::now() < deadline) {
-        if (::poll(fds, 2, 200) <= 0) continue;
-        for (int i = 0; i < 2; ++i) {
-            if (fds[i].fd < 0 || !(fds[i].revents & (POLLIN | POLLHUP))) continue;
-            char buf[4096];
-            const ssize_t n = ::read(fds[i].fd, buf, sizeof buf);
-            if (n > 0) {
-                sinks[i]->append(buf, static_cast<std::size_t>(n));
-            } else {
-                ::close(fds[i].fd);
-                fds[i].fd = -1;
-                --open_fds;
-            }
-        }
-    }
-    if (open_fds > 0) ::kill(pid, SIGKILL);
-    for (auto& f : fds)
-        if (f.fd >= 0) ::close(f.fd);
-    int status = 0;
-    ::waitpid(pid, &status, 0);
-    r.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    return r;
+Ran zrtool(const std::vector<std::string>& args, const std::string& input = "") {
+    std::vector<std::string> argv{ZRTOOL_PATH};
+    argv.insert(argv.end(), args.begin(), args.end());
+    return run(argv, input);
 }
 
 std::vector<std::string> words(const std::string& text) {
@@ -436,9 +383,10 @@ TEST(Zrtool, JsonOutputIsOneDocumentWithTheResult) {
 TEST(Zrtool, TheDeviceClassReachesTheLibraryAndTheSimulator) {
     SimHost host;
     host.sim().with_model([](zr::sim::ReaderModel& m) { m.device_class = 1; });
-    const std::string ini = ::testing::TempDir() + "zrtool_class.ini";
-    std::ofstream(ini) << "[r]\nZR_PORT_TYPE=TCP\nZR_COM_NUMBER=COM1\nZR_HOST_NAME=" << host.address()
-                       << "\nZRTOOL_DEVICE_CLASS=1 ; class 1 reader\n";
+    // In the host's own directory: a fixed name under /tmp is shared with every other run.
+    const std::string ini = host.write_file(
+        "zrtool_class.ini", "[r]\nZR_PORT_TYPE=TCP\nZR_COM_NUMBER=COM1\nZR_HOST_NAME=" + host.address() +
+                                "\nZRTOOL_DEVICE_CLASS=1 ; class 1 reader\n");
     const std::vector<std::string> args[] = {
         {"--simulate", "--device-class", "1", "read-user-data", "--tag-id", "0000000000000000"},
         {"--tcp", host.address(), "--device-class", "1", "read-user-data", "--tag-id", "0000000000000000"},
@@ -518,7 +466,7 @@ TEST(Zrtool, EveryVerbHasHelpAndItsExampleSucceeds) {
 // dumps as the edited file.
 TEST(Zrtool, ParamsDumpLoadDiffRoundTrip) {
     SimHost host;
-    const std::string file = ::testing::TempDir() + "zrtool_params.txt";
+    const std::string file = host.write_file("zrtool_params.txt", "");  // not /tmp: parallel runs share it
     const std::vector<std::string> tcp = {"--tcp", host.address()};
     auto run = [&](std::vector<std::string> args) {
         args.insert(args.begin(), tcp.begin(), tcp.end());

@@ -6,7 +6,6 @@
 #include <netinet/in.h>
 #include <signal.h>
 #include <sys/socket.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -24,6 +23,7 @@
 #include <thread>
 #include <vector>
 
+#include "child.h"
 #include "server.h"
 #include "sim_fixture.h"
 
@@ -53,41 +53,16 @@ std::string read(const std::string& path) {
     return s.str();
 }
 
-// A child process with stdout and stderr in `log`; killed with SIGKILL if still there at the end.
-class Child {
-public:
-    Child(const std::vector<std::string>& argv, const std::string& log) {
-        pid_ = ::fork();
-        if (pid_ == 0) {
-            ::setpgid(0, 0);
-            FILE* f = std::fopen(log.c_str(), "a");
-            if (f) ::dup2(fileno(f), 1), ::dup2(fileno(f), 2);
-            std::vector<char*> args;
-            for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-            args.push_back(nullptr);
-            ::execv(args[0], args.data());
-            ::_exit(127);
-        }
-    }
-    ~Child() {
-        if (pid_ > 0) stop(SIGKILL);
-    }
-    pid_t pid() const { return pid_; }
-    void signal(int s) const { ::kill(pid_, s); }
-    // Sends `s` and waits (at most 30 s) for the exit; the exit status, -1 when killed by a signal.
-    int stop(int s) {
-        if (pid_ <= 0) return -1;
-        ::kill(pid_, s);
-        int status = 0;
-        for (int i = 0; i < 3000 && ::waitpid(pid_, &status, WNOHANG) == 0; ++i) std::this_thread::sleep_for(10ms);
-        if (::waitpid(pid_, &status, WNOHANG) == 0) ::kill(pid_, SIGKILL), ::waitpid(pid_, &status, 0);
-        pid_ = -1;
-        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    }
+using zr::test::Child;
 
-private:
-    pid_t pid_ = -1;
-};
+// For a child with stdout and stderr in `log`, in a process group of its own.
+zr::test::ChildOptions logged(const std::string& log) {
+    zr::test::ChildOptions options;
+    options.out = options.err = zr::test::Sink::log;
+    options.log = log;
+    options.own_group = true;
+    return options;
+}
 
 std::string broker_binary() {
     for (const char* p : {"/usr/sbin/mosquitto", "/usr/local/sbin/mosquitto", "/usr/bin/mosquitto"})
@@ -143,7 +118,7 @@ public:
     }
     void start() {
         child_ = std::make_unique<Child>(std::vector<std::string>{broker_binary(), "-c", dir_ + "/mosquitto.conf"},
-                                         dir_ + "/mosquitto.log");
+                                         logged(dir_ + "/mosquitto.log"));
         EXPECT_TRUE(eventually([&] { return port_open(port_); })) << read(dir_ + "/mosquitto.log");
     }
     void stop() { child_->stop(SIGTERM); }
@@ -272,7 +247,7 @@ protected:
                                                               std::to_string(broker->port()) +
                                                               "\nretry_min_ms=100\nretry_max_ms=500\n" + gateway_keys +
                                                               "\n" + readers);
-        gates.push_back(std::make_unique<Child>(std::vector<std::string>{ZRGATE_PATH, ini}, log(name)));
+        gates.push_back(std::make_unique<Child>(std::vector<std::string>{ZRGATE_PATH, ini}, logged(log(name))));
         return *gates.back();
     }
     std::string log(const std::string& name) const { return dir + "/" + name + ".log"; }
@@ -305,16 +280,16 @@ TEST(GateConfig, CheckNamesTheFileSectionAndKeyOfEveryMistake) {
         const auto ini = write(dir + "/site.ini", c.ini);
         const auto out = dir + "/out.txt";
         std::filesystem::remove(out);
-        Child check({ZRGATE_PATH, "--check", ini}, out);
+        Child check({ZRGATE_PATH, "--check", ini}, logged(out));
         EXPECT_EQ(check.stop(0), 2) << c.ini;
         EXPECT_NE(read(out).find(ini + ":"), std::string::npos) << read(out);
         EXPECT_NE(read(out).find(c.expected), std::string::npos) << read(out);
         // The gateway itself refuses to start on the same file.
-        Child run({ZRGATE_PATH, ini}, out);
+        Child run({ZRGATE_PATH, ini}, logged(out));
         EXPECT_EQ(run.stop(0), 2) << c.ini;
     }
     const auto ini = write(dir + "/site.ini", "[gateway]\nsite=north\n" + reader);
-    Child check({ZRGATE_PATH, "--check", ini}, dir + "/good.txt");
+    Child check({ZRGATE_PATH, "--check", ini}, logged(dir + "/good.txt"));
     EXPECT_EQ(check.stop(0), 0);
     EXPECT_NE(read(dir + "/good.txt").find("zr/north/dock/tags"), std::string::npos) << read(dir + "/good.txt");
     std::filesystem::remove_all(dir);
@@ -338,7 +313,7 @@ TEST(GateConfig, CheckAcceptsEveryKeyTheLibraryReads) {
                                                   "ZR_HOST_NAME=127.0.0.1\n" + c.line + "\n");
         const auto out = dir + "/out.txt";
         std::filesystem::remove(out);
-        Child check({ZRGATE_PATH, "--check", ini}, out);
+        Child check({ZRGATE_PATH, "--check", ini}, logged(out));
         EXPECT_EQ(check.stop(0), 0) << c.line << "\n" << read(out);
         EXPECT_EQ(read(out).find("(whole reply timing)") != std::string::npos, c.whole) << read(out);
     }

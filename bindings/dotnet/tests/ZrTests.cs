@@ -89,6 +89,29 @@ static class ZrTests
         }
     }
 
+    // The result codes of zr.h: the block of #defines that follows "Result codes", up to the first blank line.
+    static void ResultCodesMatchTheHeader(string header)
+    {
+        var text = File.ReadAllText(header).Replace("\r\n", "\n");
+        var block = text.Substring(text.IndexOf("Result codes"));
+        block = block.Substring(0, block.IndexOf("\n\n"));
+        var expected = new Dictionary<string, int>();
+        foreach (Match m in Regex.Matches(block, @"^#define (ZR_\w+) \(?(-?\d+)\)?", RegexOptions.Multiline))
+            expected[m.Groups[1].Value] = int.Parse(m.Groups[2].Value);
+        Expect(expected.Count >= 19 && expected["ZR_OK"] == 1, "the header's result codes: " + expected.Count);
+        var declared = typeof(Native).GetFields(BindingFlags.Public | BindingFlags.Static)
+            .Where(f => f.IsLiteral && f.FieldType == typeof(int) && f.Name.StartsWith("ZR_") && !f.Name.StartsWith("ZR_REPLY_TIMING_"))
+            .ToDictionary(f => f.Name, f => (int)f.GetRawConstantValue());
+        foreach (var name in expected.Keys.Union(declared.Keys))
+        {
+            int e, d;
+            bool inHeader = expected.TryGetValue(name, out e), isDeclared = declared.TryGetValue(name, out d);
+            Expect(inHeader && isDeclared && e == d, name + ": header " + (inHeader ? e.ToString() : "none") +
+                                                     ", declared " + (isDeclared ? d.ToString() : "none"));
+            if (inHeader) Expect(Native.ResultText(e) != "unknown result code", name + ": the library has a text for it");
+        }
+    }
+
     static void TraceReachesDotNet()
     {
         var lines = new List<string>();
@@ -247,6 +270,7 @@ static class ZrTests
                 "[usb]\nZR_PORT_TYPE=USB\nZR_COM_NUMBER=x\nZR_HOST_NAME=x\n");
 
             Run("declarations", () => DeclarationsMatchTheHeader(Path.Combine(repo, "api", "zr.h")));
+            Run("result codes", () => ResultCodesMatchTheHeader(Path.Combine(repo, "api", "zr.h")));
             foreach (var section in new[] { "tcp", "serial" })
             {
                 Run("open/close " + section, () => OpenCallClose(section));

@@ -52,6 +52,24 @@ def test_every_export_of_the_header_is_declared_with_its_signature():
             assert (fn.restype, fn.argtypes) == (restype, argtypes), name
 
 
+def header_result_codes():
+    text = (ROOT / "api" / "zr.h").read_text()
+    block = text[text.index("Result codes"):]
+    block = block[:block.index("\n\n")]  # the codes end at the first blank line
+    return {name: int(value) for name, value in re.findall(r"^#define (ZR_\w+) \(?(-?\d+)\)?", block, re.M)}
+
+
+def test_result_codes_are_those_of_the_header_and_each_failure_has_its_error():
+    header = header_result_codes()
+    assert len(header) >= 19 and header["ZR_OK"] == 1
+    assert {n: v for n, v in vars(zr.errors).items() if n.startswith("ZR_")} == header
+    failures = set(header.values()) - {header["ZR_OK"]}
+    # 0 is the start functions' failure, not a named code.
+    assert set(zr.errors._BY_CODE) - {0} == failures
+    for name, code in header.items():
+        assert zr.result_text(code) != "unknown result code", name
+
+
 def test_the_wire_trace_reaches_python(reader: zr.Reader):
     lines: list = []
     zr.set_trace(lines.append)

@@ -7,6 +7,29 @@ from typing import Dict, Optional, Type
 from . import _native
 
 
+# The result codes of api/zr.h, under its names (the tests hold them to the header); reader
+# statuses map to 1001..4013.
+ZR_OK = 1
+ZR_ERR_NO_SESSION = -1
+ZR_ERR_RANGE = -2
+ZR_ERR_ADDRESS = -3
+ZR_ERR_NO_REPLY = -4
+ZR_ERR_PARAMETER = -5
+ZR_ERR_SEND = -6
+ZR_ERR_STATUS_3A = -7
+ZR_ERR_REPORT_STATUS = -8
+ZR_ERR_MODEL = -9
+ZR_ERR_ALREADY_OPEN = -10
+ZR_ERR_CONFIG = -11
+ZR_ERR_CONNECT = -12
+ZR_ERR_OPEN_PORT = -13
+ZR_ERR_ARGUMENT = -14
+ZR_ERR_TOO_LONG = -15
+ZR_ERR_INTERNAL = -16
+ZR_ERR_UNKNOWN_STATUS = -20
+ZR_CLOSE_FAILED = 242
+
+
 def result_text(code: int) -> str:
     """The library's short English text for a result code (ZRResultText)."""
     text: bytes = _native.library().ZRResultText(code)
@@ -73,14 +96,16 @@ class CloseError(Error):
 
 
 _BY_CODE: Dict[int, Type[Error]] = {
-    -1: NoSessionError,
-    -2: ArgumentError, -3: ArgumentError, -5: ArgumentError, -9: ArgumentError,
-    -14: ArgumentError, -15: ArgumentError,
-    -4: CommunicationError, -6: CommunicationError, 0: CommunicationError,
-    -7: ReaderStatusError, -8: ReaderStatusError, -20: ReaderStatusError,
-    -10: OpenError, -11: OpenError, -12: OpenError, -13: OpenError,
-    -16: InternalError,
-    242: CloseError,
+    ZR_ERR_NO_SESSION: NoSessionError,
+    ZR_ERR_RANGE: ArgumentError, ZR_ERR_ADDRESS: ArgumentError, ZR_ERR_PARAMETER: ArgumentError,
+    ZR_ERR_MODEL: ArgumentError, ZR_ERR_ARGUMENT: ArgumentError, ZR_ERR_TOO_LONG: ArgumentError,
+    ZR_ERR_NO_REPLY: CommunicationError, ZR_ERR_SEND: CommunicationError, 0: CommunicationError,
+    ZR_ERR_STATUS_3A: ReaderStatusError, ZR_ERR_REPORT_STATUS: ReaderStatusError,
+    ZR_ERR_UNKNOWN_STATUS: ReaderStatusError,
+    ZR_ERR_ALREADY_OPEN: OpenError, ZR_ERR_CONFIG: OpenError, ZR_ERR_CONNECT: OpenError,
+    ZR_ERR_OPEN_PORT: OpenError,
+    ZR_ERR_INTERNAL: InternalError,
+    ZR_CLOSE_FAILED: CloseError,
 }
 
 
