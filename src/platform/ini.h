@@ -16,6 +16,8 @@ namespace zr::platform::ini {
 std::optional<std::string> get(std::string_view text, std::string_view section, std::string_view key);
 
 // `text` with `key` in `section` set to `value`; the section and key are added when missing.
+// A comment after the old value (a ';' opening the value or after a blank, with the blanks
+// before it) is kept after the new one.
 std::string set(std::string_view text, std::string_view section, std::string_view key,
                 std::string_view value);
 

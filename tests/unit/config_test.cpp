@@ -47,7 +47,7 @@ TEST(Ini, GetFollowsTheProfileRules) {
 
 TEST(Ini, SetReplacesInPlaceAndKeepsEverythingElse) {
     const std::string before = "; keep me\r\n[a]\r\nX=1 ; old\r\nY=2\r\n\r\n[b]\r\nZ=3\r\n";
-    EXPECT_EQ(ini::set(before, "A", "x", "9"), "; keep me\r\n[a]\r\nx=9\r\nY=2\r\n\r\n[b]\r\nZ=3\r\n");
+    EXPECT_EQ(ini::set(before, "A", "x", "9"), "; keep me\r\n[a]\r\nx=9 ; old\r\nY=2\r\n\r\n[b]\r\nZ=3\r\n");
     EXPECT_EQ(ini::set(before, "a", "W", "4"), "; keep me\r\n[a]\r\nX=1 ; old\r\nY=2\r\nW=4\r\n\r\n[b]\r\nZ=3\r\n");
     EXPECT_EQ(ini::set(before, "c", "V", "5"), before + "[c]\r\nV=5\r\n");
     EXPECT_EQ(ini::set("", "s", "k", "v"), "[s]\nk=v\n");
@@ -56,6 +56,29 @@ TEST(Ini, SetReplacesInPlaceAndKeepsEverythingElse) {
     // What is written reads back.
     auto text = ini::set(before, "b", "Z", "\"quoted\"");
     EXPECT_EQ(ini::get(text, "b", "Z"), "quoted");
+}
+
+TEST(Ini, SetKeepsTheCommentBesideARewrittenValue) {
+    struct Case {
+        const char *line, *rewritten;
+    };
+    const Case cases[] = {
+        {"ZR_HOST_NAME=10.0.0.5   ; the dock reader", "ZR_HOST_NAME=10.0.0.9   ; the dock reader"},
+        {"ZR_HOST_NAME = 10.0.0.5\t; tab", "ZR_HOST_NAME=10.0.0.9\t; tab"},
+        {"ZR_HOST_NAME=10.0.0.5;glued to the value, goes with it", "ZR_HOST_NAME=10.0.0.9"},
+        {"ZR_HOST_NAME=;only a note", "ZR_HOST_NAME=10.0.0.9;only a note"},
+        {"ZR_HOST_NAME=   ; blanks then a note", "ZR_HOST_NAME=10.0.0.9; blanks then a note"},
+        {"ZR_HOST_NAME=a;b ; c ; d", "ZR_HOST_NAME=10.0.0.9 ; c ; d"},
+        {"ZR_HOST_NAME=10.0.0.5", "ZR_HOST_NAME=10.0.0.9"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.line);
+        for (const char* eol : {"\r\n", "\n", ""}) {
+            const std::string before = std::string("[r]\n") + c.line + eol + (*eol ? "X=1\n" : "");
+            EXPECT_EQ(ini::set(before, "r", "ZR_HOST_NAME", "10.0.0.9"),
+                      std::string("[r]\n") + c.rewritten + eol + (*eol ? "X=1\n" : ""));
+        }
+    }
 }
 
 TEST(Ini, AUtf8ByteOrderMarkIsReadPastAndKept) {
