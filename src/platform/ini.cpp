@@ -184,8 +184,11 @@ std::vector<std::string> keys(std::string_view text, std::string_view section) {
     return out;
 }
 
-bool editable(std::string_view text) {
-    return !text.starts_with("\xFF\xFE") && !text.starts_with("\xFE\xFF");
+bool eight_bit(std::string_view text) {
+    return !text.starts_with("\xFF\xFE") && !text.starts_with("\xFE\xFF") &&
+           text.find('\0') == std::string_view::npos;
 }
+
+bool editable(std::string_view text) { return eight_bit(text); }
 
 }  // namespace zr::platform::ini

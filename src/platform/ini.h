@@ -25,7 +25,11 @@ std::string set(std::string_view text, std::string_view section, std::string_vie
 bool has_section(std::string_view text, std::string_view section);
 std::vector<std::string> keys(std::string_view text, std::string_view section);
 
-// false for text that set() would corrupt: UTF-16, whose byte-order mark says so.
+// false for text in no 8-bit encoding: UTF-16 (with a byte-order mark or without, when its
+// NUL bytes give it away) or other bytes with NULs among them.
+bool eight_bit(std::string_view text);
+
+// false for text that set() would corrupt: any that is not eight_bit().
 bool editable(std::string_view text);
 
 }  // namespace zr::platform::ini

@@ -172,6 +172,10 @@ TEST(Ini, PosixWriteThatFailsLeavesEverythingAsItWas) {
              spit(d / "wide.ini", std::string("\xFF\xFE[\0s\0]\0", 8));
              return (d / "wide.ini").string();
          }},
+        {"UTF-16 without a byte-order mark", [](const fs::path& d) {
+             spit(d / "bare.ini", std::string("[\0s\0]\0\n\0", 8));
+             return (d / "bare.ini").string();
+         }},
         {"a FIFO", [](const fs::path& d) {
              ::mkfifo((d / "fifo").c_str(), 0644);
              return (d / "fifo").string();
@@ -191,6 +195,45 @@ TEST(Ini, PosixWriteThatFailsLeavesEverythingAsItWas) {
         const auto before = t.contents();
         EXPECT_FALSE(zr::platform::native().write_profile(path, "s", Entries{{"k", "2"}, {"j", "3"}}));
         EXPECT_EQ(t.contents(), before);
+    }
+}
+
+TEST(Ini, OpenOfAFileInNo8BitEncodingSaysSo) {
+    // UTF-16 of "[r]\nZR_PORT_TYPE=TCP\n..." in either byte order.
+    auto utf16 = [](std::string_view text, bool big_endian) {
+        std::string out;
+        for (char c : text) out += big_endian ? std::string{'\0', c} : std::string{c, '\0'};
+        return out;
+    };
+    const std::string ini = "[r]\nZR_PORT_TYPE=TCP\nZR_COM_NUMBER=COM1\nZR_HOST_NAME=192.0.2.1\n";
+    struct Case {
+        const char* name;
+        std::string bytes;
+        int result;
+        const char* why;  // after the file's name; nullptr: the cause before this check
+    };
+    const Case cases[] = {
+        {"UTF-16LE with a byte-order mark", "\xFF\xFE" + utf16(ini, false), 0, " (UTF-16?)"},
+        {"UTF-16BE with a byte-order mark", "\xFE\xFF" + utf16(ini, true), 0, " (UTF-16?)"},
+        {"UTF-16LE without one", utf16(ini, false), 0, " (UTF-16?)"},
+        {"UTF-16BE without one", utf16(ini, true), 0, " (UTF-16?)"},
+        {"NUL bytes in the middle", "[r]\nZR_PORT_TYPE=" + std::string(600, '\0') + "TCP\n", 0,
+         " (it holds NUL bytes)"},
+        {"NUL bytes after an empty value", std::string("[r]\nZR_PORT_TYPE=\n\0\0\0\nZR_COM_NUMBER=C\nZR_HOST_NAME=x\n", 53),
+         ZR_ERR_CONFIG, " (it holds NUL bytes)"},
+        {"8-bit text, for contrast", "[r]\nZR_PORT_TYPE=TPC\nZR_COM_NUMBER=COM1\nZR_HOST_NAME=x\n", 0, nullptr},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        TempDir t;
+        const auto path = (t.dir / "reader.ini").string();
+        spit(path, c.bytes);
+        int handle = -1;
+        EXPECT_EQ(ZROpen(&handle, path.c_str(), "r"), c.result);
+        const std::string expected =
+            c.why ? path + " is not a text file in an 8-bit encoding" + c.why + ": save it as ANSI/UTF-8"
+                  : "ZR_PORT_TYPE 'TPC' is neither COM nor TCP";
+        EXPECT_EQ(ZRLastCause(), expected);
     }
 }
 
