@@ -1,6 +1,8 @@
 // Profile strings (the INI rules) and the settings the library reads at open.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -158,6 +160,53 @@ TEST(Ini, PosixWriteKeepsLinksByteOrderMarkOwnerAndMode) {
     EXPECT_TRUE(fs::is_symlink(dangling));
     EXPECT_EQ(slurp(t.dir / "made.ini"), "[s]\nk=v\n");
     EXPECT_EQ(t.contents().size(), 4u) << "no temporary file is left";
+}
+
+TEST(Ini, PosixWriteRemovesTheFilesAnInterruptedWriteLeft) {
+    TempDir t;
+    const auto path = t.dir / "reader.ini";
+    spit(path, "[r]\nZR_HOST_NAME=10.0.0.5\n");
+    const bool root = ::geteuid() == 0;
+    struct Case {
+        const char* name;
+        bool removed;  // else left as it was
+        std::function<void(const fs::path&)> make = [](const fs::path& p) { spit(p, "half a file"); };
+    };
+    int busy = -1;
+    const Case cases[] = {
+        {"reader.ini.zr-tmp-Ab3dE9", true},
+        {"reader.ini.zr-tmp-000000", true, [](const fs::path& p) { spit(p, ""); }},
+        {"reader.ini.backup", false},  // as long as a mkostemp suffix
+        {"reader.ini.zr-tmp-Ab3dE", false},
+        {"reader.ini.zr-tmp-Ab3dE90", false},
+        {"reader.ini.zr-tmp-Ab3d-9", false},
+        {"other.ini.zr-tmp-Ab3dE9", false},
+        {"READER.INI.zr-tmp-Ab3dE9", false},
+        {"reader.ini.zr-tmp-Subdir", false, [](const fs::path& p) { fs::create_directory(p); }},
+        {"reader.ini.zr-tmp-Link00", false, [](const fs::path& p) { fs::create_symlink("other.ini.zr-tmp-Ab3dE9", p); }},
+        {"reader.ini.zr-tmp-Fifo00", false, [](const fs::path& p) { ::mkfifo(p.c_str(), 0600); }},
+        {"reader.ini.zr-tmp-Busy00", false,  // a write under way in another process holds it locked
+         [&](const fs::path& p) {
+             spit(p, "being written");
+             busy = ::open(p.c_str(), O_RDONLY | O_CLOEXEC);
+             ASSERT_EQ(::flock(busy, LOCK_EX), 0);
+         }},
+        {"reader.ini.zr-tmp-Theirs", false,  // another user's: only root can make one
+         [&](const fs::path& p) {
+             spit(p, "theirs");
+             ASSERT_EQ(::chown(p.c_str(), 1234, 1234), 0);
+         }},
+    };
+    for (const auto& c : cases)
+        if (root || std::string_view(c.name) != "reader.ini.zr-tmp-Theirs") c.make(t.dir / c.name);
+    auto expected = t.contents();
+    for (const auto& c : cases)
+        if (c.removed) expected.erase(c.name);
+    expected["reader.ini"] = "[r]\nZR_HOST_NAME=10.0.0.9\n";
+
+    ASSERT_TRUE(zr::platform::native().write_profile(path, "r", Entries{{"ZR_HOST_NAME", "10.0.0.9"}}));
+    ::close(busy);
+    EXPECT_EQ(t.contents(), expected);
 }
 
 TEST(Ini, PosixWriteThatFailsLeavesEverythingAsItWas) {
