@@ -325,7 +325,8 @@ bool temp_of(std::string_view entry, std::string_view name) {
     return std::all_of(entry.begin(), entry.end(), [](char c) { return std::isalnum(static_cast<unsigned char>(c)); });
 }
 
-// Whether `path` has the owner this process gives the files it makes.
+// Whether `path` is owned by this process's user, or by the owner it gives the files it makes
+// (an elevated administrator's files belong to the Administrators group).
 bool made_by_this_user(const std::string& path) {
     DWORD need = 0;
     GetFileSecurityA(path.c_str(), OWNER_SECURITY_INFORMATION, nullptr, 0, &need);
@@ -338,11 +339,16 @@ bool made_by_this_user(const std::string& path) {
         return false;
     HANDLE token = nullptr;
     if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) return false;
-    DWORD size = 0;
-    GetTokenInformation(token, TokenOwner, nullptr, 0, &size);
-    std::vector<char> info(size > 0 ? size : 1);
-    const bool mine = size > 0 && GetTokenInformation(token, TokenOwner, info.data(), size, &size) &&
-                      EqualSid(owner, reinterpret_cast<TOKEN_OWNER*>(info.data())->Owner);
+    bool mine = false;
+    for (const auto kind : {TokenUser, TokenOwner}) {
+        DWORD size = 0;
+        GetTokenInformation(token, kind, nullptr, 0, &size);
+        std::vector<char> info(size > 0 ? size : 1);
+        if (size == 0 || !GetTokenInformation(token, kind, info.data(), size, &size)) continue;
+        const PSID sid = kind == TokenUser ? reinterpret_cast<TOKEN_USER*>(info.data())->User.Sid
+                                           : reinterpret_cast<TOKEN_OWNER*>(info.data())->Owner;
+        mine = mine || EqualSid(owner, sid);
+    }
     CloseHandle(token);
     return mine;
 }
