@@ -1,7 +1,7 @@
 # zr.dll: exports named by api/zr.def, Winsock, start-up code, resources; the import library
 # and zr.h beside the DLL.
 target_sources(zr PRIVATE src/platform/win32/dllmain.cpp src/platform/win32/zr.rc)
-target_link_libraries(zr PRIVATE ws2_32)
+target_link_libraries(zr PRIVATE ws2_32 advapi32)
 set_target_properties(zr PROPERTIES PREFIX "")
 target_include_directories(zr PRIVATE src ${CMAKE_CURRENT_BINARY_DIR}/generated)
 configure_file(src/platform/win32/zr_version.h.in ${CMAKE_CURRENT_BINARY_DIR}/generated/zr_version.h @ONLY)

@@ -16,6 +16,7 @@
 #include "proxy.h"
 #include "replay.h"
 #include "server.h"
+#include "transcript_file.h"
 #include "units/inventory.h"
 
 namespace {
@@ -72,6 +73,9 @@ const char* kUsage =
     "                     opens) and the reader on serial DEVICE (19200 baud)\n"
     "  --transcript FILE  with --proxy: also write each frame to FILE, one line each (no times,\n"
     "                     so that two captures compare with diff)\n"
+    "  --transcript-max BYTES  past this size (suffix k or M; default 64M, at least 64k) FILE\n"
+    "                     moves to FILE.1, replacing the one there, and starts again: the\n"
+    "                     latest frames are kept, at most twice BYTES on disk\n"
     "  --replay FILE      be the reader of a transcript: each request is compared with the next\n"
     "                     one recorded and answered with the replies recorded after it; requests\n"
     "                     that differ are printed; at the end (Ctrl-C) a summary, exit status 1\n"
@@ -97,6 +101,7 @@ int main(int argc, char** argv) {
     std::vector<zr::sim::Tag> tags;
     int listen_every = 0, alarm_every = 0;
     std::string proxy_host, proxy_serial, transcript_path, replay_path;
+    std::uint64_t transcript_max = zr::sim::kTranscriptMaxDefault;
     std::uint16_t proxy_port = zr::sim::kReaderPort;
     int device_class = 3;
     zr::sim::Simulator sim;
@@ -144,6 +149,13 @@ int main(int argc, char** argv) {
             }
         } else if (a == "--proxy-serial") proxy_serial = value();
         else if (a == "--transcript") transcript_path = value();
+        else if (a == "--transcript-max") {
+            auto v = value();
+            if (!zr::sim::parse_transcript_max(v, transcript_max)) {
+                std::cerr << "zrsim: bad --transcript-max '" << v << "' (bytes, with k or M; at least 64k)\n";
+                return 2;
+            }
+        }
         else if (a == "--replay") replay_path = value();
         else if (a == "--fault") {
             std::string error;
@@ -191,14 +203,14 @@ int main(int argc, char** argv) {
             std::cerr << "zrsim: give --proxy or --proxy-serial, not both\n";
             return 2;
         }
-        std::unique_ptr<std::ofstream> transcript;
+        std::unique_ptr<zr::sim::TranscriptFile> transcript;
         if (!transcript_path.empty()) {
-            transcript = std::make_unique<std::ofstream>(transcript_path, std::ios::binary);
-            if (!*transcript) {
-                std::cerr << "zrsim: cannot write " << transcript_path << "\n";
+            transcript = std::make_unique<zr::sim::TranscriptFile>(transcript_path, transcript_max);
+            std::string error;
+            if (!transcript->open(error)) {
+                std::cerr << "zrsim: " << error << "\n";
                 return 1;
             }
-            *transcript << "# zrsim transcript\n";
         }
         zr::sim::Proxy proxy(
             [](const std::string& line) {
@@ -206,7 +218,12 @@ int main(int argc, char** argv) {
                 std::fflush(stdout);
             },
             transcript ? std::function<void(const std::string&)>([&](const std::string& line) {
-                *transcript << line << "\n" << std::flush;
+                // A file that cannot be written is told once; the analyser goes on printing.
+                std::string error;
+                if (transcript && !transcript->write(line, error)) {
+                    std::cerr << "zrsim: " << error << ": the transcript stops here\n";
+                    transcript.reset();
+                }
             })
                        : nullptr);
         proxy.set_device_class(device_class);

@@ -136,6 +136,18 @@ bool is_known(const std::string& key) {
     return std::any_of(std::begin(kKnownKeys), std::end(kKnownKeys), [&](const char* k) { return u == k; });
 }
 
+// UTF-16 when a byte-order mark says so, or when ASCII text in it leaves its NUL bytes all
+// at even or all at odd offsets; else just NULs among the bytes.
+const char* encoding_guess(const std::string& text) {
+    if (text.starts_with("\xFF\xFE") || text.starts_with("\xFE\xFF")) return "UTF-16?";
+    std::size_t nul[2] = {0, 0};
+    const std::size_t n = std::min<std::size_t>(text.size(), 256);
+    for (std::size_t i = 0; i < n; ++i)
+        if (text[i] == '\0') ++nul[i % 2];
+    const bool one_side = (nul[0] == 0) != (nul[1] == 0);
+    return one_side && (nul[0] + nul[1]) * 4 >= n ? "UTF-16?" : "it holds NUL bytes";
+}
+
 bool blank(const std::string& text) {
     return std::all_of(text.begin(), text.end(), [](char c) { return std::isspace(static_cast<unsigned char>(c)); });
 }
@@ -150,8 +162,14 @@ std::string key_cause(platform::Platform& os, const std::string& path, const std
         if (file.failure.kind == platform::Failure::Kind::none) return {};
         return cause_text("cannot read ", file.name, ": ", file.failure.reason);
     }
-    // A UTF-16 file is read by the system's profile functions, not by this parser.
-    if (!platform::ini::editable(file.text)) return {};
+    if (!platform::ini::eight_bit(file.text)) {
+        // Some systems' profile functions read UTF-16 themselves: the encoding is not at
+        // fault when they found a value that these bytes do not give.
+        if (!os.read_profile(path, section, key, "").empty() && !platform::ini::get(file.text, section, key))
+            return {};
+        return cause_text(file.name, " is not a text file in an 8-bit encoding (", encoding_guess(file.text),
+                          "): save it as ANSI/UTF-8");
+    }
     if (blank(file.text)) return cause_text(file.name, " is empty");
     if (!platform::ini::has_section(file.text, section)) return cause_text(file.name, ": no section [", section, "]");
     const std::string where = cause_text(file.name, " [", section, "]");

@@ -71,6 +71,23 @@ std::optional<Entry> entry(std::string_view body) {
     return Entry{trim(t.substr(0, eq)), trim(t.substr(eq + 1))};
 }
 
+// The note that ends `body`, blanks before it included: from the first ';' that opens the
+// value or follows a blank, as people write one beside a value ("" when none). A ';' inside
+// a word goes with the old value it is part of.
+std::string_view trailing_comment(std::string_view body) {
+    const auto eq = body.find('=');
+    if (eq == std::string_view::npos) return {};
+    const auto value = body.substr(eq + 1);
+    const auto start = value.find_first_not_of(" \t");
+    for (auto at = value.find(';'); at != std::string_view::npos; at = value.find(';', at + 1)) {
+        if (at != start && value[at - 1] != ' ' && value[at - 1] != '\t') continue;
+        auto from = at;
+        while (from > start && (value[from - 1] == ' ' || value[from - 1] == '\t')) --from;
+        return value.substr(from);
+    }
+    return {};
+}
+
 std::string unquote(std::string_view v) {
     if (v.size() >= 2 && v.front() == '"' && v.back() == '"') v = v.substr(1, v.size() - 2);
     return std::string(v);
@@ -135,7 +152,8 @@ std::string set(std::string_view text, std::string_view section, std::string_vie
     }
     for (std::size_t i = 0; i < lines.size(); ++i) {
         if (key_at && i == *key_at) {
-            emit(new_entry, lines[i].ending.empty() ? std::string_view{} : lines[i].ending);
+            // A note beside the old value stays beside the new one.
+            emit(new_entry + std::string(trailing_comment(lines[i].body)), lines[i].ending);
             continue;
         }
         emit(lines[i].body, lines[i].ending);
@@ -166,8 +184,11 @@ std::vector<std::string> keys(std::string_view text, std::string_view section) {
     return out;
 }
 
-bool editable(std::string_view text) {
-    return !text.starts_with("\xFF\xFE") && !text.starts_with("\xFE\xFF");
+bool eight_bit(std::string_view text) {
+    return !text.starts_with("\xFF\xFE") && !text.starts_with("\xFE\xFF") &&
+           text.find('\0') == std::string_view::npos;
 }
+
+bool editable(std::string_view text) { return eight_bit(text); }
 
 }  // namespace zr::platform::ini

@@ -16,6 +16,8 @@ namespace zr::platform::ini {
 std::optional<std::string> get(std::string_view text, std::string_view section, std::string_view key);
 
 // `text` with `key` in `section` set to `value`; the section and key are added when missing.
+// A comment after the old value (a ';' opening the value or after a blank, with the blanks
+// before it) is kept after the new one.
 std::string set(std::string_view text, std::string_view section, std::string_view key,
                 std::string_view value);
 
@@ -23,7 +25,11 @@ std::string set(std::string_view text, std::string_view section, std::string_vie
 bool has_section(std::string_view text, std::string_view section);
 std::vector<std::string> keys(std::string_view text, std::string_view section);
 
-// false for text that set() would corrupt: UTF-16, whose byte-order mark says so.
+// false for text in no 8-bit encoding: UTF-16 (with a byte-order mark or without, when its
+// NUL bytes give it away) or other bytes with NULs among them.
+bool eight_bit(std::string_view text);
+
+// false for text that set() would corrupt: any that is not eight_bit().
 bool editable(std::string_view text);
 
 }  // namespace zr::platform::ini

@@ -1,6 +1,8 @@
 // Profile strings (the INI rules) and the settings the library reads at open.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -47,7 +49,7 @@ TEST(Ini, GetFollowsTheProfileRules) {
 
 TEST(Ini, SetReplacesInPlaceAndKeepsEverythingElse) {
     const std::string before = "; keep me\r\n[a]\r\nX=1 ; old\r\nY=2\r\n\r\n[b]\r\nZ=3\r\n";
-    EXPECT_EQ(ini::set(before, "A", "x", "9"), "; keep me\r\n[a]\r\nx=9\r\nY=2\r\n\r\n[b]\r\nZ=3\r\n");
+    EXPECT_EQ(ini::set(before, "A", "x", "9"), "; keep me\r\n[a]\r\nx=9 ; old\r\nY=2\r\n\r\n[b]\r\nZ=3\r\n");
     EXPECT_EQ(ini::set(before, "a", "W", "4"), "; keep me\r\n[a]\r\nX=1 ; old\r\nY=2\r\nW=4\r\n\r\n[b]\r\nZ=3\r\n");
     EXPECT_EQ(ini::set(before, "c", "V", "5"), before + "[c]\r\nV=5\r\n");
     EXPECT_EQ(ini::set("", "s", "k", "v"), "[s]\nk=v\n");
@@ -56,6 +58,29 @@ TEST(Ini, SetReplacesInPlaceAndKeepsEverythingElse) {
     // What is written reads back.
     auto text = ini::set(before, "b", "Z", "\"quoted\"");
     EXPECT_EQ(ini::get(text, "b", "Z"), "quoted");
+}
+
+TEST(Ini, SetKeepsTheCommentBesideARewrittenValue) {
+    struct Case {
+        const char *line, *rewritten;
+    };
+    const Case cases[] = {
+        {"ZR_HOST_NAME=10.0.0.5   ; the dock reader", "ZR_HOST_NAME=10.0.0.9   ; the dock reader"},
+        {"ZR_HOST_NAME = 10.0.0.5\t; tab", "ZR_HOST_NAME=10.0.0.9\t; tab"},
+        {"ZR_HOST_NAME=10.0.0.5;glued to the value, goes with it", "ZR_HOST_NAME=10.0.0.9"},
+        {"ZR_HOST_NAME=;only a note", "ZR_HOST_NAME=10.0.0.9;only a note"},
+        {"ZR_HOST_NAME=   ; blanks then a note", "ZR_HOST_NAME=10.0.0.9; blanks then a note"},
+        {"ZR_HOST_NAME=a;b ; c ; d", "ZR_HOST_NAME=10.0.0.9 ; c ; d"},
+        {"ZR_HOST_NAME=10.0.0.5", "ZR_HOST_NAME=10.0.0.9"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.line);
+        for (const char* eol : {"\r\n", "\n", ""}) {
+            const std::string before = std::string("[r]\n") + c.line + eol + (*eol ? "X=1\n" : "");
+            EXPECT_EQ(ini::set(before, "r", "ZR_HOST_NAME", "10.0.0.9"),
+                      std::string("[r]\n") + c.rewritten + eol + (*eol ? "X=1\n" : ""));
+        }
+    }
 }
 
 TEST(Ini, AUtf8ByteOrderMarkIsReadPastAndKept) {
@@ -137,6 +162,53 @@ TEST(Ini, PosixWriteKeepsLinksByteOrderMarkOwnerAndMode) {
     EXPECT_EQ(t.contents().size(), 4u) << "no temporary file is left";
 }
 
+TEST(Ini, PosixWriteRemovesTheFilesAnInterruptedWriteLeft) {
+    TempDir t;
+    const auto path = t.dir / "reader.ini";
+    spit(path, "[r]\nZR_HOST_NAME=10.0.0.5\n");
+    const bool root = ::geteuid() == 0;
+    struct Case {
+        const char* name;
+        bool removed;  // else left as it was
+        std::function<void(const fs::path&)> make = [](const fs::path& p) { spit(p, "half a file"); };
+    };
+    int busy = -1;
+    const Case cases[] = {
+        {"reader.ini.zr-tmp-Ab3dE9", true},
+        {"reader.ini.zr-tmp-000000", true, [](const fs::path& p) { spit(p, ""); }},
+        {"reader.ini.backup", false},  // as long as a mkostemp suffix
+        {"reader.ini.zr-tmp-Ab3dE", false},
+        {"reader.ini.zr-tmp-Ab3dE90", false},
+        {"reader.ini.zr-tmp-Ab3d-9", false},
+        {"other.ini.zr-tmp-Ab3dE9", false},
+        {"READER.INI.zr-tmp-Ab3dE9", false},
+        {"reader.ini.zr-tmp-Subdir", false, [](const fs::path& p) { fs::create_directory(p); }},
+        {"reader.ini.zr-tmp-Link00", false, [](const fs::path& p) { fs::create_symlink("other.ini.zr-tmp-Ab3dE9", p); }},
+        {"reader.ini.zr-tmp-Fifo00", false, [](const fs::path& p) { ::mkfifo(p.c_str(), 0600); }},
+        {"reader.ini.zr-tmp-Busy00", false,  // a write under way in another process holds it locked
+         [&](const fs::path& p) {
+             spit(p, "being written");
+             busy = ::open(p.c_str(), O_RDONLY | O_CLOEXEC);
+             ASSERT_EQ(::flock(busy, LOCK_EX), 0);
+         }},
+        {"reader.ini.zr-tmp-Theirs", false,  // another user's: only root can make one
+         [&](const fs::path& p) {
+             spit(p, "theirs");
+             ASSERT_EQ(::chown(p.c_str(), 1234, 1234), 0);
+         }},
+    };
+    for (const auto& c : cases)
+        if (root || std::string_view(c.name) != "reader.ini.zr-tmp-Theirs") c.make(t.dir / c.name);
+    auto expected = t.contents();
+    for (const auto& c : cases)
+        if (c.removed) expected.erase(c.name);
+    expected["reader.ini"] = "[r]\nZR_HOST_NAME=10.0.0.9\n";
+
+    ASSERT_TRUE(zr::platform::native().write_profile(path, "r", Entries{{"ZR_HOST_NAME", "10.0.0.9"}}));
+    ::close(busy);
+    EXPECT_EQ(t.contents(), expected);
+}
+
 TEST(Ini, PosixWriteThatFailsLeavesEverythingAsItWas) {
     struct Case {
         const char* name;
@@ -148,6 +220,10 @@ TEST(Ini, PosixWriteThatFailsLeavesEverythingAsItWas) {
         {"UTF-16, which the edit would corrupt", [](const fs::path& d) {
              spit(d / "wide.ini", std::string("\xFF\xFE[\0s\0]\0", 8));
              return (d / "wide.ini").string();
+         }},
+        {"UTF-16 without a byte-order mark", [](const fs::path& d) {
+             spit(d / "bare.ini", std::string("[\0s\0]\0\n\0", 8));
+             return (d / "bare.ini").string();
          }},
         {"a FIFO", [](const fs::path& d) {
              ::mkfifo((d / "fifo").c_str(), 0644);
@@ -168,6 +244,45 @@ TEST(Ini, PosixWriteThatFailsLeavesEverythingAsItWas) {
         const auto before = t.contents();
         EXPECT_FALSE(zr::platform::native().write_profile(path, "s", Entries{{"k", "2"}, {"j", "3"}}));
         EXPECT_EQ(t.contents(), before);
+    }
+}
+
+TEST(Ini, OpenOfAFileInNo8BitEncodingSaysSo) {
+    // UTF-16 of "[r]\nZR_PORT_TYPE=TCP\n..." in either byte order.
+    auto utf16 = [](std::string_view text, bool big_endian) {
+        std::string out;
+        for (char c : text) out += big_endian ? std::string{'\0', c} : std::string{c, '\0'};
+        return out;
+    };
+    const std::string ini = "[r]\nZR_PORT_TYPE=TCP\nZR_COM_NUMBER=COM1\nZR_HOST_NAME=192.0.2.1\n";
+    struct Case {
+        const char* name;
+        std::string bytes;
+        int result;
+        const char* why;  // after the file's name; nullptr: the cause before this check
+    };
+    const Case cases[] = {
+        {"UTF-16LE with a byte-order mark", "\xFF\xFE" + utf16(ini, false), 0, " (UTF-16?)"},
+        {"UTF-16BE with a byte-order mark", "\xFE\xFF" + utf16(ini, true), 0, " (UTF-16?)"},
+        {"UTF-16LE without one", utf16(ini, false), 0, " (UTF-16?)"},
+        {"UTF-16BE without one", utf16(ini, true), 0, " (UTF-16?)"},
+        {"NUL bytes in the middle", "[r]\nZR_PORT_TYPE=" + std::string(600, '\0') + "TCP\n", 0,
+         " (it holds NUL bytes)"},
+        {"NUL bytes after an empty value", std::string("[r]\nZR_PORT_TYPE=\n\0\0\0\nZR_COM_NUMBER=C\nZR_HOST_NAME=x\n", 53),
+         ZR_ERR_CONFIG, " (it holds NUL bytes)"},
+        {"8-bit text, for contrast", "[r]\nZR_PORT_TYPE=TPC\nZR_COM_NUMBER=COM1\nZR_HOST_NAME=x\n", 0, nullptr},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        TempDir t;
+        const auto path = (t.dir / "reader.ini").string();
+        spit(path, c.bytes);
+        int handle = -1;
+        EXPECT_EQ(ZROpen(&handle, path.c_str(), "r"), c.result);
+        const std::string expected =
+            c.why ? path + " is not a text file in an 8-bit encoding" + c.why + ": save it as ANSI/UTF-8"
+                  : "ZR_PORT_TYPE 'TPC' is neither COM nor TCP";
+        EXPECT_EQ(ZRLastCause(), expected);
     }
 }
 

@@ -1,4 +1,5 @@
 // POSIX: termios serial ports, non-blocking sockets with poll, INI files on disk.
+#include <dirent.h>
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
@@ -10,6 +11,7 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <climits>
@@ -18,6 +20,7 @@
 #include <cstring>
 #include <ctime>
 #include <optional>
+#include <string_view>
 
 #include "platform/ini.h"
 #include "platform/platform.h"
@@ -237,6 +240,57 @@ std::string directory_of(const std::string& path) {
     return slash == 0 ? "/" : path.substr(0, slash);
 }
 
+// A write's new file, made beside the file it replaces: "<name>.zr-tmp-" and the six letters
+// or digits mkostemp picks. Narrow enough that a clean-up by it removes nothing else.
+constexpr std::string_view kTempMark = ".zr-tmp-";
+
+bool temp_of(std::string_view entry, std::string_view name) {
+    if (entry.size() != name.size() + kTempMark.size() + 6 || !entry.starts_with(name)) return false;
+    entry.remove_prefix(name.size());
+    if (!entry.starts_with(kTempMark)) return false;
+    entry.remove_prefix(kTempMark.size());
+    return std::all_of(entry.begin(), entry.end(), [](char c) { return std::isalnum(static_cast<unsigned char>(c)); });
+}
+
+// Removes the new files that writes of `target` cut short (a kill, a crash, a power cut) left
+// beside it, each as large as the file. Only this user's regular files, and none a write still
+// under way holds locked: a write locks its new file from creation to rename.
+void remove_leftovers(const std::string& target) {
+    const std::string name = target.substr(target.find_last_of('/') + 1);
+    DIR* dir = ::opendir(directory_of(target).c_str());
+    if (!dir) return;
+    const int at = ::dirfd(dir);
+    while (const dirent* e = ::readdir(dir)) {
+        if (!temp_of(e->d_name, name)) continue;
+        OwnedFd fd(::openat(at, e->d_name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+        struct stat held{}, named{};
+        if (fd < 0 || ::fstat(fd, &held) != 0 || !S_ISREG(held.st_mode) || held.st_uid != ::geteuid()) continue;
+        if (::flock(fd, LOCK_EX | LOCK_NB) != 0) continue;
+        // The name still leads to the file locked, not to one made under it since.
+        if (::fstatat(at, e->d_name, &named, AT_SYMLINK_NOFOLLOW) != 0 || named.st_dev != held.st_dev ||
+            named.st_ino != held.st_ino)
+            continue;
+        ::unlinkat(at, e->d_name, 0);
+    }
+    ::closedir(dir);
+}
+
+// A new, locked file beside `target` (its name in `temp`), or -1.
+int make_temp(const std::string& target, std::string& temp) {
+    for (int tries = 0; tries < 4; ++tries) {
+        temp = target + std::string(kTempMark) + "XXXXXX";
+        const int fd = ::mkostemp(temp.data(), O_CLOEXEC);
+        if (fd < 0) return -1;
+        // Where locks are not had the file goes unlocked: no clean-up removes it then either.
+        ::flock(fd, LOCK_EX);
+        // Another write's clean-up may have removed it before the lock: then a new name.
+        struct stat st{};
+        if (::fstat(fd, &st) == 0 && st.st_nlink > 0) return fd;
+        ::close(fd);
+    }
+    return -1;
+}
+
 // The file a write to `path` must replace: through symbolic links, so that a link stays a
 // link, also one whose target does not exist yet. Nothing when the path cannot be resolved
 // (a loop of links, a directory that may not be searched).
@@ -379,11 +433,12 @@ public:
         if (exists && ::faccessat(AT_FDCWD, target->c_str(), W_OK, AT_EACCESS) != 0) return false;
         if (!ini::editable(*text)) return false;
         for (const auto& e : entries) *text = ini::set(*text, section, e.key, e.value);
+        remove_leftovers(*target);
 
         // A new file beside the old one, renamed over it: never half a configuration file,
         // and all the keys or none.
-        std::string temp = *target + ".XXXXXX";
-        OwnedFd fd(::mkostemp(temp.data(), O_CLOEXEC));
+        std::string temp;
+        OwnedFd fd(make_temp(*target, temp));
         if (fd < 0) return false;
         bool ok = true;
         if (exists) {
@@ -395,12 +450,11 @@ public:
             ok = ::fchmod(fd, 0644) == 0;
         }
         ok = ok && write_all(fd, *text) && ::fsync(fd) == 0;
-        ok = fd.close() && ok;
-        ok = ok && ::rename(temp.c_str(), target->c_str()) == 0;
-        if (!ok) {
-            ::unlink(temp.c_str());
-            return false;
-        }
+        // Renamed while still open, so still locked: no clean-up takes it in between.
+        const bool renamed = ok && ::rename(temp.c_str(), target->c_str()) == 0;
+        if (!renamed) ::unlink(temp.c_str());
+        ok = fd.close() && renamed;
+        if (!ok) return false;
         // The rename itself lasts only once the directory is on disk. Some file systems
         // cannot sync a directory (EINVAL); the file is in place then all the same.
         OwnedFd dir(::open(directory_of(*target).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));

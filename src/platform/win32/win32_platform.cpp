@@ -11,12 +11,14 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cctype>
 #include <climits>
 #include <mutex>
 #include <optional>
 #include <set>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "platform/ini.h"
@@ -304,6 +306,93 @@ std::optional<std::string> read_whole_file(const std::string& path, bool& missin
     return text;
 }
 
+// A write's new file, made beside the file it replaces: "<name>.zr-tmp-" and six letters or
+// digits. Narrow enough that a clean-up by it removes nothing else.
+constexpr std::string_view kTempMark = ".zr-tmp-";
+
+bool same_letters(std::string_view a, std::string_view b) {
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+               return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
+           });
+}
+
+bool temp_of(std::string_view entry, std::string_view name) {
+    if (entry.size() != name.size() + kTempMark.size() + 6) return false;
+    if (!same_letters(entry.substr(0, name.size()), name) ||
+        !same_letters(entry.substr(name.size(), kTempMark.size()), kTempMark))
+        return false;
+    entry.remove_prefix(name.size() + kTempMark.size());
+    return std::all_of(entry.begin(), entry.end(), [](char c) { return std::isalnum(static_cast<unsigned char>(c)); });
+}
+
+// Whether `path` is owned by this process's user, or by the owner it gives the files it makes
+// (an elevated administrator's files belong to the Administrators group).
+bool made_by_this_user(const std::string& path) {
+    DWORD need = 0;
+    GetFileSecurityA(path.c_str(), OWNER_SECURITY_INFORMATION, nullptr, 0, &need);
+    if (need == 0) return false;  // no security on this file system: nobody can tell
+    std::vector<char> descriptor(need);
+    PSID owner = nullptr;
+    BOOL defaulted = FALSE;
+    if (!GetFileSecurityA(path.c_str(), OWNER_SECURITY_INFORMATION, descriptor.data(), need, &need) ||
+        !GetSecurityDescriptorOwner(descriptor.data(), &owner, &defaulted) || !owner)
+        return false;
+    HANDLE token = nullptr;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) return false;
+    bool mine = false;
+    for (const auto kind : {TokenUser, TokenOwner}) {
+        DWORD size = 0;
+        GetTokenInformation(token, kind, nullptr, 0, &size);
+        std::vector<char> info(size > 0 ? size : 1);
+        if (size == 0 || !GetTokenInformation(token, kind, info.data(), size, &size)) continue;
+        const PSID sid = kind == TokenUser ? reinterpret_cast<TOKEN_USER*>(info.data())->User.Sid
+                                           : reinterpret_cast<TOKEN_OWNER*>(info.data())->Owner;
+        mine = mine || EqualSid(owner, sid);
+    }
+    CloseHandle(token);
+    return mine;
+}
+
+// Removes the new files that writes of `target` cut short (a kill, a crash, a power cut) left
+// beside it, each as large as the file. Only this user's plain files; one a write still has
+// open is not shared for deletion and stays.
+void remove_leftovers(const std::string& target) {
+    const auto slash = target.find_last_of("\\/:");
+    const std::string dir = slash == std::string::npos ? std::string() : target.substr(0, slash + 1);
+    const std::string name = target.substr(slash == std::string::npos ? 0 : slash + 1);
+    const std::string pattern = target + std::string(kTempMark) + "*";
+    if (pattern.size() >= MAX_PATH) return;
+    WIN32_FIND_DATAA found;
+    HANDLE find = FindFirstFileA(pattern.c_str(), &found);
+    if (find == INVALID_HANDLE_VALUE) return;
+    do {
+        constexpr DWORD kNotPlain = FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DEVICE;
+        if ((found.dwFileAttributes & kNotPlain) || !temp_of(found.cFileName, name)) continue;
+        const std::string leftover = dir + found.cFileName;
+        if (made_by_this_user(leftover)) DeleteFileA(leftover.c_str());
+    } while (FindNextFileA(find, &found));
+    FindClose(find);
+}
+
+// A new file beside `target`, open for writing and shared with nobody (its name in `temp`).
+HANDLE make_temp(const std::string& target, std::string& temp) {
+    static std::atomic<unsigned> counter{0};
+    constexpr char kDigits[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+    for (int tries = 0; tries < 16; ++tries) {
+        LARGE_INTEGER ticks{};
+        QueryPerformanceCounter(&ticks);
+        unsigned long long seed = static_cast<unsigned long long>(ticks.QuadPart) ^
+                                  (static_cast<unsigned long long>(GetCurrentProcessId()) << 32) ^
+                                  (counter.fetch_add(1) * 0x9E3779B97F4A7C15ull);
+        temp = target + std::string(kTempMark);
+        for (int i = 0; i < 6; ++i, seed /= 62) temp += kDigits[seed % 62];
+        if (temp.size() >= MAX_PATH) return INVALID_HANDLE_VALUE;
+        HANDLE h = CreateFileA(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (h != INVALID_HANDLE_VALUE || GetLastError() != ERROR_FILE_EXISTS) return h;
+    }
+    return INVALID_HANDLE_VALUE;
+}
+
 class Win32Platform final : public Platform {
 public:
     std::unique_ptr<SerialPort> open_serial(const std::string& name, Failure* why) override {
@@ -445,23 +534,30 @@ public:
         if (!ini::editable(*text)) return false;
         for (const auto& e : entries) *text = ini::set(*text, section, e.key, e.value);
 
-        const auto slash = target.find_last_of("\\/:");
-        const std::string dir = slash == std::string::npos ? "." : target.substr(0, slash + 1);
-        char temp[MAX_PATH];
-        if (!GetTempFileNameA(dir.c_str(), "zr", 0, temp)) return false;
-        HANDLE h = CreateFileA(temp, GENERIC_WRITE, 0, nullptr, TRUNCATE_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-        bool ok = h != INVALID_HANDLE_VALUE;
-        for (std::size_t done = 0; ok && done < text->size();) {
-            DWORD written = 0;
-            const DWORD n = static_cast<DWORD>(std::min<std::size_t>(text->size() - done, 1u << 20));
-            ok = WriteFile(h, text->data() + done, n, &written, nullptr) && written > 0;
-            done += written;
+        remove_leftovers(target);
+
+        // Another write's clean-up may take the new file between its close and the move: then
+        // once more with a new one.
+        for (int tries = 0; tries < 3; ++tries) {
+            std::string temp;
+            HANDLE h = make_temp(target, temp);
+            if (h == INVALID_HANDLE_VALUE) return false;
+            bool ok = true;
+            for (std::size_t done = 0; ok && done < text->size();) {
+                DWORD written = 0;
+                const DWORD n = static_cast<DWORD>(std::min<std::size_t>(text->size() - done, 1u << 20));
+                ok = WriteFile(h, text->data() + done, n, &written, nullptr) && written > 0;
+                done += written;
+            }
+            ok = ok && FlushFileBuffers(h);
+            ok = CloseHandle(h) && ok;
+            if (ok && MoveFileExA(temp.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+                return true;
+            const DWORD err = ok ? GetLastError() : ERROR_WRITE_FAULT;
+            DeleteFileA(temp.c_str());
+            if (err != ERROR_FILE_NOT_FOUND) return false;
         }
-        ok = ok && FlushFileBuffers(h);
-        if (h != INVALID_HANDLE_VALUE) ok = CloseHandle(h) && ok;
-        ok = ok && MoveFileExA(temp, target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
-        if (!ok) DeleteFileA(temp);
-        return ok;
+        return false;
     }
 
     void sleep_ms(int ms) override {
