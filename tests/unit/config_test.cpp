@@ -139,7 +139,9 @@ TEST(Ini, PosixWriteKeepsLinksByteOrderMarkOwnerAndMode) {
     fs::create_symlink("real.ini", link);
     ASSERT_EQ(::chmod(real.c_str(), 0640), 0);
     const bool root = ::geteuid() == 0;  // only root can give a file away
-    if (root) ASSERT_EQ(::chown(real.c_str(), 1234, 1235), 0);
+    if (root) {
+        ASSERT_EQ(::chown(real.c_str(), 1234, 1235), 0);
+    }
 
     EXPECT_EQ(os.read_profile(link, "s", "k", "-"), "1");
     ASSERT_TRUE(os.write_profile(link, "s", Entries{{"k", "2"}, {"j", "3"}}));
