@@ -36,14 +36,14 @@ TEST(InStep, FramesThereBeforeTheRequestAreNeverItsReply) {
         }
 }
 
-// A frame too short to be a reply (4 bytes of the right code) does not end a command's
-// receive attempts: the reply in a later attempt is still taken.
+// A frame too short to be a reply (5 bytes: LEN 1, the right code, CRC) does not end a
+// command's receive attempts: the reply in a later attempt is still taken.
 TEST(InStep, AFrameTooShortForAReplyDoesNotEndTheAttempts) {
     const unsigned char id[8] = {1, 2, 3, 4, 5, 6, 7, 8};
     for (const auto& l : kLinks) {
         SCOPED_TRACE(l.type);
         Rig rig(l);
-        rig.peer.reply_next({0x00, 0x00, 0x72}, 1);
+        rig.peer.send({0x00, 0x01, 0x72}, 1);
         rig.peer.send({0x00, 0x07, 0x72, 0x00, 0x00, 9, 8, 7, 6}, 120);
         unsigned char out[4] = {};
         EXPECT_EQ(ZRReadUserData(rig.h, 1, 0, 4, id, out), ZR_OK);
