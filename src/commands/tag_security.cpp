@@ -23,8 +23,7 @@ extern "C" ZR_API int ZR_CALL ZRLockUserData(int handle, int address, int antenn
             .with(antenna, bytes(tagId, 8), address, length)
             .on_any_send_failure(0)
             .receives(Library::instance().settings()->read_tries)
-            .unanswered(ZR_ERR_RANGE)
-            .malformed(ZR_ERR_RANGE)
+            .fails_with(ZR_ERR_RANGE)
             .run();
     });
 }
@@ -63,7 +62,7 @@ extern "C" ZR_API int ZR_CALL ZRSetDestroyTag(int handle, int antenna, const uns
         return command(handle, code::destroy_tag)
             .check(fits, ZR_ERR_ARGUMENT)
             .with(antenna, bytes(password, 4), bytes(data, 2 * w))
-            .reply_size(6)
+            .status_only()
             .run();
     });
 }

@@ -6,6 +6,7 @@ namespace zr::core {
 namespace {
 
 constexpr int kErrorPauseMs = 50;
+constexpr int kStatusReplySize = 6;  // LEN, code, status, CRC
 
 Library& lib() { return Library::instance(); }
 
@@ -95,12 +96,12 @@ Command& Command::wait(int serial_ms, int tcp_ms) { waits_ = {serial_ms, tcp_ms}
 Command& Command::receives(int attempts) { receives_ = std::max(1, attempts); return *this; }
 Command& Command::tcp_min(int m) { tcp_min_ = m; return *this; }
 Command& Command::checks(unsigned reply_checks) { checks_ = reply_checks; return *this; }
-Command& Command::reply_size(int count) { reply_size_ = count; return *this; }
+Command& Command::status_only() { status_only_ = true; return *this; }
 Command& Command::on_known_send_failure(int result) { known_send_failure_ = result; return *this; }
 Command& Command::on_any_send_failure(int result) { any_send_failure_ = result; return *this; }
 Command& Command::unanswered(int result) { unanswered_ = result; return *this; }
 Command& Command::unanswered_gives_send_result() { unanswered_send_result_ = true; return *this; }
-Command& Command::malformed(int result) { malformed_ = result; return *this; }
+Command& Command::fails_with(int result) { unanswered_ = malformed_ = result; return *this; }
 Command& Command::pause_after_error() { pause_after_error_ = true; return *this; }
 Command& Command::on_ok(std::function<int(const Reply&)> handler) { on_ok_ = std::move(handler); return *this; }
 Command& Command::continues_call() { continues_call_ = true; return *this; }
@@ -190,7 +191,7 @@ Command::Outcome Command::judge(const Reply& reply, int count, bool echoed, int 
     if ((checks_ & kCountCheck) && count < 6)
         return {unanswered_send_result_ ? malformed_ : unanswered_, false};
     if ((checks_ & kLengthCheck) && count != reply.len() + 4) return {malformed_, false};
-    if (reply_size_ && count != *reply_size_) return {malformed_, false};
+    if (status_only_ && count != kStatusReplySize) return {malformed_, false};
 
     if (reply.status() == 0) return {on_ok_ ? on_ok_(reply) : ZR_OK, false};
     const int mapped = protocol::map_status(reply.status(), device_class_);

@@ -67,8 +67,8 @@ public:
     // Over TCP no reply shorter than `m` + 2 bytes is taken.
     Command& tcp_min(int m);
     Command& checks(unsigned reply_checks);
-    // Only a reply of exactly this many bytes is accepted.
-    Command& reply_size(int count);
+    // The reply carries the status alone: only a frame of exactly 6 bytes is accepted.
+    Command& status_only();
     // Result of a send that the link knows failed (TCP; a serial line takes bytes whether or
     // not anyone listens). Over several passes it ends the call at once.
     Command& on_known_send_failure(int result);
@@ -78,8 +78,8 @@ public:
     Command& unanswered(int result);
     // No frame echoed the code: the send result is returned ("sent, not confirmed").
     Command& unanswered_gives_send_result();
-    // Result when a frame failed the length test or the reply size (default -4).
-    Command& malformed(int result);
+    // Result for any reply not accepted, missing or malformed alike (default -4).
+    Command& fails_with(int result);
     // A further 50 ms after a non-zero status.
     Command& pause_after_error();
     // Runs on an accepted reply with status 0; returns the result (default: 1).
@@ -122,7 +122,7 @@ private:
     int receives_ = 1;
     int tcp_min_ = 4;
     unsigned checks_ = kAllChecks;
-    std::optional<int> reply_size_;
+    bool status_only_ = false;
     std::optional<int> known_send_failure_;
     std::optional<int> any_send_failure_;
     int unanswered_ = ZR_ERR_NO_REPLY;
