@@ -46,6 +46,18 @@ bool usable_address(const std::string& host, std::uint32_t& address) {
     return parse_ipv4(host, address) && address != 0 && address != 0xFFFFFFFFu;
 }
 
+// Thrown to end an exported call at once; its wrapper gives -16 with the cause set here.
+struct Refused {};
+
+// A trace callback runs inside the call that holds the session whose line it is given, and
+// the session's lock lets that thread in again: a call on the session from there would take
+// the running call's frames, or close the session under it. Refused before anything is sent.
+void refuse_inside_own_trace(int handle) {
+    if (!in_trace_callback_for(handle)) return;
+    set_cause_of("handle ", handle, ": refused inside the trace callback of the call that holds it");
+    throw Refused{};
+}
+
 }  // namespace
 
 Library& Library::instance() {
@@ -78,6 +90,7 @@ std::shared_ptr<const Settings> Library::settings() const {
 
 SessionGuard Library::find(int handle) {
     if (handle == kNoHandle) return {};
+    refuse_inside_own_trace(handle);
     std::shared_ptr<Session> session;
     {
         std::lock_guard table(table_mutex_);
@@ -268,6 +281,7 @@ int Library::close(int* handle) {
     if (!handle) return ZR_ERR_ARGUMENT;
     const int h = *handle;
     if (h == kNoHandle) return ZR_ERR_NO_SESSION;
+    refuse_inside_own_trace(h);
     std::shared_ptr<Session> session;
     {
         std::lock_guard table(table_mutex_);
