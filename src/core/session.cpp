@@ -120,10 +120,15 @@ int Library::add(std::unique_ptr<link::Link> link, const std::string& config_pat
         // Handles are never reused, so a stale one can never reach a newer session.
         h = next_handle_++;
         if (next_handle_ <= 0) next_handle_ = 1;
-        session->tracer = std::make_shared<SessionTracer>(
-            h, link_name(settings.port_type, settings.com_name, settings.host_name), settings.trace_file);
-        session->link->set_tracer(session->tracer);
-        session->link->trace_event("session opened");
+    }
+    session->tracer = std::make_shared<SessionTracer>(
+        h, link_name(settings.port_type, settings.com_name, settings.host_name), settings.trace_file);
+    session->link->set_tracer(session->tracer);
+    // Not under the table's lock: a trace callback may call the library on other handles.
+    // Before the session is in the table, so that this is its first line.
+    session->link->trace_event("session opened");
+    {
+        std::lock_guard table(table_mutex_);
         sessions_.emplace(h, std::move(session));
     }
     // The session-wide settings are those of the last open that succeeded: a failed open

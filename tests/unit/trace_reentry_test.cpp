@@ -108,3 +108,40 @@ TEST(TraceReentry, CallsOnTheTracedHandleFromItsCallbackAreRefused) {
         EXPECT_EQ(ZRLinkState(rig.h), 1);  // still open
     }
 }
+
+// Calls on other handles run from the callback as from anywhere else, also while a session
+// opens (its first line comes from inside ZROpen).
+TEST(TraceReentry, CallsOnOtherHandlesFromTheCallbackRun) {
+    struct Row {
+        const char* name;
+        std::function<int(FakePlatform& fake, int a)> outer;
+    };
+    const Row rows[] = {
+        {"a command on another handle", [](FakePlatform&, int a) { return ZRReset(a); }},
+        {"ZROpen", [](FakePlatform& fake, int) {
+             fake.tcp("192.0.2.9");
+             int h = -1;
+             return open_fake(fake, "TCP", "192.0.2.9", h);
+         }},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        FakePlatform fake;
+        Peer& pa = fake.tcp("192.0.2.7");
+        Peer& pb = fake.tcp("192.0.2.8");
+        int a = -1, b = -1;
+        ASSERT_EQ(open_fake(fake, "TCP", "192.0.2.7", a), ZR_OK);
+        ASSERT_EQ(open_fake(fake, "TCP", "192.0.2.8", b), ZR_OK);
+        pa.reply_next({0x00, 0x04, 0x67, 0x00, 0x02, 0x10});
+        pb.reply_next({0x00, 0x04, 0x67, 0x00, 0x02, 0x10});
+        const Case on_b{"ZRReset on the other handle", [](int& h) { return ZRReset(h); }, ""};
+        Probe probe{&fake, &pb, &on_b, b};
+        const NoTraceCallback unset;
+        ASSERT_EQ(ZRSetTraceCallback(on_line, &probe), ZR_OK);
+
+        EXPECT_EQ(bounded([&] { return row.outer(fake, a); }), ZR_OK);
+        ASSERT_TRUE(probe.called);
+        EXPECT_EQ(probe.result, ZR_OK);
+        EXPECT_EQ(pb.requests.size(), 1u);
+    }
+}
