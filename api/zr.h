@@ -13,7 +13,9 @@
  *                              a size whose request would not fit the 256-byte request buffer;
  *                              checked before anything is flushed or sent
  *   ZR_ERR_INTERNAL (-16)      the library could not complete the call: out of memory, or
- *                              (ZRNetAddrSet) the configuration file could not be written
+ *                              (ZRNetAddrSet) the configuration file could not be written,
+ *                              or refused: made from inside a trace callback on the handle
+ *                              whose call runs it (ZRTraceCallback); nothing is sent
  *   a reader status            a non-zero status byte, mapped by the device class:
  *                                status 01..09 -> 1001..1009, 11..16 -> 1010..1015,
  *                                20..26 -> 2001..2007 (every class);
@@ -182,7 +184,9 @@ ZR_API int ZR_CALL ZROpen(int* handle, const char* path, const char* section);
  * Results: 1 closed (*handle = -1); -1 *handle is -1 or names no open session; 242 the port
  *          could not be closed: over TCP, a socket not writable within 500 ms leaves the
  *          session open (call again); a failed socket close still releases it (*handle = -1);
- *          over serial the port stays open and *handle unchanged; -14 handle is NULL. */
+ *          over serial the port stays open and *handle unchanged; -14 handle is NULL; -16
+ *          refused inside a trace callback of a call on this handle (nothing closed,
+ *          *handle unchanged). */
 ZR_API int ZR_CALL ZRClose(int* handle);
 
 /* Opens a session's link again: closes it (released, whatever the close gives), then opens it
@@ -744,13 +748,24 @@ ZR_API const char* ZR_CALL ZRLastCause(void);
 
 /* Receives each trace line: `line` is zero-terminated, without a line end, valid only during
  * the call; `context` is what was registered with it. Called on the thread of the library
- * call that moved the frame, possibly several threads at once. It must not call
- * ZRSetTraceCallback; other library calls it makes are not traced. */
+ * call that moved the frame, while that call holds the line's handle, possibly on several
+ * threads at once. Library calls it makes are not traced, and from inside it:
+ *   - a call on the line's handle (h1 above), ZRClose included, would run inside the call
+ *     that holds it: it fails at once with -16, sends nothing, closes nothing, and
+ *     ZRLastCause says why;
+ *   - a call on another handle, and ZROpen, run as from anywhere else: a call on a handle
+ *     busy on another thread waits for it (two callbacks that each wait for the other's
+ *     handle wait for ever);
+ *   - ZRSetTraceCallback fails at once with -16 (it would wait for the callback to return).
+ * ZRLastCause tells the callback of its own calls; after the call it ran inside, it tells of
+ * that call only. */
 typedef void(ZR_CALL* ZRTraceCallback)(void* context, const char* line);
 
 /* Registers `callback` (NULL: none) for every session's trace lines, in place of the one
- * before. Once it returns, the callback it replaced is no longer running or called.
- * Results: 1. */
+ * before. Once it returns, the callback it replaced is no longer running or called, which
+ * is why it waits for callbacks running on other threads.
+ * Results: 1; -16 called from inside a trace callback (nothing changed: the callback
+ *          registered stays). */
 ZR_API int ZR_CALL ZRSetTraceCallback(ZRTraceCallback callback, void* context);
 
 /* ---- Version --------------------------------------------------------------------------- */

@@ -29,6 +29,14 @@ void set_cause(std::string text) {
 
 const char* last_cause() noexcept { return state().text.c_str(); }
 
+KeptCause::KeptCause() : text_(state().text), serial_(state().serial) {}
+
+KeptCause::~KeptCause() {
+    auto& s = state();
+    s.text = std::move(text_);
+    s.serial = serial_;
+}
+
 unsigned cause_mark() noexcept { return state().serial; }
 
 void finish_cause(unsigned mark, int result) noexcept {

@@ -63,6 +63,20 @@ void set_cause_of(const Parts&... parts) {
     set_cause(cause_text(parts...));
 }
 
+// Keeps this thread's cause across a trace callback: what the calls the callback makes leave
+// there must not pass for the cause of the call the callback runs inside.
+class KeptCause {
+public:
+    KeptCause();
+    ~KeptCause();
+    KeptCause(const KeptCause&) = delete;
+    KeptCause& operator=(const KeptCause&) = delete;
+
+private:
+    std::string text_;
+    unsigned serial_;
+};
+
 // For the wrappers of exported functions: a mark taken as the call starts, and the end of
 // the call. A failing result (0, negative, or a reader status from 1001 up) that no
 // set_cause explained since the mark gets the generic text of ZRResultText(result).

@@ -46,6 +46,18 @@ bool usable_address(const std::string& host, std::uint32_t& address) {
     return parse_ipv4(host, address) && address != 0 && address != 0xFFFFFFFFu;
 }
 
+// Thrown to end an exported call at once; its wrapper gives -16 with the cause set here.
+struct Refused {};
+
+// A trace callback runs inside the call that holds the session whose line it is given, and
+// the session's lock lets that thread in again: a call on the session from there would take
+// the running call's frames, or close the session under it. Refused before anything is sent.
+void refuse_inside_own_trace(int handle) {
+    if (!in_trace_callback_for(handle)) return;
+    set_cause_of("handle ", handle, ": refused inside the trace callback of the call that holds it");
+    throw Refused{};
+}
+
 }  // namespace
 
 Library& Library::instance() {
@@ -78,6 +90,7 @@ std::shared_ptr<const Settings> Library::settings() const {
 
 SessionGuard Library::find(int handle) {
     if (handle == kNoHandle) return {};
+    refuse_inside_own_trace(handle);
     std::shared_ptr<Session> session;
     {
         std::lock_guard table(table_mutex_);
@@ -107,10 +120,15 @@ int Library::add(std::unique_ptr<link::Link> link, const std::string& config_pat
         // Handles are never reused, so a stale one can never reach a newer session.
         h = next_handle_++;
         if (next_handle_ <= 0) next_handle_ = 1;
-        session->tracer = std::make_shared<SessionTracer>(
-            h, link_name(settings.port_type, settings.com_name, settings.host_name), settings.trace_file);
-        session->link->set_tracer(session->tracer);
-        session->link->trace_event("session opened");
+    }
+    session->tracer = std::make_shared<SessionTracer>(
+        h, link_name(settings.port_type, settings.com_name, settings.host_name), settings.trace_file);
+    session->link->set_tracer(session->tracer);
+    // Not under the table's lock: a trace callback may call the library on other handles.
+    // Before the session is in the table, so that this is its first line.
+    session->link->trace_event("session opened");
+    {
+        std::lock_guard table(table_mutex_);
         sessions_.emplace(h, std::move(session));
     }
     // The session-wide settings are those of the last open that succeeded: a failed open
@@ -268,6 +286,7 @@ int Library::close(int* handle) {
     if (!handle) return ZR_ERR_ARGUMENT;
     const int h = *handle;
     if (h == kNoHandle) return ZR_ERR_NO_SESSION;
+    refuse_inside_own_trace(h);
     std::shared_ptr<Session> session;
     {
         std::lock_guard table(table_mutex_);

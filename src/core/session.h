@@ -96,6 +96,7 @@ public:
     static Library& instance();
 
     int open(int* handle, const char* path, const char* section);
+    // Refused by throwing, like find, inside a trace callback given a line of the session.
     int close(int* handle);
     // Closes the session's link and opens it again with the settings it was opened with.
     int reconnect(int handle);
@@ -106,6 +107,8 @@ public:
     int set_reply_timing(int handle, int mode);
     // The open session named by `handle`, locked for the caller (waiting for a call that
     // runs on it); empty for -1, for handles that name none and for a session closed meanwhile.
+    // Inside a trace callback given a line of this session it throws, the cause set, and the
+    // exported wrapper gives -16: the call would run inside the one that holds the session.
     SessionGuard find(int handle);
 
     // The settings of the last open that succeeded, as one snapshot: a call takes it once,

@@ -6,6 +6,7 @@
 #include <shared_mutex>
 
 #include "api/zr.h"
+#include "core/cause.h"
 #include "platform/platform.h"
 #include "protocol/codes.h"
 #include "protocol/hex.h"
@@ -29,7 +30,7 @@ public:
         callback_set_.store(callback != nullptr, std::memory_order_relaxed);
     }
 
-    void write(const std::string& line, std::FILE* session_file) {
+    void write(int handle, const std::string& line, std::FILE* session_file) {
         {
             std::lock_guard lock(file_mutex_);
             for (std::FILE* f : {env_file_, session_file}) {
@@ -39,13 +40,19 @@ public:
                 std::fflush(f);  // a trace is read while the program runs, or after it crashed
             }
         }
-        if (!callback_set_.load(std::memory_order_relaxed) || in_callback_) return;
+        if (!callback_set_.load(std::memory_order_relaxed) || delivering_.active) return;
         std::shared_lock lock(callback_mutex_);
         if (!callback_) return;
-        in_callback_ = true;  // a callback that calls the library traces nothing more
+        // A callback that calls the library traces nothing more, cannot reach the session whose
+        // call runs it, and leaves that call's cause alone.
+        const KeptCause kept;
+        delivering_ = {handle, true};
         callback_(context_, line.c_str());
-        in_callback_ = false;
+        delivering_ = {};
     }
+
+    static bool delivering() noexcept { return delivering_.active; }
+    static bool delivering_for(int handle) noexcept { return delivering_.active && delivering_.handle == handle; }
 
 private:
     Sinks() {
@@ -69,10 +76,14 @@ private:
     std::atomic<bool> callback_set_{false};
     ZRTraceCallback callback_ = nullptr;
     void* context_ = nullptr;
-    static thread_local bool in_callback_;
+    struct Delivering {
+        int handle = 0;  // the session whose line the callback is given
+        bool active = false;
+    };
+    static thread_local Delivering delivering_;
 };
 
-thread_local bool Sinks::in_callback_ = false;
+thread_local Sinks::Delivering Sinks::delivering_;
 
 std::string stamp() {
     const auto us = platform::current().now().count();
@@ -112,13 +123,23 @@ void SessionTracer::event(std::string_view text) {
 }
 
 void SessionTracer::emit(const std::string& body) {
-    Sinks::instance().write(stamp() + " | h" + std::to_string(handle_) + " | " + link_name_ + " | " + body, file_);
+    Sinks::instance().write(handle_, stamp() + " | h" + std::to_string(handle_) + " | " + link_name_ + " | " + body,
+                            file_);
 }
+
+bool in_trace_callback() noexcept { return Sinks::delivering(); }
+
+bool in_trace_callback_for(int handle) noexcept { return Sinks::delivering_for(handle); }
 
 }  // namespace zr::core
 
 extern "C" ZR_API int ZR_CALL ZRSetTraceCallback(ZRTraceCallback callback, void* context) {
     try {
+        // It would wait for the callback it runs in to return, for ever.
+        if (zr::core::in_trace_callback()) {
+            zr::core::set_cause("ZRSetTraceCallback: refused inside a trace callback");
+            return ZR_ERR_INTERNAL;
+        }
         zr::core::Sinks::instance().set_callback(callback, context);
         return ZR_OK;
     } catch (...) {

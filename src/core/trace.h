@@ -36,6 +36,11 @@ private:
     std::FILE* file_ = nullptr;
 };
 
+// Whether this thread runs inside the trace callback, and given a line of session `handle`.
+// A call on that session from there would run inside the call that holds it.
+bool in_trace_callback() noexcept;
+bool in_trace_callback_for(int handle) noexcept;
+
 // "tcp 192.0.2.10:7086" or "serial /dev/ttyUSB0", as the trace names a link.
 std::string link_name(const std::string& port_type, const std::string& com_name, const std::string& host_name);
 
