@@ -204,7 +204,8 @@ namespace Zr
         {
             TraceCallback callback = null;
             if (sink != null) callback = (context, line) => sink(line);
-            ZRSetTraceCallback(callback, IntPtr.Zero);
+            // Refused (from inside a sink), the old callback stays registered: keep its delegate.
+            ZrException.Check(ZRSetTraceCallback(callback, IntPtr.Zero), "ZRSetTraceCallback");
             traceKeeper = callback;  // the old one is no longer called once the library returned
         }
 

@@ -29,7 +29,7 @@ struct Probe {
     int h;
     bool called = false;
     int result = 0;
-    std::string cause;
+    std::string cause{};
     int handle_after = 0;
     std::size_t requests_before = 0, requests_after = 0;
     std::size_t sleeps_before = 0, sleeps_after = 0;
@@ -80,7 +80,7 @@ TEST(TraceReentry, CallsOnTheTracedHandleFromItsCallbackAreRefused) {
         SCOPED_TRACE(c.name);
         Rig rig(kLinks[1]);
         rig.peer.reply_next({0x00, 0x04, 0x67, 0x00, 0x02, 0x10});
-        Probe probe{&rig.fake, &rig.peer, &c, rig.h};
+        Probe probe{.fake = &rig.fake, .peer = &rig.peer, .c = &c, .h = rig.h};
         const NoTraceCallback unset;
         ASSERT_EQ(ZRSetTraceCallback(on_line, &probe), ZR_OK);
 
@@ -135,7 +135,7 @@ TEST(TraceReentry, CallsOnOtherHandlesFromTheCallbackRun) {
         pa.reply_next({0x00, 0x04, 0x67, 0x00, 0x02, 0x10});
         pb.reply_next({0x00, 0x04, 0x67, 0x00, 0x02, 0x10});
         const Case on_b{"ZRReset on the other handle", [](int& h) { return ZRReset(h); }, ""};
-        Probe probe{&fake, &pb, &on_b, b};
+        Probe probe{.fake = &fake, .peer = &pb, .c = &on_b, .h = b};
         const NoTraceCallback unset;
         ASSERT_EQ(ZRSetTraceCallback(on_line, &probe), ZR_OK);
 

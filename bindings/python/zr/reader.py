@@ -602,5 +602,7 @@ def set_trace(sink: Optional[Callable[[str], None]]) -> None:
         def deliver(_context: Any, line: bytes) -> None:
             sink(line.decode("ascii", "replace"))
         callback = _native.TRACE_CALLBACK(deliver)
-    lib.ZRSetTraceCallback(callback, None)
+    result = lib.ZRSetTraceCallback(callback, None)
+    if result != 1:  # refused (from inside a sink): the old callback stays, and so must its thunk
+        raise error_for(result, "ZRSetTraceCallback")
     _trace_callback = callback  # the old one is no longer called once the library returned
