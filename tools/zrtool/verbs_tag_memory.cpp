@@ -30,7 +30,8 @@ const VerbGroup kTagMemory(30, "Tag memory", {
          return ZRWriteUserData(c.handle(), c.byte("antenna"), c.byte("address"), c.bytes("tag-id"), c.bytes("data"),
                                 c.size("data"));
      }},
-    {"set-epc", "ZRSetEpcCode", "write a new EPC code to the tag",
+    {"set-epc", "ZRSetEpcCode",
+     "write a new EPC code to the first tag that answers (select one first, or use encode)",
      {kAntenna, kPassword, hex_arg("epc", 0, nullptr, "the new EPC, a whole number of words (at most 12 bytes)")},
      "zrtool --simulate set-epc --epc 300833B2DDD9014000000001",
      [](Call& c) {
@@ -47,7 +48,8 @@ const VerbGroup kTagMemory(30, "Tag memory", {
          if (r == ZR_OK) c.out_hex("data", buf + 5, static_cast<std::size_t>(2 * w));
          return r;
      }},
-    {"set-use-data", "ZRSetUseData", "write words of user memory under a password",
+    {"set-use-data", "ZRSetUseData",
+     "write words of user memory of the first tag that answers (select one first, or use encode)",
      {kAntenna, kPassword, byte_arg("address", "0", "first word"),
       hex_arg("data", 0, nullptr, "the words to write (an even number of bytes)")},
      "zrtool --simulate set-use-data --data C0FFEE01",
