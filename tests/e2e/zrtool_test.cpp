@@ -200,6 +200,9 @@ TEST(Zrtool, UsageErrorsSayWhatIsWrongAndExitTwo) {
         {{"--simulate", "inventory", "--watch", "--rounds", "-1"}, "--rounds wants 0 to"},
         {{"--device-class", "4", "--simulate", "reset"}, "--device-class wants 1, 2 or 3"},
         {{"--timing", "sometimes", "--simulate", "reset"}, "--timing wants fixed or whole, not 'sometimes'"},
+        {{"--simulate", "encode", "--by-tid", "E280110520007001", "--epc", "3008"}, "cannot select a tag by its TID"},
+        {{"--simulate", "encode", "--epc", "3008"}, "give one of --by-epc, --by-id and --by-tid"},
+        {{"--simulate", "encode", "--by-epc", "3008", "--user", "0:ABC"}, "whole 16-bit words"},
     };
     for (const auto& c : cases) {
         std::string line;

@@ -347,7 +347,8 @@ void parse(int argc, char** argv, Parsed& p) {
         auto it = verb_options.find(a.name);
         if (it == verb_options.end()) {
             if (!a.fallback) throw UsageError(std::string(p.verb->name) + " needs --" + a.name);
-            p.values[a.name] = parse_value(a, a.fallback);
+            // An empty default: an optional option that is simply absent (no bytes).
+            p.values[a.name] = *a.fallback ? parse_value(a, a.fallback) : Call::Value{};
         } else {
             p.values[a.name] = parse_value(a, it->second);
             p.values[a.name].given = true;

@@ -156,8 +156,8 @@ public:
 
     int byte(const char* name) const { return static_cast<int>(value(name, Type::byte).number); }
     int integer(const char* name) const { return static_cast<int>(value(name, Type::integer).number); }
-    // A hex argument's bytes (never null: hex arguments hold at least one byte) and their
-    // number. The bytes are the call's own copy, so functions that take them through a
+    // A hex argument's bytes (never null once given: a given hex argument holds at least one
+    // byte; one with an empty default that was not given holds none) and their number. The bytes are the call's own copy, so functions that take them through a
     // non-const pointer may have them too.
     unsigned char* bytes(const char* name) const {
         return const_cast<unsigned char*>(value(name, Type::hex).bytes.data());

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "demo.h"
+#include "inventory.h"
 #include "verb.h"
 #include "zr.h"
 
@@ -27,33 +28,18 @@ Bytes report_data(const unsigned char* buffer) {
     return Bytes(buffer + 4, buffer + 2 + len);
 }
 
-// How one inventory round went: what the start returned, the reports collected, and the
-// result that ended the collection (0 when the reader had no more to say).
-struct Round {
-    int start = 0;
-    std::vector<Bytes> reports;
-    int end = 0;
-    bool lost = false;  // the session's link is known lost after the round
-    std::string cause;  // the library's words for the failure (ZRLastCause), when not ok
-    bool ok() const { return start > 0 && end == 0 && !lost; }
-};
-
-// What to say about a lost link: the library's cause when it tells of the loss, else only
-// that (the last failure may be an empty report call that merely came after it).
-std::string lost_text(const std::string& cause) {
-    return cause.rfind("link lost", 0) == 0 ? cause : "link lost";
-}
-
 // The reader answers a start with one report per tag; a report call takes only what has
 // arrived, so a few empty calls a short pause apart mean "no more".
 constexpr int kQuietCalls = 3;
 constexpr auto kQuietPause = std::chrono::milliseconds(50);
 
 void collect_round(int handle, int antenna, int option1, int option2, Round& round) {
+    ++round.calls;
     round.start = ZRIdentifyEpcCode(handle, antenna, option1, option2);
     if (round.start <= 0) return;
     unsigned char buffer[256] = {};
     for (int quiet = 0; quiet < kQuietCalls && !interrupted;) {
+        ++round.calls;
         const int r = ZREpcCodeReport(handle, buffer);
         if (r == ZR_OK) {
             round.reports.push_back(report_data(buffer));
@@ -68,15 +54,26 @@ void collect_round(int handle, int antenna, int option1, int option2, Round& rou
     }
 }
 
+}  // namespace
+
+// What to say about a lost link: the library's cause when it tells of the loss, else only
+// that (the last failure may be an empty report call that merely came after it).
+std::string lost_text(const std::string& cause) {
+    return cause.rfind("link lost", 0) == 0 ? cause : "link lost";
+}
+
 Round inventory_round(int handle, int antenna, int option1, int option2) {
     Round round;
     collect_round(handle, antenna, option1, option2, round);
     // Tags counted from a link that has just gone are no inventory to rely on: the loss is
     // reported, whatever came before it.
+    ++round.calls;
     round.lost = ZRLinkState(handle) == 0;
     if (!round.ok()) round.cause = round.lost ? lost_text(ZRLastCause()) : ZRLastCause();
     return round;
 }
+
+namespace {
 
 std::string clock_text(Clock::time_point t) {
     const std::time_t s = Clock::to_time_t(t);
