@@ -264,6 +264,35 @@ namespace Zr
         }
     }
 
+    /// <summary>Reader.Encode did not leave the tag as asked. <see cref="Refused"/>: nothing
+    /// was written (the tag is not in the field, the selection does not hold, the new EPC is
+    /// another tag's).</summary>
+    public class EncodeException : Exception
+    {
+        public string Tag { get; private set; }
+        public string Cause { get; private set; }
+        public bool Refused { get; private set; }
+
+        public EncodeException(string tag, string cause, bool refused, Exception inner = null)
+            : base(string.Format("encode {0}: {1}: {2}", tag, refused ? "refused" : "failed", cause), inner)
+        {
+            Tag = tag;
+            Cause = cause;
+            Refused = refused;
+        }
+    }
+
+    /// <summary>What Reader.Encode left on the tag, as read back.</summary>
+    public sealed class Encoded
+    {
+        /// <summary>The EPC the tag answers with now.</summary>
+        public byte[] Epc { get; internal set; }
+        /// <summary>The EPC it answered with before.</summary>
+        public byte[] PreviousEpc { get; internal set; }
+        /// <summary>User memory read back, by word address.</summary>
+        public IDictionary<int, byte[]> User { get; internal set; }
+    }
+
     /// <summary>How a session's calls wait for their replies (Reader.ReplyTiming).</summary>
     public enum ReplyTiming
     {
@@ -401,6 +430,146 @@ namespace Zr
                 else if (quiet.ElapsedMilliseconds >= quietMs) yield break;
                 else Thread.Sleep(pollMs);
             }
+        }
+
+        /// <summary>The regions Encode's <c>lockRegions</c> names, by their ZRSetDataLocked number.</summary>
+        public static readonly string[] LockRegions = { "visit-password", "destroy-password", "epc", "tid", "user", "all" };
+
+        /// <summary>Writes a new EPC and/or user memory to one chosen tag and only to it, as
+        /// <c>zrtool encode</c> does: selects it (<paramref name="byEpc"/>: its EPC or a prefix
+        /// only it has; <paramref name="byId"/>: its 8-byte identifier; the reader cannot select
+        /// by TID), checks that exactly that tag answers under the selection, writes
+        /// <paramref name="user"/> (word address -> whole words) then <paramref name="epc"/>,
+        /// reads both back and compares, locks <paramref name="lockRegions"/> (names of
+        /// LockRegions), and cancels the selection again. Throws EncodeException with the
+        /// cause (its InnerException the ZrException of a call that failed).</summary>
+        public Encoded Encode(byte[] byEpc = null, byte[] byId = null, byte[] epc = null,
+                              IDictionary<int, byte[]> user = null, byte[] password = null,
+                              string[] lockRegions = null, int antenna = 1)
+        {
+            if ((byEpc == null) == (byId == null)) throw new ArgumentException("Encode: give one of byEpc and byId");
+            if (byId != null) Fixed(byId, 8, "byId", "ZRSelectTag");
+            password = Fixed(password ?? new byte[4], 4, "password", "ZRSetUseData");
+            user = user ?? new Dictionary<int, byte[]>();
+            foreach (var u in user)
+                if (u.Value == null || u.Value.Length == 0 || u.Value.Length % 2 != 0)
+                    throw new ArgumentException("Encode: user data must be whole 16-bit words", "user");
+            if (epc != null && (epc.Length < 2 || epc.Length > 12 || epc.Length % 2 != 0))
+                throw new ArgumentException("Encode: the new EPC must be 2 to 12 bytes, whole words", "epc");
+            if (epc == null && user.Count == 0) throw new ArgumentException("Encode: nothing to write");
+            var regions = new List<int>();
+            foreach (var r in lockRegions ?? new string[0])
+            {
+                int n = Array.IndexOf(LockRegions, r);
+                if (n < 0) throw new ArgumentException("Encode: no lock region " + r, "lockRegions");
+                regions.Add(n);
+            }
+            byte[] match = byEpc ?? byId;
+            string tag = (byId == null ? "EPC " : "identifier ") + Hex(match);
+
+            Func<bool, string, Func<int>, int> step = (refused, what, call) =>
+            {
+                int r;
+                try { r = call(); }
+                catch (ZrException e) { throw new EncodeException(tag, what + ": " + e.Message, refused, e); }
+                return r;
+            };
+            Action<bool, string, string, Func<int, int>> ok = (refused, what, function, call) =>
+                step(refused, what, () => { Ok(function, call); return 0; });
+            Action<bool, string, byte[]> select = (refused, what, m) =>
+            {
+                if (byId == null)
+                    ok(refused, what, "ZRSelectTagEPC", h => Native.ZRSelectTagEPC(h, antenna, 1, 0, m, m.Length));
+                else
+                    ok(refused, what, "ZRSelectTag", h => Native.ZRSelectTag(h, antenna, 1, 0, m));
+            };
+            Func<bool, string, List<byte[]>> answering = (refused, what) =>
+            {
+                var seen = new List<byte[]>();
+                step(refused, what, () => { foreach (var e in Inventory(antenna, 0, 0, 150)) seen.Add(e); return 0; });
+                return seen;
+            };
+            var none = new byte[1];
+            Action cancel = () => Ok("ZRSelectTagEPC", h => Native.ZRSelectTagEPC(h, antenna, 0, 0, none, 0));
+
+            step(true, "cancelling the selection", () => { cancel(); return 0; });
+            var field = answering(true, "the inventory of the field");
+            if (byId == null)
+            {
+                int n = field.FindAll(e => StartsWith(e, match)).Count;
+                if (n == 0)
+                    throw new EncodeException(tag, string.Format("no tag with EPC {0} in the field ({1} tags answered)",
+                                                                 Hex(match), field.Count), true);
+                if (n > 1)
+                    throw new EncodeException(tag, string.Format("{0} tags in the field have an EPC that begins with {1}",
+                                                                 n, Hex(match)), true);
+            }
+            select(true, "the tag is not in the field: the reader refused the selection", match);
+            try
+            {
+                var seen = answering(true, "checking the selection");
+                if (seen.Count != 1 || (byId == null && !StartsWith(seen[0], match)))
+                    throw new EncodeException(tag, string.Format("the selection does not hold: {0} tags answer under it",
+                                                                 seen.Count), true);
+                byte[] current = seen[0];
+                var others = new List<byte[]>(field);
+                int at = others.FindIndex(e => Same(e, current));
+                if (at >= 0) others.RemoveAt(at);
+                if (epc != null && !Same(epc, current))
+                    foreach (var e in others)
+                        if (StartsWith(e, epc))
+                            throw new EncodeException(tag, "another tag in the field already has EPC " + Hex(e), true);
+
+                foreach (var u in user)
+                    ok(false, "writing user memory at word " + u.Key, "ZRSetUseData",
+                       h => Native.ZRSetUseData(h, antenna, password, u.Key, u.Value.Length / 2, u.Value));
+                byte[] expected = current;
+                if (epc != null)
+                {
+                    int r = step(false, "writing the EPC",
+                                 () => Call("ZRSetEpcCode", h => Native.ZRSetEpcCode(h, antenna, password, epc.Length, epc.Length / 2, epc)));
+                    if (r != Native.ZR_OK)
+                        throw new EncodeException(tag, "writing the EPC: " + new ZrException(r, "ZRSetEpcCode").Message, false);
+                    expected = epc;
+                    if (byId == null) select(false, "read-back: no tag answers with the new EPC", epc);
+                }
+                seen = answering(false, "read-back");
+                if (seen.Count != 1 || !Same(seen[0], expected))
+                    throw new EncodeException(tag, string.Format("read-back: expected EPC {0}, the reader saw {1}", Hex(expected),
+                                                                 seen.Count == 0 ? "no tag" : string.Join(" ", seen.ConvertAll(Hex))), false);
+                var read = new Dictionary<int, byte[]>();
+                foreach (var u in user)
+                {
+                    var buffer = new byte[u.Value.Length + 5];
+                    ok(false, "read-back of user memory at word " + u.Key, "ZRReadUserDataEPC",
+                       h => Native.ZRReadUserDataEPC(h, password, u.Key, u.Value.Length / 2, antenna, buffer));
+                    var back = new byte[u.Value.Length];
+                    Array.Copy(buffer, 5, back, 0, back.Length);
+                    if (!Same(back, u.Value))
+                        throw new EncodeException(tag, string.Format("read-back of user memory at word {0}: wrote {1}, read {2}",
+                                                                     u.Key, Hex(u.Value), Hex(back)), false);
+                    read[u.Key] = back;
+                }
+                foreach (int region in regions)
+                    ok(false, "locking " + LockRegions[region], "ZRSetDataLocked",
+                       h => Native.ZRSetDataLocked(h, antenna, password, 1, region));
+                return new Encoded { Epc = expected, PreviousEpc = current, User = read };
+            }
+            finally
+            {
+                // The whole field answers again, whatever happened under the selection.
+                try { cancel(); } catch (ZrException) { }
+            }
+        }
+
+        static string Hex(byte[] b) { return BitConverter.ToString(b).Replace("-", ""); }
+        static bool Same(byte[] a, byte[] b) { return a.Length == b.Length && StartsWith(a, b); }
+        static bool StartsWith(byte[] whole, byte[] part)
+        {
+            if (part.Length > whole.Length) return false;
+            for (int i = 0; i < part.Length; ++i)
+                if (whole[i] != part[i]) return false;
+            return true;
         }
 
         /// <summary>Reads <paramref name="count"/> bytes from <paramref name="address"/> of the

@@ -158,6 +158,30 @@ static class ZrTests
         }
     }
 
+    static void EncodeWritesOneTagAndReadsItBack(string section)
+    {
+        using (var r = Reader.Open(ini, section))
+        {
+            byte[] old = { 0x30, 0x08, 0x33, 0xB2, 0xDD, 0xD9, 0x01, 0x40, 0x00, 0x00, 0x00, 0x02 };
+            var fresh = (byte[])old.Clone();
+            fresh[11] = 0xC2;
+            var data = new byte[] { 0xC0, 0xFF, 0xEE, 0x02 };
+            var before = r.Inventory(quietMs: 200).Select(Convert.ToBase64String).ToList();
+            var done = r.Encode(byEpc: old, epc: fresh, user: new Dictionary<int, byte[]> { { 12, data } });
+            Expect(done.Epc.SequenceEqual(fresh) && done.PreviousEpc.SequenceEqual(old) && done.User[12].SequenceEqual(data),
+                   section + ": Encode returns what it read back");
+            var after = r.Inventory(quietMs: 200).Select(Convert.ToBase64String).ToList();
+            before.Remove(Convert.ToBase64String(old));
+            before.Add(Convert.ToBase64String(fresh));
+            Expect(after.OrderBy(x => x).SequenceEqual(before.OrderBy(x => x)), section + ": only the chosen tag changed");
+            EncodeException refused = null;
+            try { r.Encode(byEpc: old, epc: fresh); } catch (EncodeException e) { refused = e; }
+            Expect(refused != null && refused.Refused && refused.Message.Contains("no tag with EPC"),
+                   section + ": a tag not in the field is refused");
+            r.Encode(byEpc: fresh, epc: old);  // as the other tests expect the field
+        }
+    }
+
     static void ReplyTimingFixedUntilSetWhole(string section)
     {
         using (var r = Reader.Open(ini, section))
@@ -278,6 +302,7 @@ static class ZrTests
                 Run("write/read " + section, () => WriteReadBack(section));
                 Run("using " + section, () => UsingClosesOnException(section));
                 Run("reply timing " + section, () => ReplyTimingFixedUntilSetWhole(section));
+                Run("encode " + section, () => EncodeWritesOneTagAndReadsItBack(section));
             }
             Run("failures", FailuresCarryCodeAndText);
             Run("cause and reconnect", CauseAndReconnect);

@@ -190,3 +190,16 @@ def test_info_prints_the_versions_and_bitness(sim: Sim):
                          capture_output=True, text=True, cwd=ROOT / "bindings" / "python").stdout
     bits = f"{ctypes.sizeof(ctypes.c_void_p) * 8}-bit"
     assert zr.__version__ in out and (zr.library_version() or "unknown") in out and bits in out
+
+
+def test_encode_writes_one_tag_and_reads_it_back(reader: zr.Reader):
+    old = bytes.fromhex("300833B2DDD9014000000003")
+    new = bytes.fromhex("300833B2DDD90140000000B3")
+    before = set(reader.inventory(quiet=0.2))
+    done = reader.encode(by_epc=old, epc=new, user={10: b"\xC0\xFF\xEE\x03"})
+    assert done == zr.Encoded(epc=new, previous_epc=old, user={10: b"\xC0\xFF\xEE\x03"})
+    assert set(reader.inventory(quiet=0.2)) == before - {old} | {new}
+    with pytest.raises(zr.EncodeError) as refused:
+        reader.encode(by_epc=old, epc=new)
+    assert refused.value.refused and "no tag with EPC" in str(refused.value)
+    reader.encode(by_epc=new, epc=old)  # as the other tests expect the field

@@ -6,7 +6,7 @@ import ctypes
 import os
 import threading
 import time
-from typing import Any, Callable, Iterator, NamedTuple, Optional, Union
+from typing import Any, Callable, Dict, Iterable, Iterator, List, Mapping, NamedTuple, Optional, Union
 
 from . import _native
 from .errors import ArgumentError, Error, OpenError, error_for, last_cause
@@ -22,6 +22,28 @@ _REPLY_TIMINGS = (REPLY_TIMING_FIXED, REPLY_TIMING_WHOLE)  # by the library's mo
 # The largest report any report function writes (an EPC or TID report over serial: 254).
 _REPORT_SIZE = 256
 _ReportBuffer = ctypes.c_char * _REPORT_SIZE  # a type made once: cheaper than create_string_buffer
+
+
+class Encoded(NamedTuple):
+    """What Reader.encode left on the tag, as read back."""
+
+    epc: bytes           # the EPC the tag answers with now
+    previous_epc: bytes  # the one it answered with before
+    user: Dict[int, bytes]  # user memory read back, by word address
+
+
+class EncodeError(Exception):
+    """Reader.encode did not leave the tag as asked. `refused`: nothing was written."""
+
+    def __init__(self, tag: str, cause: str, refused: bool) -> None:
+        self.tag = tag
+        self.cause = cause
+        self.refused = refused
+        super().__init__(f"encode {tag}: {'refused' if refused else 'failed'}: {cause}")
+
+
+LOCK_REGIONS = ("visit-password", "destroy-password", "epc", "tid", "user", "all")
+"""Reader.encode(lock=...): the regions ZRSetDataLocked locks, by its region number."""
 
 
 class Listened(NamedTuple):
@@ -412,14 +434,113 @@ class Reader:
 
     # ---- selection, passwords, locks, kill ----------------------------------------------
 
-    def select_tag(self, match: BytesLike, *, antenna: int = 1, option1: int = 0, option2: int = 0) -> None:
-        """Selects tags by 8 bytes of match data (ZRSelectTag)."""
+    def select_tag(self, match: BytesLike, *, antenna: int = 1, option1: int = 1, option2: int = 0) -> None:
+        """Selects the tags whose 8-byte identifier begins with `match` (ZRSelectTag).
+        option1: 1 selects, 0 cancels any selection; option2: how many leading bytes of
+        `match` count, 0 for all."""
         self._ok("ZRSelectTag", antenna, option1, option2, _fixed(match, 8, "match", "ZRSelectTag"))
 
-    def select_tag_epc(self, match: BytesLike, *, antenna: int = 1, option1: int = 0, option2: int = 0) -> None:
-        """Selects tags by any length of match data (ZRSelectTagEPC)."""
+    def select_tag_epc(self, match: BytesLike, *, antenna: int = 1, option1: int = 1, option2: int = 0) -> None:
+        """Selects the tags whose EPC begins with `match` (ZRSelectTagEPC); later commands
+        reach only them. option1: 1 selects, 0 cancels any selection (`match` is then
+        ignored); option2: how many leading bytes of `match` count, 0 for all."""
         m = bytes(match)
         self._ok("ZRSelectTagEPC", antenna, option1, option2, m, len(m))
+
+    def encode(self, *, by_epc: Optional[BytesLike] = None, by_id: Optional[BytesLike] = None,
+               epc: Optional[BytesLike] = None, user: Optional[Mapping[int, BytesLike]] = None,
+               password: BytesLike = bytes(4), lock: Iterable[str] = (), antenna: int = 1) -> "Encoded":
+        """Writes a new EPC and/or user memory to one chosen tag and only to it, as
+        ``zrtool encode`` does: selects it (`by_epc`: its EPC or a prefix only it has;
+        `by_id`: its 8-byte identifier; the reader cannot select by TID), checks that exactly
+        that tag answers under the selection, writes `user` ({word address: whole words})
+        then `epc`, reads both back and compares, locks the `lock` regions (names of
+        LOCK_REGIONS), and cancels the selection again.
+
+        Returns an :class:`Encoded`. Raises :class:`EncodeError` (``refused`` True when
+        nothing was written: the tag is not in the field, the selection does not hold, the
+        new EPC is another tag's) with the cause, chained to the zr.Error when a call failed."""
+        if (by_epc is None) == (by_id is None):
+            raise ValueError("encode: give one of by_epc and by_id")
+        words = {int(a): _words(d, "ZRSetUseData") for a, d in (user or {}).items()}
+        new_epc = None if epc is None else _words(epc, "ZRSetEpcCode")
+        if new_epc is not None and not 2 <= len(new_epc) <= 12:
+            raise ValueError("encode: the new EPC must be 2 to 12 bytes")
+        if new_epc is None and not words:
+            raise ValueError("encode: nothing to write: give epc, user or both")
+        regions = [LOCK_REGIONS.index(r) for r in lock]
+        pw = _fixed(password, 4, "password", "ZRSetUseData")
+        match = bytes(by_epc if by_epc is not None else by_id)  # type: ignore[arg-type]
+        tag = ("EPC " if by_id is None else "identifier ") + match.hex().upper()
+
+        def step(refused: bool, what: str, call: Callable[[], Any]) -> Any:
+            try:
+                return call()
+            except Error as e:
+                raise EncodeError(tag, f"{what}: {e}", refused) from e
+
+        def select(m: bytes) -> None:
+            if by_id is None:
+                self.select_tag_epc(m, antenna=antenna, option1=1)
+            else:
+                self.select_tag(m, antenna=antenna, option1=1)
+
+        def answering() -> List[bytes]:
+            return list(self.inventory(antenna=antenna, quiet=0.15))
+
+        step(True, "cancelling the selection", lambda: self.select_tag_epc(b"", antenna=antenna, option1=0))
+        field = step(True, "the inventory of the field", answering)
+        if by_id is None:
+            n = sum(e.startswith(match) for e in field)
+            if n == 0:
+                raise EncodeError(tag, f"no tag with EPC {match.hex().upper()} in the field ({len(field)} tags answered)", True)
+            if n > 1:
+                raise EncodeError(tag, f"{n} tags in the field have an EPC that begins with {match.hex().upper()}", True)
+        step(True, "the tag is not in the field: the reader refused the selection", lambda: select(match))
+        try:
+            seen = step(True, "checking the selection", answering)
+            if len(seen) != 1 or (by_id is None and not seen[0].startswith(match)):
+                raise EncodeError(tag, f"the selection does not hold: {len(seen)} tags answer under it", True)
+            current = seen[0]
+            others = list(field)
+            if current in others:
+                others.remove(current)
+            if new_epc is not None and new_epc != current:
+                for e in others:
+                    if e.startswith(new_epc):
+                        raise EncodeError(tag, f"another tag in the field already has EPC {e.hex().upper()}", True)
+            for a, d in words.items():
+                step(False, f"writing user memory at word {a}",
+                     lambda a=a, d=d: self.write_words(pw, d, address=a, antenna=antenna))
+            expected = current
+            if new_epc is not None:
+                if not step(False, "writing the EPC", lambda: self.set_epc(pw, new_epc, antenna=antenna)):
+                    raise EncodeError(tag, "writing the EPC: sent, no reply confirmed it", False)
+                expected = new_epc
+                if by_id is None:
+                    step(False, "read-back: no tag answers with the new EPC", lambda: select(new_epc))
+            seen = step(False, "read-back", answering)
+            if seen != [expected]:
+                got = " ".join(e.hex().upper() for e in seen) or "no tag"
+                raise EncodeError(tag, f"read-back: expected EPC {expected.hex().upper()}, the reader saw {got}", False)
+            read = {}
+            for a, d in words.items():
+                back = step(False, f"read-back of user memory at word {a}",
+                            lambda a=a, d=d: self.read_words(pw, address=a, word_count=len(d) // 2, antenna=antenna))
+                if back != d:
+                    raise EncodeError(tag, f"read-back of user memory at word {a}: wrote {d.hex().upper()}, "
+                                           f"read {back.hex().upper()}", False)
+                read[a] = back
+            for r in regions:
+                step(False, f"locking {LOCK_REGIONS[r]}",
+                     lambda r=r: self.set_data_locked(pw, mode=1, region=r, antenna=antenna))
+            return Encoded(epc=expected, previous_epc=current, user=read)
+        finally:
+            # The whole field answers again, whatever happened under the selection.
+            try:
+                self.select_tag_epc(b"", antenna=antenna, option1=0)
+            except Error:
+                pass
 
     def lock_user_data(self, tag_id: BytesLike, *, address: int, length: int, antenna: int = 1) -> None:
         """Locks `length` bytes from `address` of the tag with `tag_id` (ZRLockUserData)."""
