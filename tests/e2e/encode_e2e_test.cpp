@@ -30,6 +30,7 @@ const std::string kNewEpc = "300833B2DDD90140000000AA";
 
 struct TagState {
     Bytes epc, user;
+    std::uint8_t locked = 0;
     bool operator==(const TagState&) const = default;
 };
 
@@ -57,7 +58,7 @@ protected:
     std::vector<TagState> field() {
         return host.sim().with_model([](ReaderModel& m) {
             std::vector<TagState> out;
-            for (const auto& t : m.tags) out.push_back({t.epc, t.user});
+            for (const auto& t : m.tags) out.push_back({t.epc, t.user, t.locked_regions});
             return out;
         });
     }
@@ -80,7 +81,9 @@ TEST_P(Encode, OnlyTheChosenTagChanges) {
         bool new_epc;
     };
     const Case cases[] = {
-        {"by EPC, new EPC and user data", {"--by-epc", epc(kTarget), "--epc", kNewEpc, "--user", "4:C0FFEE01"}, true},
+        {"by EPC, new EPC, user data, EPC locked",
+         {"--by-epc", epc(kTarget), "--epc", kNewEpc, "--user", "4:C0FFEE01", "--lock", "epc"},
+         true},
         {"by identifier, user data", {"--by-id", id(kTarget), "--user", "4:C0FFEE01"}, false},
     };
     for (const auto& c : cases) {
@@ -96,7 +99,10 @@ TEST_P(Encode, OnlyTheChosenTagChanges) {
             EXPECT_EQ(after[i], before[i]) << "tag " << i << " changed";
         }
         auto expected = before[kTarget];
-        if (c.new_epc) expected.epc = {0x30, 0x08, 0x33, 0xB2, 0xDD, 0xD9, 0x01, 0x40, 0x00, 0x00, 0x00, 0xAA};
+        if (c.new_epc) {
+            expected.epc = {0x30, 0x08, 0x33, 0xB2, 0xDD, 0xD9, 0x01, 0x40, 0x00, 0x00, 0x00, 0xAA};
+            expected.locked = 1 << 2;  // region 2: the EPC
+        }
         const Bytes written{0xC0, 0xFF, 0xEE, 0x01};
         std::copy(written.begin(), written.end(), expected.user.begin() + 8);  // word 4
         EXPECT_EQ(hex(after[kTarget].epc), hex(expected.epc));

@@ -237,7 +237,9 @@ private:
         const int selected = select(job.by, job.match);
         if (selected != ZR_OK) {
             cancel_selection(cause);
-            return refuse("the tag is not in the field: the reader refused the selection, " + why(selected));
+            // A reader status is the reader's answer (no tag matches); anything else is the link's.
+            if (selected > 1000) return refuse("the tag is not in the field: the reader selected none, " + why(selected));
+            return refuse("selecting the tag: " + why(selected));
         }
         Outcome o = under_selection(job);
         std::string cancelled;
