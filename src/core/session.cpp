@@ -126,8 +126,7 @@ int Library::add(std::unique_ptr<link::Link> link, const std::string& config_pat
     // An unusable trace file does not stop the session, but whoever asked for the trace would
     // otherwise never learn why none comes: the open succeeds and says so (ZRLastCause).
     std::string trace_problem = trace_env_problem();
-    if (!tracer->problem().empty())
-        trace_problem += (trace_problem.empty() ? "" : "; ") + tracer->problem();
+    if (!tracer->problem().empty()) trace_problem += (trace_problem.empty() ? "" : "; ") + tracer->problem();
     if (!trace_problem.empty()) set_cause(std::move(trace_problem));
     session->tracer = std::move(tracer);
     session->link->set_tracer(session->tracer);

@@ -169,9 +169,9 @@ TEST(Causes, LostLinkIsKnownAndReconnectBringsItBack) {
 // A trace file that cannot be opened does not stop the session; the open says why.
 TEST(Causes, AnUnwritableTraceFileIsToldByASuccessfulOpen) {
     SimHost host;
-    const std::string ini = host.write_file(
-        "trace.ini", "[r]\nZR_PORT_TYPE=TCP\nZR_COM_NUMBER=COM1\nZR_HOST_NAME=" + host.address() +
-                         "\nZR_TRACE_FILE=/nonexistent/zr/trace.log\n");
+    const std::string ini =
+        host.write_file("trace.ini", "[r]\nZR_PORT_TYPE=TCP\nZR_COM_NUMBER=COM1\nZR_HOST_NAME=" + host.address() +
+                                         "\nZR_TRACE_FILE=/nonexistent/zr/trace.log\n");
     int handle = -1;
     ASSERT_EQ(ZROpen(&handle, ini.c_str(), "r"), ZR_OK);
     EXPECT_EQ(std::string(ZRLastCause()),

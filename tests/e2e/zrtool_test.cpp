@@ -6,13 +6,13 @@
 
 #include <cctype>
 #include <cstring>
-#include <functional>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <map>
-#include <set>
 #include <memory>
 #include <optional>
+#include <set>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -293,8 +293,9 @@ TEST(Zrtool, AFailedOpenLeadsWithTheCauseAndAnUnknownKeyIsWarnedAbout) {
     EXPECT_TRUE(contains(r.out, "-12 the TCP connection did not come up")) << r.out << r.err;
 
     SimHost host;
-    const std::string ini = host.write_file(
-        "zrtool_keys.ini", "[r]\nZR_PORT_TYPE=SERIAL\nZR_COM_NUMBER=COM1\nZR_HOST_NAME=127.0.0.1\nZR_ANTENA_CONCTL=1\n");
+    const std::string ini =
+        host.write_file("zrtool_keys.ini",
+                        "[r]\nZR_PORT_TYPE=SERIAL\nZR_COM_NUMBER=COM1\nZR_HOST_NAME=127.0.0.1\nZR_ANTENA_CONCTL=1\n");
     auto bad = zrtool({"--config", ini, "--section", "r", "reset"});
     EXPECT_EQ(bad.status, 1);
     EXPECT_EQ(bad.out.rfind("open [r] of " + ini + ": ZR_PORT_TYPE 'SERIAL' is neither COM nor TCP\n", 0), 0u)
@@ -327,8 +328,9 @@ TEST(Zrtool, InventoryTellsAnEmptyFieldFromASilentReader) {
             auto r = zrtool({serial ? "--serial" : "--tcp", serial ? host.pty() : host.address(), "inventory"});
             EXPECT_EQ(r.status, row.status) << r.out << r.err;
             EXPECT_TRUE(contains(r.out, row.says)) << r.out;
-            auto j = parse_json(zrtool({serial ? "--serial" : "--tcp", serial ? host.pty() : host.address(), "--json",
-                                        "inventory"}).out);
+            auto j = parse_json(
+                zrtool({serial ? "--serial" : "--tcp", serial ? host.pty() : host.address(), "--json", "inventory"})
+                    .out);
             EXPECT_EQ(j["success"].b, row.status == 0);
         }
     }

@@ -247,7 +247,11 @@ private:
             j.set("event", name);
             j.set("epc", id);
             j.set("time", clock_text(now));
-            if (departed) j.set("seen", s.times).set("first_seen", clock_text(s.first)).set("last_seen", clock_text(s.last));
+            if (departed) {
+                j.set("seen", s.times);
+                j.set("first_seen", clock_text(s.first));
+                j.set("last_seen", clock_text(s.last));
+            }
             std::printf("%s\n", j.dump().c_str());
         } else if (output_ == Output::csv) {
             std::printf("%s,%s,%s,%s,\n", clock_text(now).c_str(), name, id.c_str(),

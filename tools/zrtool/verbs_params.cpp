@@ -445,8 +445,9 @@ const VerbGroup kParams(45, "Parameter files", {
     {"params", "", "the reader's settings as a file: dump [FILE], load FILE, diff FILE",
      {rest_arg("ACTION", "dump [FILE]: read the system and tag parameter areas, power and network settings "
                          "and write them as a commented text file (standard output without FILE; JSON with "
-                         "--json). load FILE: write back what differs from the reader, showing each change (the network identity only with --with-network). "
-                         "diff FILE: show the differences (exit status 1 when there are some)"),
+                         "--json). load FILE: write back what differs from the reader, showing each change (the "
+                         "network identity only with --with-network). diff FILE: show the differences (exit status 1 "
+                         "when there are some)"),
       flag_arg("dry-run", "with load: show the changes, write nothing"),
       flag_arg("with-network", "with load and diff: include the reader's network identity ([network]: MAC, IP "
                                "address, mask, gateway, system area 5-17); without it load leaves them as the "

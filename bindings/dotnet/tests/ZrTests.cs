@@ -290,7 +290,8 @@ static class ZrTests
         var emptySim = StartSim(build, "--tags " + emptyTags + " --tcp " + baseAddress + ".5", out emptyPty);
         var silent = new System.Net.Sockets.TcpListener(System.Net.IPAddress.Parse(baseAddress + ".4"), 7086);
         silent.Start();
-        string quietIni = Path.Combine(Path.GetTempPath(), "zr-dotnet-quiet-" + Process.GetCurrentProcess().Id + ".ini");
+        string quietIni =
+            Path.Combine(Path.GetTempPath(), "zr-dotnet-quiet-" + Process.GetCurrentProcess().Id + ".ini");
         try
         {
             if (pty == null || emptyPty == null) { Console.WriteLine("zrsim printed no pseudo-terminal"); return 1; }
