@@ -176,6 +176,9 @@ extern "C" {
  *          another session, or not a terminal device: a regular file, a directory,
  *          /dev/null), or host name not a dotted IPv4 address, or 0.0.0.0 or
  *          255.255.255.255 (*handle = -1); -14 a NULL argument (nothing touched).
+ * A trace file that cannot be opened (ZR_TRACE, ZR_TRACE_FILE: see "Wire trace") does not
+ * stop the open: it gives 1, and ZRLastCause names the file and why it could not be opened
+ * (a successful open otherwise leaves ZRLastCause as it was).
  * Each session keeps its own transport and the file it was opened from; a later ZROpen of
  * another type does not change them, and an open that fails changes no setting at all. */
 ZR_API int ZR_CALL ZROpen(int* handle, const char* path, const char* section);
@@ -252,7 +255,18 @@ ZR_API int ZR_CALL ZRReset(int handle);
  * there; in whole timing up to 60 ms on both links, returning as soon as a frame is there). On success
  * `buffer` receives the status byte (0) followed by the report data: LEN - 1 bytes. `buffer`
  * must hold 251 bytes (serial) or 95 bytes (TCP). It is written only on success. NULL
- * `buffer`: -14, nothing read. */
+ * `buffer`: -14, nothing read.
+ *
+ * An empty field and a silent reader look different. A reader with no tag to report answers
+ * the start with one frame carrying its "no tag" status: 0x61 in class 3, which a report
+ * function gives as 3002, and 0x91 in classes 1 and 2, given as 4002 (ZRLongReport and
+ * ZRUserReport give -8 for it). For an inventory that is an answer, "0 tags", not a failure;
+ * the report functions still return the mapped status, as for any other. A reader that does
+ * not answer at all leaves every report call at 0: no frame whatsoever after the start, within
+ * the time the reader takes for an inventory, means it did not answer (the link may be lost:
+ * ZRLinkState). The tools and bindings built on the library (zrtool inventory, zrgate,
+ * Reader.inventory in Python, Reader.Inventory in .NET, examples/inventory.c) read the
+ * results so: the "no tag" status is success with no tags, no frame at all is a failure. */
 
 /* Starts an inventory: request 00 03 71 antenna option (serial 5, TCP 7 on success). */
 ZR_API int ZR_CALL ZRIdentify(int handle, int antenna, int option);
@@ -715,8 +729,11 @@ ZR_API const char* ZR_CALL ZRResultText(int code);
  * or a reader status (1001 and up); ZRLinkState's 0 is an answer, not a failure. Every
  * failing call sets the text, to the text of its result code (ZRResultText) where the
  * library knows nothing more, so it never describes an older failure. Calls that succeed,
- * and functions that only send and give a byte count, leave it as it was. Each thread has
- * its own.
+ * and functions that only send and give a byte count, leave it as it was, with one exception:
+ * a ZROpen that succeeds although a trace file it was asked for cannot be opened sets it to
+ * say so ("cannot open trace file /var/log/zr.trace (ZR_TRACE_FILE): Permission denied").
+ * On a lost link every failing call gives the loss ("link lost: ..."), not only the first
+ * that found it. Each thread has its own.
  * Results: a zero-terminated text, "" before the thread's first failure; never NULL. It stays
  *          valid until the next exported call on the same thread; the caller must not free
  *          it (copy it to keep it). */
@@ -740,10 +757,12 @@ ZR_API const char* ZR_CALL ZRLastCause(void);
  *
  * The trace is off unless asked for, without recompiling the application, by any of:
  *   - the environment variable ZR_TRACE: a file to append to, or "-" for standard error,
- *     read once when the library first traces;
+ *     read once, when the library first traces or opens a session;
  *   - the key ZR_TRACE_FILE in the session's INI section: a file for that session's lines,
  *     appended to, opened by ZROpen ("ZR_SAVE_LOG_FILE" keeps its old meaning: none);
  *   - a callback registered here.
+ * A trace file that cannot be opened is left out of the trace; ZROpen still succeeds and tells
+ * why in ZRLastCause.
  * Off, it costs a flag test per frame. */
 
 /* Receives each trace line: `line` is zero-terminated, without a line end, valid only during

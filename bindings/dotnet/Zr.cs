@@ -255,6 +255,16 @@ namespace Zr
             Cause = cause == text ? "" : cause;
         }
 
+        /// <summary>The reader did not answer an inventory: no frame at all within
+        /// <paramref name="answerMs"/> of its start. Code -4; Cause the link's loss, when lost.</summary>
+        internal static ZrException Silent(string function, int answerMs, string loss)
+        {
+            string why = string.Format("the reader did not answer the inventory: no report within {0} ms of the start",
+                                       answerMs);
+            return new ZrException(Native.ZR_ERR_NO_REPLY, function, Native.ResultText(Native.ZR_ERR_NO_REPLY),
+                                   loss == "" ? why : why + "; " + loss);
+        }
+
         /// <summary>Throws for any result but 1 (ok), right after the call that gave it, so
         /// that the cause is that call's.</summary>
         public static void Check(int result, string function)
@@ -404,16 +414,26 @@ namespace Zr
         /// <summary>Resets the reader (ZRReset).</summary>
         public void Reset() { Ok("ZRReset", h => Native.ZRReset(h)); }
 
+        /// <summary>The reader's "no tag" status as the report functions give it: 0x61 in device
+        /// class 3 (3002), 0x91 in classes 1 and 2 (4002). For an inventory it means an empty
+        /// field, not a failure.</summary>
+        public static readonly int[] NoTagStatuses = { 3002, 4002 };
+
         /// <summary>Runs an EPC inventory and yields each tag's EPC until the reader has sent
         /// nothing for <paramref name="quietMs"/> milliseconds, sleeping <paramref name="pollMs"/>
-        /// between empty polls (ZRIdentifyEpcCode, ZREpcCodeReport). A reader status in a
-        /// report ends it with a ZrException.</summary>
+        /// between empty polls (ZRIdentifyEpcCode, ZREpcCodeReport). An empty field is no error:
+        /// the reader's "no tag" status ends it having yielded nothing. A reader that sends no
+        /// frame at all within <paramref name="answerMs"/> of the start throws a ZrException
+        /// (-4, its Cause the lost link when the link is lost); any other reader status in a
+        /// report throws too.</summary>
         public IEnumerable<byte[]> Inventory(int antenna = 1, int option1 = 0, int option2 = 0,
-                                             int quietMs = 300, int pollMs = 10)
+                                             int quietMs = 300, int pollMs = 10, int answerMs = 1000)
         {
             int sent = Call("ZRIdentifyEpcCode", h => Native.ZRIdentifyEpcCode(h, antenna, option1, option2));
             if (sent <= 0) throw new ZrException(sent, "ZRIdentifyEpcCode");
+            var started = Stopwatch.StartNew();
             var quiet = Stopwatch.StartNew();
+            bool answered = false;
             while (true)
             {
                 var buffer = new byte[256];  // 254 bytes over serial, 98 over TCP
@@ -423,11 +443,15 @@ namespace Zr
                     int len = buffer[0] * 256 + buffer[1];  // LEN, 0x81, status, EPC
                     var epc = new byte[Math.Max(0, Math.Min(len, 252) - 2)];
                     Array.Copy(buffer, 4, epc, 0, epc.Length);
+                    answered = true;
                     quiet.Restart();
                     yield return epc;
                 }
-                else if (r != 0) throw new ZrException(r, "ZREpcCodeReport");
-                else if (quiet.ElapsedMilliseconds >= quietMs) yield break;
+                else if (Array.IndexOf(NoTagStatuses, r) >= 0) yield break;
+                else if (r != 0) ZrException.Check(r, "ZREpcCodeReport");
+                else if (answered && quiet.ElapsedMilliseconds >= quietMs) yield break;
+                else if (!answered && (started.ElapsedMilliseconds >= answerMs || LinkLost))
+                    throw ZrException.Silent("ZREpcCodeReport", answerMs, LinkLost ? Native.LastCause() : "");
                 else Thread.Sleep(pollMs);
             }
         }

@@ -101,36 +101,6 @@ bool read_settings(platform::Platform& os, const std::string& path, const std::s
 
 namespace {
 
-std::size_t edit_distance(const std::string& a, const std::string& b) {
-    std::vector<std::size_t> row(b.size() + 1);
-    for (std::size_t j = 0; j <= b.size(); ++j) row[j] = j;
-    for (std::size_t i = 1; i <= a.size(); ++i) {
-        std::size_t diagonal = row[0];
-        row[0] = i;
-        for (std::size_t j = 1; j <= b.size(); ++j) {
-            const std::size_t up = row[j];
-            row[j] = std::min({row[j] + 1, row[j - 1] + 1, diagonal + (a[i - 1] == b[j - 1] ? 0 : 1)});
-            diagonal = up;
-        }
-    }
-    return row[b.size()];
-}
-
-// The known key `unknown` is most likely a misspelling of, or "" when none is close.
-std::string nearest_known(const std::string& unknown) {
-    const std::string u = upper(unknown);
-    std::string best;
-    std::size_t best_distance = std::max<std::size_t>(2, u.size() / 4) + 1;
-    for (const char* k : kKnownKeys) {
-        const std::size_t d = edit_distance(u, k);
-        if (d < best_distance) {
-            best_distance = d;
-            best = k;
-        }
-    }
-    return best;
-}
-
 bool is_known(const std::string& key) {
     const std::string u = upper(key);
     return std::any_of(std::begin(kKnownKeys), std::end(kKnownKeys), [&](const char* k) { return u == k; });

@@ -10,6 +10,15 @@ constexpr int kStatusReplySize = 6;  // LEN, code, status, CRC
 
 Library& lib() { return Library::instance(); }
 
+// The cause of a call on a lost link: the loss as the link told it, on every call after it too
+// (each send clears the link's last note).
+std::string loss_cause(const link::Link& link) {
+    const auto& note = link.last_note();
+    if (note.rfind("link lost", 0) == 0) return note;
+    if (!link.loss_note().empty()) return link.loss_note();
+    return note.empty() ? std::string("link lost") : note;
+}
+
 // One receive into a zeroed buffer. A frame the link dropped (bad CRC, cut off) may have left
 // its bytes behind: they are no reply and must never pass for an echo of the code.
 int receive_once(link::Link& link, link::ReplyBuffer& buffer, link::Expect expect, link::Link::Clock deadline) {
@@ -125,7 +134,8 @@ int Command::send_only() {
     if (auto r = refused()) return *r;
     if (flush_) link_->flush();
     const int sent = send(false);  // its answers are reports, collected by their own calls
-    if (sent <= 0 && !link_->last_note().empty()) set_cause(link_->last_note());
+    if (sent <= 0 && link_->lost()) set_cause(loss_cause(*link_));
+    else if (sent <= 0 && !link_->last_note().empty()) set_cause(link_->last_note());
     return sent;
 }
 
@@ -149,7 +159,7 @@ void explain_failure(link::Link& link, std::uint8_t code, int result, const Repl
     }
     const auto& note = link.last_note();
     if (link.lost()) {
-        set_cause(note.empty() ? std::string("link lost") : note);
+        set_cause(loss_cause(link));
     } else if (reply.count() == 0) {
         set_cause_of("no reply to ", protocol::command_name(code), " (", hex(code), ")",
                      note.empty() ? "" : "; ", note);
@@ -163,7 +173,7 @@ void explain_failure(link::Link& link, std::uint8_t code, int result, const Repl
 
 Command::Outcome Command::one_pass() {
     const int sent = send(true);
-    if (sent <= 0 && link_->lost()) set_cause(link_->last_note());
+    if (sent <= 0 && link_->lost()) set_cause(loss_cause(*link_));
     if (sent <= 0 && any_send_failure_) return {*any_send_failure_, false};
     const auto& profile = link_->profile();
     if (sent == 0 && known_send_failure_ && profile.send_failure_known) return {*known_send_failure_, true};
@@ -223,7 +233,7 @@ int Report::into(std::uint8_t* buffer) {
     const link::Expect expect{code_, any_code_ ? link::Expect::Tcp::any_code : link::Expect::Tcp::same_code, tcp_min_};
     const int count = receive_attempts(*link, frame, receives_, wait_ms_, expect, true);
     const Reply reply(frame, count);
-    if (link->lost()) set_cause(link->last_note());
+    if (link->lost()) set_cause(loss_cause(*link));
     if (count < 6 || (!any_code_ && reply.code() != code_)) return 0;
     if (reply.len() >= count) return ZR_ERR_NO_REPLY;
     if (count != reply.len() + 4) return length_mismatch_;

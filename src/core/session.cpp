@@ -121,8 +121,14 @@ int Library::add(std::unique_ptr<link::Link> link, const std::string& config_pat
         h = next_handle_++;
         if (next_handle_ <= 0) next_handle_ = 1;
     }
-    session->tracer = std::make_shared<SessionTracer>(
+    auto tracer = std::make_shared<SessionTracer>(
         h, link_name(settings.port_type, settings.com_name, settings.host_name), settings.trace_file);
+    // An unusable trace file does not stop the session, but whoever asked for the trace would
+    // otherwise never learn why none comes: the open succeeds and says so (ZRLastCause).
+    std::string trace_problem = trace_env_problem();
+    if (!tracer->problem().empty()) trace_problem += (trace_problem.empty() ? "" : "; ") + tracer->problem();
+    if (!trace_problem.empty()) set_cause(std::move(trace_problem));
+    session->tracer = std::move(tracer);
     session->link->set_tracer(session->tracer);
     // Not under the table's lock: a trace callback may call the library on other handles.
     // Before the session is in the table, so that this is its first line.

@@ -1,9 +1,11 @@
 #include "core/trace.h"
 
 #include <atomic>
+#include <cerrno>
 #include <cstdlib>
 #include <mutex>
 #include <shared_mutex>
+#include <system_error>
 
 #include "api/zr.h"
 #include "core/cause.h"
@@ -13,6 +15,12 @@
 
 namespace zr::core {
 namespace {
+
+// "cannot open trace file PATH: REASON", from errno after a failed fopen.
+std::string open_problem(const std::string& path, const char* key) {
+    const auto reason = std::error_code(errno, std::generic_category()).message();
+    return "cannot open trace file " + path + " (" + key + "): " + reason;
+}
 
 // The sinks every session shares: the file named by ZR_TRACE and a program's callback.
 class Sinks {
@@ -51,6 +59,8 @@ public:
         delivering_ = {};
     }
 
+    const std::string& env_problem() const { return env_problem_; }
+
     static bool delivering() noexcept { return delivering_.active; }
     static bool delivering_for(int handle) noexcept { return delivering_.active && delivering_.handle == handle; }
 
@@ -63,6 +73,7 @@ private:
         } else {
             env_file_ = std::fopen(path, "a");
             owns_env_file_ = env_file_ != nullptr;
+            if (!env_file_) env_problem_ = open_problem(path, "ZR_TRACE");
         }
     }
     ~Sinks() {
@@ -71,6 +82,7 @@ private:
 
     std::FILE* env_file_ = nullptr;
     bool owns_env_file_ = false;
+    std::string env_problem_;
     std::mutex file_mutex_;
     std::shared_mutex callback_mutex_;  // held shared while the callback runs
     std::atomic<bool> callback_set_{false};
@@ -102,7 +114,10 @@ std::string link_name(const std::string& port_type, const std::string& com_name,
 SessionTracer::SessionTracer(int handle, std::string link_name, const std::string& file)
     : handle_(handle), link_name_(std::move(link_name)) {
     if (!file.empty()) file_ = std::fopen(file.c_str(), "a");
+    if (!file.empty() && !file_) problem_ = open_problem(file, "ZR_TRACE_FILE");
 }
+
+std::string trace_env_problem() { return Sinks::instance().env_problem(); }
 
 SessionTracer::~SessionTracer() {
     if (file_) std::fclose(file_);

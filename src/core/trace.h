@@ -27,6 +27,8 @@ public:
     void frame(bool outgoing, std::span<const std::uint8_t> wire, std::span<const std::uint8_t> frame,
                link::Verdict verdict) override;
     void event(std::string_view text) override;
+    // Why the session's trace file could not be opened ("" when it was, or none was named).
+    const std::string& problem() const { return problem_; }
 
 private:
     void emit(const std::string& body);
@@ -34,7 +36,12 @@ private:
     int handle_;
     std::string link_name_;
     std::FILE* file_ = nullptr;
+    std::string problem_;
 };
+
+// Why the file ZR_TRACE names could not be opened ("" when it was, or none is named). Reads
+// ZR_TRACE if nothing has yet.
+std::string trace_env_problem();
 
 // Whether this thread runs inside the trace callback, and given a line of session `handle`.
 // A call on that session from there would run inside the call that holds it.

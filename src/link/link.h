@@ -122,6 +122,9 @@ public:
     // The last thing that went wrong on the link since the last send (a frame discarded, the
     // link lost), in words; empty when nothing did. For the cause of a failed call.
     const std::string& last_note() const { return note_; }
+    // Why the link was lost ("link lost: ..."), kept past the sends that clear last_note(), so
+    // that every later call on the lost link can say why; empty while it is not lost.
+    const std::string& loss_note() const { return loss_note_; }
 
 protected:
     // The next whole frame with a good CRC by `deadline` (past it: one look at what is
@@ -153,11 +156,13 @@ protected:
     }
     void note(std::string text) {
         if (auto* t = tracing()) t->event(text);
+        if (text.rfind("link lost", 0) == 0) loss_note_ = text;
         note_ = std::move(text);
     }
 
     std::shared_ptr<Tracer> tracer_;
     std::string note_;
+    std::string loss_note_;
     Timing timing_;
 
 private:

@@ -30,6 +30,8 @@ std::string filled(std::string text, const std::string& name, const std::string&
     return text;
 }
 
+bool contains_text(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+
 std::unique_ptr<zr::sim::Simulator> reader_at(const std::string& address) {
     auto sim = std::make_unique<zr::sim::Simulator>();
     std::string error;
@@ -136,7 +138,13 @@ TEST(Causes, LostLinkIsKnownAndReconnectBringsItBack) {
         reader.reset();  // the reader process ends: its sockets and the pty's master close
         EXPECT_EQ(ZRReset(handle), ZR_ERR_NO_REPLY);
         EXPECT_EQ(ZRLinkState(handle), 0);
+        const std::string loss = ZRLastCause();
+        EXPECT_EQ(loss.rfind("link lost", 0), 0u) << loss;
+        // Every later call on the lost link keeps the cause, not only the one that found it.
         EXPECT_EQ(ZRIdentify(handle, 1, 0), 0);
+        EXPECT_EQ(std::string(ZRLastCause()), loss);
+        EXPECT_EQ(ZRReset(handle), ZR_ERR_NO_REPLY);
+        EXPECT_EQ(std::string(ZRLastCause()), loss);
 
         if (serial) {
             EXPECT_EQ(ZRReconnect(handle), ZR_ERR_OPEN_PORT);
@@ -156,6 +164,26 @@ TEST(Causes, LostLinkIsKnownAndReconnectBringsItBack) {
         EXPECT_EQ(ZRReconnect(handle), ZR_ERR_NO_SESSION);
         EXPECT_EQ(ZRLinkState(handle), ZR_ERR_NO_SESSION);
     }
+}
+
+// A trace file that cannot be opened does not stop the session; the open says why.
+TEST(Causes, AnUnwritableTraceFileIsToldByASuccessfulOpen) {
+    SimHost host;
+    const std::string ini =
+        host.write_file("trace.ini", "[r]\nZR_PORT_TYPE=TCP\nZR_COM_NUMBER=COM1\nZR_HOST_NAME=" + host.address() +
+                                         "\nZR_TRACE_FILE=/nonexistent/zr/trace.log\n");
+    int handle = -1;
+    ASSERT_EQ(ZROpen(&handle, ini.c_str(), "r"), ZR_OK);
+    EXPECT_EQ(std::string(ZRLastCause()),
+              "cannot open trace file /nonexistent/zr/trace.log (ZR_TRACE_FILE): No such file or directory");
+    EXPECT_EQ(ZRReset(handle), ZR_OK);
+    EXPECT_EQ(ZRClose(&handle), ZR_OK);
+
+#ifdef ZRTOOL_PATH
+    auto r = run({ZRTOOL_PATH, "--config", ini, "--section", "r", "reset"});
+    EXPECT_EQ(r.status, 0) << r.out << r.err;
+    EXPECT_TRUE(contains_text(r.err, "zrtool: warning: cannot open trace file /nonexistent/zr/trace.log")) << r.err;
+#endif
 }
 
 #ifdef ZRTOOL_PATH

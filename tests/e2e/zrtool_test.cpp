@@ -2,19 +2,23 @@
 // the test (so that the test sees what reached the reader) or its own --simulate.
 #include <gtest/gtest.h>
 
+#include <signal.h>
+
 #include <cctype>
 #include <cstring>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <map>
-#include <set>
 #include <memory>
 #include <optional>
+#include <set>
 #include <sstream>
 #include <string>
 #include <vector>
 
 #include "child.h"
+#include "protocol/hex.h"
 #include "sim_fixture.h"
 
 #ifndef ZRTOOL_PATH
@@ -284,10 +288,80 @@ TEST(Zrtool, TimingWholeIsSetBeforeTheCommand) {
     EXPECT_LT(set, r.err.find("| RESET/TEST_MODE | sent")) << r.err;
 }
 
-TEST(Zrtool, AFailedOpenIsReportedWithItsResult) {
+// An open that fails leads with the library's cause, the result's generic text after it; a
+// ZR_ key the library does not know is warned about with the key it most likely means.
+TEST(Zrtool, AFailedOpenLeadsWithTheCauseAndAnUnknownKeyIsWarnedAbout) {
     auto r = zrtool({"--tcp", SimHost::unique_address(), "reset"});
     EXPECT_EQ(r.status, 1);
     EXPECT_TRUE(contains(r.out, "-12 the TCP connection did not come up")) << r.out << r.err;
+
+    SimHost host;
+    const std::string ini =
+        host.write_file("zrtool_keys.ini",
+                        "[r]\nZR_PORT_TYPE=SERIAL\nZR_COM_NUMBER=COM1\nZR_HOST_NAME=127.0.0.1\nZR_ANTENA_CONCTL=1\n");
+    auto bad = zrtool({"--config", ini, "--section", "r", "reset"});
+    EXPECT_EQ(bad.status, 1);
+    EXPECT_EQ(bad.out.rfind("open [r] of " + ini + ": ZR_PORT_TYPE 'SERIAL' is neither COM nor TCP\n", 0), 0u)
+        << bad.out;
+    EXPECT_TRUE(contains(bad.err, "warning: ZR_ANTENA_CONCTL in [r] of " + ini +
+                                      " is no key the library knows (did you mean ZR_ANTENNA_CONCTL?)"))
+        << bad.err;
+}
+
+// The reader's "no tag" status is an answer: 0 tags and success. A reader that sends nothing
+// at all after the start is a failure with that cause, not an empty field.
+TEST(Zrtool, InventoryTellsAnEmptyFieldFromASilentReader) {
+    struct Row {
+        const char* field;
+        std::function<void(zr::sim::Simulator&)> set_up;
+        const char* says;
+        int status;
+    } rows[] = {
+        {"three tags", [](zr::sim::Simulator&) {}, "inventory: 3 tags", 0},
+        {"empty", [](zr::sim::Simulator& sim) { sim.with_model([](zr::sim::ReaderModel& m) { m.tags.clear(); }); },
+         "then 3002 reader status 0x61", 0},
+        {"silent", [](zr::sim::Simulator& sim) { sim.set_fault(0x81, Fault{FaultKind::drop}); },
+         "cause: the reader did not answer the inventory", 1},
+    };
+    for (const auto& row : rows) {
+        SimHost host;
+        row.set_up(host.sim());
+        for (const bool serial : {false, true}) {
+            SCOPED_TRACE(std::string(row.field) + (serial ? " serial" : " tcp"));
+            auto r = zrtool({serial ? "--serial" : "--tcp", serial ? host.pty() : host.address(), "inventory"});
+            EXPECT_EQ(r.status, row.status) << r.out << r.err;
+            EXPECT_TRUE(contains(r.out, row.says)) << r.out;
+            auto j = parse_json(
+                zrtool({serial ? "--serial" : "--tcp", serial ? host.pty() : host.address(), "--json", "inventory"})
+                    .out);
+            EXPECT_EQ(j["success"].b, row.status == 0);
+        }
+    }
+}
+
+// watch --events: a line when a tag first answers, and one when it has not answered for the
+// window; the simulator's field changes under the running watch.
+TEST(Zrtool, WatchEventsShowArrivalsAndDepartures) {
+    SimHost host;
+    const auto epc = [](zr::sim::ReaderModel& m, std::size_t i) { return zr::protocol::hex(m.tags[i].epc); };
+    std::string gone = host.sim().with_model([&](zr::sim::ReaderModel& m) { return epc(m, 1); });
+    Child watch({ZRTOOL_PATH, "--tcp", host.address(), "inventory", "--watch", "--events", "--window", "300",
+                 "--interval", "50"});
+    for (int i = 0; i < 3; ++i) ASSERT_NE(watch.line_with(" arrived "), "") << watch.out();
+
+    host.sim().with_model([](zr::sim::ReaderModel& m) { m.tags.erase(m.tags.begin() + 1); });
+    const auto departed = watch.line_with(" departed ");
+    EXPECT_TRUE(contains(departed, gone)) << watch.out();
+
+    std::string fresh = host.sim().with_model([&](zr::sim::ReaderModel& m) {
+        m.tags.push_back(m.tags[0]);
+        m.tags.back().id[7] = 0x77;
+        m.tags.back().epc.back() = 0x77;
+        return epc(m, m.tags.size() - 1);
+    });
+    EXPECT_TRUE(contains(watch.line_with(" arrived "), fresh)) << watch.out();
+    watch.signal(SIGINT);
+    EXPECT_EQ(watch.wait(), 0) << watch.out();
 }
 
 TEST(Zrtool, DecodesTheWorkedExamples) {
@@ -488,7 +562,7 @@ TEST(Zrtool, ParamsDumpLoadDiffRoundTrip) {
     host.sim().clear_requests();
     auto dry = run({"params", "load", "--dry-run", file});
     EXPECT_EQ(dry.status, 0) << dry.out << dry.err;
-    EXPECT_TRUE(contains(dry.out, "params load: 3 differences, nothing written")) << dry.out;
+    EXPECT_TRUE(contains(dry.out, "params load: 2 differences, nothing written")) << dry.out;
     auto diff = run({"params", "diff", file});
     EXPECT_EQ(diff.status, 1);
     EXPECT_TRUE(contains(diff.out, "power: 1E 1E -> 10 20")) << diff.out;
@@ -499,11 +573,17 @@ TEST(Zrtool, ParamsDumpLoadDiffRoundTrip) {
     };
     EXPECT_EQ(writes(), 0) << "a dry run or a diff writes nothing";
 
+    // The network identity is the reader's own: load leaves it unless asked.
     auto load = run({"params", "load", file});
     EXPECT_EQ(load.status, 0) << load.out << load.err;
     EXPECT_TRUE(contains(load.out, "tag 0x40-0x41: 00 00 -> AB CD  1 ok")) << load.out;
-    EXPECT_EQ(writes(), 3);  // power, the two tag bytes, the network block: nothing else
+    EXPECT_TRUE(contains(load.out, "192.168.1.254  skipped: the reader's network identity")) << load.out;
+    EXPECT_EQ(writes(), 2);  // power, the two tag bytes
     EXPECT_EQ(run({"params", "diff", file}).status, 0);
+    EXPECT_EQ(run({"params", "diff", "--with-network", file}).status, 1);
+    auto network = run({"params", "load", "--with-network", file});
+    EXPECT_EQ(network.status, 0) << network.out << network.err;
+    EXPECT_EQ(writes(), 3);  // and now the network block: nothing else
 
     auto again = parse_json(run({"--json", "params", "dump"}).out);
     EXPECT_EQ(again["power"].s, "10 20");

@@ -115,7 +115,12 @@ void Worker::set_state(State s, const std::string& cause) {
 
 bool Worker::open_session() {
     // A session once open keeps its handle: ZRReconnect opens its link again, however often.
-    const int r = handle_ != -1 ? ZRReconnect(handle_) : ZROpen(&handle_, config_.file.c_str(), reader_.name.c_str());
+    const bool first = handle_ == -1;
+    const std::string before = ZRLastCause();
+    const int r = first ? ZROpen(&handle_, config_.file.c_str(), reader_.name.c_str()) : ZRReconnect(handle_);
+    // An open that succeeds speaks only of what went wrong beside it: a trace file it could not open.
+    if (r == ZR_OK && first && ZRLastCause() != before)
+        std::fprintf(stderr, "zrgate: [%s] warning: %s\n", reader_.name.c_str(), ZRLastCause());
     if (r == ZR_OK) return true;
     cause_ = cause_of(r);
     return false;

@@ -433,6 +433,7 @@ int run(int argc, char** argv) {
     if (p.verb->needs_session) {
         std::string error;
         const int opened = session.open(p.connection, error);
+        for (const auto& w : session.warnings()) std::fprintf(stderr, "zrtool: warning: %s\n", w.c_str());
         if (!error.empty()) {
             std::fprintf(stderr, "zrtool: %s\n", error.c_str());
             return kExitFailed;
@@ -448,8 +449,14 @@ int run(int argc, char** argv) {
                 j.set("target", session.target());
                 std::printf("%s\n", j.dump().c_str());
             } else {
-                std::printf("open %s: %s\n", session.target().c_str(), describe(opened, Kind::status).c_str());
-                if (cause != ZRResultText(opened)) std::printf("  cause: %s\n", cause.c_str());
+                // The library's cause says what is wrong; the result's text is generic (0 covers
+                // several unrelated things).
+                if (!cause.empty() && cause != ZRResultText(opened)) {
+                    std::printf("open %s: %s\n", session.target().c_str(), cause.c_str());
+                    std::printf("  result: %s\n", describe(opened, Kind::status).c_str());
+                } else {
+                    std::printf("open %s: %s\n", session.target().c_str(), describe(opened, Kind::status).c_str());
+                }
             }
             return kExitFailed;
         }

@@ -12,6 +12,7 @@
 #include <random>
 #include <thread>
 
+#include "core/known_keys.h"
 #include "server.h"
 #include "zr.h"
 
@@ -29,34 +30,63 @@ void remember_paths(const std::string& ini, const std::string& dir) {
     std::memcpy(g_ini_path, ini.c_str(), ini.size() + 1);
 }
 
-// The value of `key` in `section` of an INI file, read as the library reads its own keys
-// (names without regard to case, the value up to a ';', blanks removed); "" when absent.
-std::string ini_value(const std::string& path, const std::string& section, const std::string& key) {
-    auto same = [](const std::string& a, const std::string& b) {
-        return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-                   return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
-               });
-    };
-    auto trim = [](std::string s) {
-        s.erase(0, s.find_first_not_of(" \t\r"));
-        s.erase(s.find_last_not_of(" \t\r") + 1);
-        return s;
-    };
+bool same_name(const std::string& a, const std::string& b) {
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+               return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
+           });
+}
+
+std::string trimmed(std::string s) {
+    s.erase(0, s.find_first_not_of(" \t\r"));
+    s.erase(s.find_last_not_of(" \t\r") + 1);
+    return s;
+}
+
+// Each KEY = VALUE of `section` in an INI file, in file order, names as written (the library
+// reads names without regard to case).
+std::vector<std::pair<std::string, std::string>> ini_entries(const std::string& path, const std::string& section) {
+    std::vector<std::pair<std::string, std::string>> out;
     std::ifstream in(path, std::ios::binary);
     bool inside = false;
     for (std::string line; std::getline(in, line);) {
-        line = trim(line);
+        line = trimmed(line);
         if (!line.empty() && line.front() == '[') {
             auto end = line.find(']');
-            inside = end != std::string::npos && same(trim(line.substr(1, end - 1)), section);
-        } else if (auto eq = line.find('='); inside && eq != std::string::npos && same(trim(line.substr(0, eq)), key)) {
-            std::string value = line.substr(eq + 1);
-            value.resize(std::min(value.size(), value.find(';')));
-            std::erase_if(value, [](char c) { return c == ' ' || c == '\t'; });
-            return value;
+            inside = end != std::string::npos && same_name(trimmed(line.substr(1, end - 1)), section);
+        } else if (auto eq = line.find('='); inside && eq != std::string::npos) {
+            out.emplace_back(trimmed(line.substr(0, eq)), line.substr(eq + 1));
         }
     }
+    return out;
+}
+
+// The value of `key` in `section` of an INI file, read as the library reads its own keys
+// (the value up to a ';', blanks removed); "" when absent.
+std::string ini_value(const std::string& path, const std::string& section, const std::string& key) {
+    for (auto [name, value] : ini_entries(path, section)) {
+        if (!same_name(name, key)) continue;
+        value.resize(std::min(value.size(), value.find(';')));
+        std::erase_if(value, [](char c) { return c == ' ' || c == '\t'; });
+        return value;
+    }
     return "";
+}
+
+// The library takes a misspelt key for a missing one and reads "0" for it without a word:
+// the tool names each ZR_ key of the section it does not know, with the key it is closest to.
+std::vector<std::string> unknown_keys(const std::string& path, const std::string& section) {
+    std::vector<std::string> out;
+    auto listed = [](const std::string& key, const auto& list) {
+        return std::any_of(std::begin(list), std::end(list), [&](const char* k) { return same_name(key, k); });
+    };
+    for (const auto& [key, value] : ini_entries(path, section)) {
+        if (key.size() < 3 || !same_name(key.substr(0, 3), "ZR_")) continue;
+        if (listed(key, zr::core::kKnownKeys) || listed(key, zr::core::kWrittenKeys)) continue;
+        const auto near = zr::core::nearest_known(key);
+        out.push_back(key + " in [" + section + "] of " + path + " is no key the library knows" +
+                      (near.empty() ? ": it is ignored" : " (did you mean " + near + "?)"));
+    }
+    return out;
 }
 
 }  // namespace
@@ -187,7 +217,11 @@ int Session::open(const Connection& c, std::string& error) {
     }
     if (!ini_.empty()) path = ini_;
     else section_ = c.section;
+    if (!c.config.empty()) warnings_ = unknown_keys(c.config, c.section);
+    const std::string cause_before = ZRLastCause();
     const int opened = ZROpen(&handle_, path.c_str(), section_.c_str());
+    // A successful open speaks only of what went wrong beside it (a trace file).
+    if (opened == ZR_OK && ZRLastCause() != cause_before) warnings_.push_back(ZRLastCause());
     if (opened == ZR_OK && !c.timing.empty()) {
         const int set = ZRSetReplyTiming(handle_, c.timing == "whole" ? ZR_REPLY_TIMING_WHOLE : ZR_REPLY_TIMING_FIXED);
         if (set != ZR_OK) {

@@ -4,6 +4,7 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace zr::sim {
 class Simulator;
@@ -49,6 +50,9 @@ public:
     const std::string& section() const { return section_; }
     // The built-in simulator (--simulate), else nullptr.
     zr::sim::Simulator* simulator() const { return sim_.get(); }
+    // What the user should hear about although the open went on: ZR_ keys of the section the
+    // library does not know, a trace file the library could not open. One line each.
+    const std::vector<std::string>& warnings() const { return warnings_; }
 
 private:
     bool write_ini(const std::string& type, const std::string& port, const std::string& host, std::string& error);
@@ -57,6 +61,7 @@ private:
     int handle_ = -1;
     std::unique_ptr<zr::sim::Simulator> sim_;
     std::string dir_, ini_, section_, target_;
+    std::vector<std::string> warnings_;
     bool trace_ = false;
 };
 

@@ -1,5 +1,6 @@
 // EPC inventory: the start and report verbs, `inventory` (start, then reports until none
-// come; --watch keeps a live table of the tags seen), and the tour's steps that need tags.
+// come; --watch keeps a live table of the tags seen, or prints arrivals and departures), and
+// the tour's steps that need tags.
 #include <unistd.h>
 
 #include <algorithm>
@@ -28,8 +29,10 @@ Bytes report_data(const unsigned char* buffer) {
     return Bytes(buffer + 4, buffer + 2 + len);
 }
 
-// The reader answers a start with one report per tag; a report call takes only what has
-// arrived, so a few empty calls a short pause apart mean "no more".
+// The reader answers a start with one report per tag, or with its "no tag" status. A report
+// call takes only what has arrived: the first frame gets kAnswerWait, after which a few empty
+// calls a short pause apart mean "no more".
+constexpr auto kAnswerWait = std::chrono::milliseconds(1000);
 constexpr int kQuietCalls = 3;
 constexpr auto kQuietPause = std::chrono::milliseconds(50);
 
@@ -37,20 +40,27 @@ void collect_round(int handle, int antenna, int option1, int option2, Round& rou
     ++round.calls;
     round.start = ZRIdentifyEpcCode(handle, antenna, option1, option2);
     if (round.start <= 0) return;
+    const auto started = std::chrono::steady_clock::now();
     unsigned char buffer[256] = {};
-    for (int quiet = 0; quiet < kQuietCalls && !interrupted;) {
+    for (int quiet = 0; !interrupted;) {
         ++round.calls;
         const int r = ZREpcCodeReport(handle, buffer);
+        if (r == 0) {
+            if (ZRLinkState(handle) == 0) break;
+            const bool done = round.answered ? ++quiet >= kQuietCalls
+                                             : std::chrono::steady_clock::now() - started >= kAnswerWait;
+            if (done) break;
+            std::this_thread::sleep_for(kQuietPause);
+            continue;
+        }
+        round.answered = true;
+        quiet = 0;
         if (r == ZR_OK) {
             round.reports.push_back(report_data(buffer));
-            quiet = 0;
-        } else if (r == 0) {
-            ++quiet;
-            std::this_thread::sleep_for(kQuietPause);
-        } else {
-            round.end = r;  // an error ends the round: a mapped status, -4, -1
-            break;
+            continue;
         }
+        round.end = r;  // the "no tag" status, or an error: a mapped status, -4, -1
+        break;
     }
 }
 
@@ -69,11 +79,24 @@ Round inventory_round(int handle, int antenna, int option1, int option2) {
     // reported, whatever came before it.
     ++round.calls;
     round.lost = ZRLinkState(handle) == 0;
-    if (!round.ok()) round.cause = round.lost ? lost_text(ZRLastCause()) : ZRLastCause();
+    if (round.lost)
+        round.cause = lost_text(ZRLastCause());
+    else if (round.silent())
+        round.cause = "the reader did not answer the inventory: no report within " +
+                      std::to_string(kAnswerWait.count()) + " ms of the start";
+    else if (!round.ok())
+        round.cause = ZRLastCause();
     return round;
 }
 
 namespace {
+
+// How the collection ended, in words.
+std::string end_text(const Round& round) {
+    if (round.silent()) return "no report at all";
+    if (no_tag(round.end)) return describe(round.end, Kind::report) + " (no tag in the field)";
+    return describe(round.end, Kind::report);
+}
 
 std::string clock_text(Clock::time_point t) {
     const std::time_t s = Clock::to_time_t(t);
@@ -86,32 +109,58 @@ std::string clock_text(Clock::time_point t) {
 
 struct Seen {
     long long times = 0;
-    Clock::time_point last;
+    Clock::time_point first, last;
+    std::chrono::steady_clock::time_point last_steady;
 };
 
-// The watch table: redrawn in place on a terminal; elsewhere one plain line per sighting.
+// A CSV field: quoted when it holds a comma, a quote or a line end.
+std::string csv_field(const std::string& text) {
+    if (text.find_first_of(",\"\r\n") == std::string::npos) return text;
+    std::string out = "\"";
+    for (char c : text) out += c == '"' ? std::string("\"\"") : std::string(1, c);
+    return out + "\"";
+}
+
+enum class Output { table, lines, json, csv };
+
+// What the watch prints: a table redrawn in place on a terminal; elsewhere one plain line per
+// sighting (or, with events, per arrival and departure), JSON Lines or CSV. Every failed round
+// gets a line with its cause.
 class Watch {
 public:
-    Watch(bool json) : json_(json), terminal_(!json && ::isatty(1)) {}
+    Watch(Output output, bool events, std::chrono::milliseconds window)
+        : output_(output), events_(events), window_(window) {
+        if (output_ == Output::csv) std::printf("time,event,epc,seen,cause\n");
+    }
 
     void add(const Round& round, int number) {
         const auto now = Clock::now();
+        const auto steady = std::chrono::steady_clock::now();
         auto tags = Json::array();
         for (const auto& epc : round.reports) {
+            const bool arrived = !seen_.count(epc);
             auto& s = seen_[epc];
             ++s.times;
+            if (arrived) s.first = now;
             s.last = now;
-            if (json_) {
+            s.last_steady = steady;
+            const auto id = hex(epc.data(), epc.size());
+            if (output_ == Output::json) {
                 auto j = Json::object();
-                j.set("epc", hex(epc.data(), epc.size()));
+                j.set("epc", id);
                 j.set("seen", s.times);
                 j.set("last_seen", clock_text(now));
                 tags.push(j);
-            } else if (!terminal_) {
-                std::printf("%s  %s  seen %lld\n", clock_text(now).c_str(), hex(epc.data(), epc.size()).c_str(), s.times);
+                if (events_ && arrived) line_event("arrived", id, s, now);
+            } else if (events_) {
+                if (arrived) line_event("arrived", id, s, now);
+            } else if (output_ == Output::csv) {
+                std::printf("%s,read,%s,%lld,\n", clock_text(now).c_str(), id.c_str(), s.times);
+            } else if (output_ == Output::lines) {
+                std::printf("%s  %s  seen %lld\n", clock_text(now).c_str(), id.c_str(), s.times);
             }
         }
-        if (json_) {
+        if (output_ == Output::json) {
             // One document per round (JSON Lines), shaped like the single inventory's.
             const bool started = round.start > 0;
             auto j = Json::object();
@@ -126,16 +175,35 @@ public:
             j.set("tags_seen", static_cast<long long>(seen_.size()));
             std::printf("%s\n", j.dump().c_str());
         }
-        if (!json_ && !terminal_ && !round.ok() && !round.lost)
-            std::printf("%s  round %d failed: %s\n", clock_text(now).c_str(), number, round.cause.c_str());
-        if (terminal_) draw(round, number);
+        if (!round.ok() && !round.lost) {
+            if (output_ == Output::csv)
+                std::printf("%s,failed,,,%s\n", clock_text(now).c_str(), csv_field(round.cause).c_str());
+            else if (output_ == Output::lines || (output_ == Output::table && events_))
+                std::printf("%s  round %d failed: %s\n", clock_text(now).c_str(), number, round.cause.c_str());
+        }
+        if (output_ == Output::table && !events_) draw(round, number);
+        std::fflush(stdout);
+    }
+
+    // With events: the tags not seen for the window have departed.
+    void expire() {
+        if (!events_) return;
+        const auto steady = std::chrono::steady_clock::now();
+        for (auto it = seen_.begin(); it != seen_.end();) {
+            if (steady - it->second.last_steady < window_) {
+                ++it;
+                continue;
+            }
+            line_event("departed", hex(it->first.data(), it->first.size()), it->second, Clock::now());
+            it = seen_.erase(it);
+        }
         std::fflush(stdout);
     }
 
     // A line about the link: "link_lost", "reconnect_failed" (with the result), "reconnected".
     void event(const char* name, const std::string& cause, int result = ZR_OK) {
         const auto now = Clock::now();
-        if (json_) {
+        if (output_ == Output::json) {
             auto j = Json::object();
             j.set("verb", "inventory");
             j.set("event", name);
@@ -143,6 +211,10 @@ public:
             if (result != ZR_OK) j.set("result", result);
             if (!cause.empty()) j.set("cause", cause);
             std::printf("%s\n", j.dump().c_str());
+        } else if (output_ == Output::csv) {
+            std::string why = cause;
+            if (result != ZR_OK) why = describe(result, Kind::status) + (cause.empty() ? "" : ": " + cause);
+            std::printf("%s,%s,,,%s\n", clock_text(now).c_str(), name, csv_field(why).c_str());
         } else {
             std::string what = name;
             std::replace(what.begin(), what.end(), '_', ' ');
@@ -156,18 +228,44 @@ public:
     }
 
 private:
+    // "arrived" (first seen) or "departed" (not seen for the window; with the times seen).
+    void line_event(const char* name, const std::string& id, const Seen& s, Clock::time_point now) {
+        const bool departed = name[0] == 'd';
+        if (output_ == Output::json) {
+            auto j = Json::object();
+            j.set("verb", "inventory");
+            j.set("event", name);
+            j.set("epc", id);
+            j.set("time", clock_text(now));
+            if (departed) {
+                j.set("seen", s.times);
+                j.set("first_seen", clock_text(s.first));
+                j.set("last_seen", clock_text(s.last));
+            }
+            std::printf("%s\n", j.dump().c_str());
+        } else if (output_ == Output::csv) {
+            std::printf("%s,%s,%s,%s,\n", clock_text(now).c_str(), name, id.c_str(),
+                        departed ? std::to_string(s.times).c_str() : "");
+        } else {
+            std::printf("%s  %-8s  %s%s\n", clock_text(now).c_str(), name, id.c_str(),
+                        departed ? ("  seen " + std::to_string(s.times)).c_str() : "");
+        }
+    }
+
     void draw(const Round& round, int number) {
         std::printf("\033[H\033[2J");
         std::printf("zrtool inventory --watch: round %d, %zu tags (Ctrl-C ends)\n", number, seen_.size());
         if (!round.ok())
             std::printf("last round: start %s, end %s (%s)\n", describe(round.start, Kind::send_only).c_str(),
-                        describe(round.end, Kind::report).c_str(), round.cause.c_str());
+                        end_text(round).c_str(), round.cause.c_str());
         std::printf("\n%-40s %10s  %s\n", "EPC", "seen", "last seen");
         for (const auto& [epc, s] : seen_)
             std::printf("%-40s %10lld  %s\n", hex(epc.data(), epc.size()).c_str(), s.times, clock_text(s.last).c_str());
     }
 
-    bool json_, terminal_;
+    Output output_;
+    bool events_;
+    std::chrono::milliseconds window_;
     std::map<Bytes, Seen> seen_;
 };
 
@@ -194,24 +292,40 @@ bool reopen(int handle, Watch& watch) {
     }
 }
 
+// Rounds in a row without any answer before the watch takes the reader for lost: one can be
+// noise, three are a reader that has stopped answering.
+constexpr int kSilentRoundsLost = 3;
+
 int inventory(Call& c) {
     const int antenna = c.byte("antenna"), option1 = c.byte("option1"), option2 = c.byte("option2");
+    if (c.flag("csv") && c.json()) {
+        std::fprintf(stderr, "zrtool: inventory takes --csv or --json, not both\n");
+        return kExitUsage;
+    }
     if (c.flag("watch")) {
-        Watch watch(c.json());
+        const Output output = c.json()            ? Output::json
+                              : c.flag("csv")     ? Output::csv
+                              : ::isatty(1) != 0  ? Output::table
+                                                  : Output::lines;
+        Watch watch(output, c.flag("events"), std::chrono::milliseconds(c.integer("window")));
         catch_interrupts = true;
         const int rounds = c.integer("rounds");
         bool all_ok = true;
+        int silent = 0;
         for (int n = 1; !interrupted && (rounds <= 0 || n <= rounds); ++n) {
             const auto round = inventory_round(c.handle(), antenna, option1, option2);
             all_ok = all_ok && round.ok();
             watch.add(round, n);
-            if (round.lost) {
-                watch.event("link_lost", round.cause);
+            watch.expire();
+            silent = round.silent() ? silent + 1 : 0;
+            if (round.lost || silent >= kSilentRoundsLost) {
+                watch.event(round.lost ? "link_lost" : "reader_lost", round.cause);
+                silent = 0;
                 if (!c.flag("reconnect") || !reopen(c.handle(), watch)) return kExitFailed;
                 watch.event("reconnected", "");
                 continue;
             }
-            std::this_thread::sleep_for(std::chrono::milliseconds(c.integer("interval")));
+            pause_for(std::chrono::milliseconds(c.integer("interval")));
         }
         return all_ok ? kExitOk : kExitFailed;
     }
@@ -229,8 +343,9 @@ int inventory(Call& c) {
         auto end = Json::object();
         end.set("function", "ZREpcCodeReport");
         end.set("result", round.end);
-        end.set("text", meaning(round.end, Kind::report));
+        end.set("text", round.silent() ? "no report at all" : meaning(round.end, Kind::report));
         j.set("end", end);
+        j.set("answered", round.answered);
         j.set("reports", static_cast<long long>(round.reports.size()));
         auto list = Json::array();
         for (const auto& [epc, n] : tags) list.push(Json::object().set("epc", hex(epc.data(), epc.size())).set("seen", n));
@@ -242,9 +357,9 @@ int inventory(Call& c) {
     } else {
         std::printf("identify-epc-code: %s\n", describe(round.start, Kind::send_only).c_str());
         if (round.start > 0) {
-            std::printf("epc-code-report: %zu reports, then %s\n", round.reports.size(),
-                        describe(round.end, Kind::report).c_str());
-            std::printf("inventory: %zu tags\n", tags.size());
+            std::printf("epc-code-report: %zu reports, then %s\n", round.reports.size(), end_text(round).c_str());
+            if (round.silent()) std::printf("inventory: no answer\n");
+            else std::printf("inventory: %zu tags\n", tags.size());
             for (const auto& [epc, n] : tags) std::printf("  %s  seen %lld\n", hex(epc.data(), epc.size()).c_str(), n);
         }
         if (!round.ok()) std::printf("cause: %s\n", round.cause.c_str());
@@ -312,7 +427,9 @@ const VerbGroup kInventory(21, "EPC, TID and user-data inventory", {
          ZRGetUseData(h, password, 0, 2, 0);
      }),
      "two words are asked for first (get-use-data), so that their report waits"},
-    {"inventory", "ZRIdentifyEpcCode", "start an EPC inventory and collect reports until none come",
+    {"inventory", "ZRIdentifyEpcCode",
+     "start an EPC inventory and collect reports until none come; the reader's \"no tag\" status (0x61, 0x91 in "
+     "classes 1 and 2) is 0 tags and success, no answer at all within 1 s a failure (exit status 1)",
      {byte_arg("antenna", "1", "antenna byte"), byte_arg("option1", "0", "first option byte, passed through"),
       byte_arg("option2", "0", "second option byte, passed through"),
       flag_arg("watch", "repeat, keeping a table of the tags seen (EPC, times seen, last seen); plain lines "
@@ -321,9 +438,17 @@ const VerbGroup kInventory(21, "EPC, TID and user-data inventory", {
       int_arg("interval", "200", "with --watch: milliseconds between rounds, 0-3600000", 0, 3600000, "watch"),
       int_arg("rounds", "0", "with --watch: stop after this many rounds (0: until Ctrl-C)", 0, INT32_MAX,
               "watch"),
-      flag_arg("reconnect", "with --watch: when the link is lost, reopen it (0.2 s after the loss, the pause "
-                            "doubling up to 0.6 s) and go on once the reader is back; without it a lost link "
-                            "ends the watch (exit status 1)")},
+      flag_arg("reconnect", "with --watch: when the link is lost, or the reader has not answered three rounds "
+                            "in a row, reopen it (0.2 s after the loss, the pause doubling up to 0.6 s) and go on "
+                            "once the reader is back; without it a lost reader ends the watch (exit status 1)"),
+      {"events", Type::flag, "", "with --watch: print a line when a tag arrives (first seen) and when it departs "
+                                 "(not seen for --window ms) instead of every sighting", 0, INT32_MIN, INT32_MAX,
+       "watch"},
+      int_arg("window", "2000", "with --events: milliseconds a tag may go unseen before it has departed, "
+                                "100-86400000", 100, 86400000, "events"),
+      {"csv", Type::flag, "", "with --watch: CSV lines (time,event,epc,seen,cause; event read, arrived, departed, "
+                              "failed, link_lost, reader_lost, reconnect_failed, reconnected) after a header line",
+       0, INT32_MIN, INT32_MAX, "watch"}},
      "zrtool --simulate inventory",
      inventory, Kind::tool},
 });
@@ -340,7 +465,8 @@ const DemoSteps kInventorySteps({
          d.out("tags", list);
          d.epcs = round.reports;
          if (round.start <= 0) return round.start;
-         return round.end == 0 ? ZR_OK : round.end;
+         if (round.ok()) return ZR_OK;
+         return round.end != 0 ? round.end : ZR_ERR_NO_REPLY;  // silent: no reply at all
      }},
     {30, "read 8 bytes of the tag's user memory", "ZRReadUserData",
      [](DemoContext& d) {

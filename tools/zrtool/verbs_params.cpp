@@ -1,7 +1,8 @@
 // params: the reader's settings as a file. `dump` reads the system and tag parameter areas,
 // the power bytes and the network identity and writes them as a commented text file (JSON with
 // --json); `load` writes back only what differs from the reader, showing each change;
-// `diff` shows the changes without writing.
+// `diff` shows the changes without writing. The reader's network identity ([network]) is left
+// alone by load unless --with-network is given: the differences are shown as skipped.
 //
 // The file, in sections; values in hex, system and tag lines ADDRESS = BYTES (the bytes from
 // ADDRESS on); '#' starts a comment:
@@ -277,9 +278,14 @@ struct Change {
     std::string what, from, to;
     std::function<int(int handle, const std::string& section)> write;
     bool compared = true;  // false: the reader's value cannot be read (I/O lines), so it is always set
+    bool skipped = false;  // the reader's network identity, left alone without --with-network
 };
 
-std::vector<Change> changes(const Params& file, const Params& reader) {
+// The MAC and the IPv4 block identify one reader: a file dumped from another reader would give
+// this one its twin's address. They are written only when asked for (--with-network).
+constexpr const char* kSkippedNetwork = "skipped: the reader's network identity (--with-network writes it)";
+
+std::vector<Change> changes(const Params& file, const Params& reader, bool with_network) {
     std::vector<Change> out;
     auto area = [&](const char* name, const std::map<int, std::uint8_t>& want, const std::map<int, std::uint8_t>& have,
                     int (*set)(int, int, int, const unsigned char*)) {
@@ -312,7 +318,8 @@ std::vector<Change> changes(const Params& file, const Params& reader) {
         Bytes m = *file.mac;
         out.push_back({"mac", reader.mac ? hex(reader.mac->data(), reader.mac->size()) : "(not read)",
                        hex(m.data(), m.size()),
-                       [m](int h, const std::string&) mutable { return ZRMACSet(h, 0, kMacSize, m.data()); }});
+                       [m](int h, const std::string&) mutable { return ZRMACSet(h, 0, kMacSize, m.data()); },
+                       true, !with_network});
     }
     for (const auto& [line, value] : file.io)
         out.push_back({"io line " + std::to_string(line), "(not readable)", std::to_string(value),
@@ -327,7 +334,8 @@ std::vector<Change> changes(const Params& file, const Params& reader) {
                            return ZRNetAddrSet(h, 0, section.c_str(), ip.c_str(), mask.c_str(), gateway.c_str()) == 1
                                       ? ZR_OK
                                       : 0;
-                       }});
+                       },
+                       true, !with_network});
     }
     return out;
 }
@@ -338,6 +346,10 @@ int params(Call& c) {
     const bool dump = action == "dump";
     if ((!dump && action != "load" && action != "diff") || words.size() > 2 || (!dump && words.size() != 2)) {
         std::fprintf(stderr, "zrtool: params wants dump [FILE], load FILE or diff FILE\n");
+        return kExitUsage;
+    }
+    if (c.flag("with-network") && dump) {
+        std::fprintf(stderr, "zrtool: --with-network goes with params load and diff\n");
         return kExitUsage;
     }
     if (c.flag("dry-run") && action != "load") {
@@ -381,37 +393,50 @@ int params(Call& c) {
         return kExitOk;
     }
 
-    const auto todo = changes(file, reader);
+    const auto todo = changes(file, reader, c.flag("with-network"));
     const bool write = action == "load" && !c.flag("dry-run");
     bool all_ok = true;
     auto list = Json::array();
     for (const auto& ch : todo) {
         int r = ZR_OK;
-        if (write) r = ch.write(c.handle(), c.section());
+        if (write && !ch.skipped) r = ch.write(c.handle(), c.section());
         all_ok = all_ok && r == ZR_OK;
         if (c.json()) {
             auto j = Json::object().set("what", ch.what).set("from", ch.from).set("to", ch.to);
-            if (write) put_result(j, r, Kind::status);
+            if (ch.skipped) j.set("skipped", kSkippedNetwork);
+            else if (write) put_result(j, r, Kind::status);
             list.push(j);
         } else {
-            std::printf("%s: %s -> %s%s\n", ch.what.c_str(), ch.from.c_str(), ch.to.c_str(),
-                        write ? ("  " + describe(r, Kind::status)).c_str() : "");
+            const std::string after = ch.skipped ? std::string("  ") + kSkippedNetwork
+                                      : write    ? "  " + describe(r, Kind::status)
+                                                 : "";
+            std::printf("%s: %s -> %s%s\n", ch.what.c_str(), ch.from.c_str(), ch.to.c_str(), after.c_str());
         }
     }
     // diff: the exit status says whether they differ, as diff(1) does; load: whether it worked.
-    const auto differences = std::count_if(todo.begin(), todo.end(), [](const Change& ch) { return ch.compared; });
+    // A skipped difference is shown, not counted: load would leave it.
+    const auto skipped = std::count_if(todo.begin(), todo.end(), [](const Change& ch) { return ch.skipped; });
+    const auto differences =
+        std::count_if(todo.begin(), todo.end(), [](const Change& ch) { return ch.compared && !ch.skipped; });
     const bool ok = action == "diff" ? differences == 0 : all_ok;
     if (c.json()) {
         std::printf("%s\n", Json::object().set("verb", "params").set("action", action).set("file", words[1])
-                                .set("dry_run", c.flag("dry-run")).set("changes", list).set("success", ok)
+                                .set("dry_run", c.flag("dry-run")).set("with_network", c.flag("with-network"))
+                                .set("changes", list).set("success", ok)
                                 .dump().c_str());
     } else {
         std::printf("params %s: %ld %s%s%s\n", action.c_str(), static_cast<long>(differences),
                     differences == 1 ? "difference" : "differences",
-                    todo.size() > static_cast<std::size_t>(differences) ? " (and I/O lines, which cannot be read back)" : "",
+                    std::any_of(todo.begin(), todo.end(), [](const Change& ch) { return !ch.compared; })
+                        ? " (and I/O lines, which cannot be read back)"
+                        : "",
                     action == "load" ? (c.flag("dry-run") ? ", nothing written (--dry-run)"
                                                           : all_ok ? ", written" : ", some writes failed")
                                      : "");
+        if (skipped > 0)
+            std::printf("params %s: %ld skipped: the reader's network identity (MAC, IP, mask, gateway) is kept; "
+                        "--with-network writes it\n",
+                        action.c_str(), static_cast<long>(skipped));
     }
     return ok ? kExitOk : kExitFailed;
 }
@@ -420,9 +445,14 @@ const VerbGroup kParams(45, "Parameter files", {
     {"params", "", "the reader's settings as a file: dump [FILE], load FILE, diff FILE",
      {rest_arg("ACTION", "dump [FILE]: read the system and tag parameter areas, power and network settings "
                          "and write them as a commented text file (standard output without FILE; JSON with "
-                         "--json). load FILE: write back what differs from the reader, showing each change. "
-                         "diff FILE: show the differences (exit status 1 when there are some)"),
-      flag_arg("dry-run", "with load: show the changes, write nothing")},
+                         "--json). load FILE: write back what differs from the reader, showing each change (the "
+                         "network identity only with --with-network). diff FILE: show the differences (exit status 1 "
+                         "when there are some)"),
+      flag_arg("dry-run", "with load: show the changes, write nothing"),
+      flag_arg("with-network", "with load and diff: include the reader's network identity ([network]: MAC, IP "
+                               "address, mask, gateway, system area 5-17); without it load leaves them as the "
+                               "reader has them, so that a file from one reader does not give another its "
+                               "address, and diff shows them as skipped")},
      "zrtool --simulate params dump",
      params, Kind::tool},
 });

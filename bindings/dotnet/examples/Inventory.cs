@@ -1,4 +1,5 @@
-// Resets a reader, runs an EPC inventory and reads the first tag's user memory.
+// Resets a reader, runs an EPC inventory and, when tags answered, reads the first tag's user
+// memory.
 // usage: Inventory READER.INI SECTION
 using System;
 using Zr;
@@ -14,15 +15,24 @@ static class Inventory
             {
                 reader.Reset();
                 Console.WriteLine("power bytes: " + BitConverter.ToString(reader.PowerQuery(2)));
+                // An empty field is 0 tags; a reader that does not answer throws.
+                int tags = 0;
                 foreach (var epc in reader.Inventory(antenna: 1, quietMs: 300))
+                {
                     Console.WriteLine("EPC " + BitConverter.ToString(epc));
-                var tag = new byte[] { 0xE2, 0x00, 0x34, 0x12, 0x01, 0x02, 0x03, 0x01 };
-                Console.WriteLine("user bytes 0-3: " + BitConverter.ToString(reader.ReadUserData(tag, 0, 4)));
+                    ++tags;
+                }
+                Console.WriteLine("{0} tag(s)", tags);
+                if (tags > 0)
+                {
+                    var tag = new byte[] { 0xE2, 0x00, 0x34, 0x12, 0x01, 0x02, 0x03, 0x01 };
+                    Console.WriteLine("user bytes 0-3: " + BitConverter.ToString(reader.ReadUserData(tag, 0, 4)));
+                }
             }
         }
         catch (ZrException e)
         {
-            Console.Error.WriteLine("failed: {0} returned {1} ({2})", e.Function, e.Code, e.Text);
+            Console.Error.WriteLine("failed: " + e.Message);  // the function, the result, its text and the cause
             return 1;
         }
         return 0;

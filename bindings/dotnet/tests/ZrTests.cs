@@ -137,6 +137,25 @@ static class ZrTests
         Expect(e != null && e.Code == -1 && e.Text == Native.ResultText(-1), section + ": a call after close: -1");
     }
 
+    // An empty field (a zrsim without tags) is no tags and no exception; a reader that never
+    // answers (a listener that accepts and stays silent) throws, saying so.
+    static void InventoryOfAnEmptyFieldAndOfASilentReader(string quietIni)
+    {
+        foreach (var section in new[] { "empty_tcp", "empty_serial" })
+            using (var r = Reader.Open(quietIni, section))
+            {
+                var epcs = r.Inventory(quietMs: 300).ToList();
+                Expect(epcs.Count == 0, section + ": no tags, got " + epcs.Count);
+            }
+        using (var r = Reader.Open(quietIni, "silent_tcp"))
+        {
+            var e = Throws(() => r.Inventory(quietMs: 300, answerMs: 1000).ToList());
+            Expect(e != null && e.Code == -4 && e.Function == "ZREpcCodeReport" &&
+                   e.Message.Contains("did not answer the inventory"),
+                   "silent_tcp: a reader that never answers throws, got " + (e == null ? "none" : e.Message));
+        }
+    }
+
     static void Inventory(string section)
     {
         using (var r = Reader.Open(ini, section))
@@ -267,24 +286,43 @@ static class ZrTests
         using (var again = Reader.Open(ini, section)) again.Reset();  // the port was released
     }
 
+    // zrsim with `arguments`, once it listens; `pty` its pseudo-terminal (null when it named none).
+    static Process StartSim(string build, string arguments, out string pty)
+    {
+        var psi = new ProcessStartInfo(Path.Combine(build, "zrsim"), arguments)
+        { UseShellExecute = false, RedirectStandardOutput = true };
+        var sim = Process.Start(psi);
+        pty = null;
+        for (int i = 0; i < 3 && pty == null; i++)
+        {
+            var line = sim.StandardOutput.ReadLine() ?? "";
+            if (line.StartsWith("zrsim: serial ")) pty = line.Substring(14).Trim();
+        }
+        return sim;
+    }
+
     static int Main(string[] args)
     {
         if (args.Length != 2) { Console.WriteLine("usage: ZrTests.exe BUILD_DIR REPO_DIR"); return 2; }
         string build = args[0], repo = args[1];
         string baseAddress = "127.89." + (Process.GetCurrentProcess().Id % 250 + 1);
-        var psi = new ProcessStartInfo(Path.Combine(build, "zrsim"),
-            "--fault 0x61:delay=400 --tcp " + baseAddress + ".1 --tcp " + baseAddress + ".2")
-        { UseShellExecute = false, RedirectStandardOutput = true };
-        var sim = Process.Start(psi);
+        string pty, emptyPty;
+        var sim = StartSim(build, "--fault 0x61:delay=400 --tcp " + baseAddress + ".1 --tcp " + baseAddress + ".2",
+                           out pty);
+        string emptyTags = Path.Combine(Path.GetTempPath(), "zr-dotnet-" + Process.GetCurrentProcess().Id + ".tags");
+        File.WriteAllText(emptyTags, "");
+        var emptySim = StartSim(build, "--tags " + emptyTags + " --tcp " + baseAddress + ".5", out emptyPty);
+        var silent = new System.Net.Sockets.TcpListener(System.Net.IPAddress.Parse(baseAddress + ".4"), 7086);
+        silent.Start();
+        string quietIni =
+            Path.Combine(Path.GetTempPath(), "zr-dotnet-quiet-" + Process.GetCurrentProcess().Id + ".ini");
         try
         {
-            string pty = null;
-            for (int i = 0; i < 3 && pty == null; i++)
-            {
-                var line = sim.StandardOutput.ReadLine() ?? "";
-                if (line.StartsWith("zrsim: serial ")) pty = line.Substring(14).Trim();
-            }
-            if (pty == null) { Console.WriteLine("zrsim printed no pseudo-terminal"); return 1; }
+            if (pty == null || emptyPty == null) { Console.WriteLine("zrsim printed no pseudo-terminal"); return 1; }
+            File.WriteAllText(quietIni,
+                "[empty_tcp]\nZR_PORT_TYPE=TCP\nZR_COM_NUMBER=COM1\nZR_HOST_NAME=" + baseAddress + ".5\n\n" +
+                "[empty_serial]\nZR_PORT_TYPE=COM\nZR_COM_NUMBER=" + emptyPty + "\nZR_HOST_NAME=127.0.0.1\n\n" +
+                "[silent_tcp]\nZR_PORT_TYPE=TCP\nZR_COM_NUMBER=COM1\nZR_HOST_NAME=" + baseAddress + ".4\n");
             ini = Path.Combine(Path.GetTempPath(), "zr-dotnet-" + Process.GetCurrentProcess().Id + ".ini");
             File.WriteAllText(ini,
                 "[tcp]\nZR_PORT_TYPE=TCP\nZR_COM_NUMBER=COM1\nZR_HOST_NAME=" + baseAddress + ".1\n\n" +
@@ -304,6 +342,7 @@ static class ZrTests
                 Run("reply timing " + section, () => ReplyTimingFixedUntilSetWhole(section));
                 Run("encode " + section, () => EncodeWritesOneTagAndReadsItBack(section));
             }
+            Run("inventory: empty field, silent reader", () => InventoryOfAnEmptyFieldAndOfASilentReader(quietIni));
             Run("failures", FailuresCarryCodeAndText);
             Run("cause and reconnect", CauseAndReconnect);
             Run("wire trace", TraceReachesDotNet);
@@ -311,9 +350,15 @@ static class ZrTests
         }
         finally
         {
-            sim.Kill();
-            sim.WaitForExit();
+            foreach (var p in new[] { sim, emptySim })
+            {
+                p.Kill();
+                p.WaitForExit();
+            }
+            silent.Stop();
             if (ini != null) File.Delete(ini);
+            File.Delete(quietIni);
+            File.Delete(emptyTags);
         }
         Console.WriteLine("library " + (Native.Version() ?? "unknown") + ", " + IntPtr.Size * 8 + "-bit");
         Console.WriteLine("{0} passed, {1} failed", passed, failed);

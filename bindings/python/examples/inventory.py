@@ -18,11 +18,12 @@ def main(path: str, section: str) -> int:
             tags = list(reader.inventory(antenna=1, quiet=0.3))
             for epc in tags:
                 print("EPC", epc.hex(" "))
+            print(f"{len(tags)} tag(s)")  # an empty field is 0 tags; a silent reader raises
             if tags:
                 words = reader.read_words(bytes(4), address=0, word_count=2)
                 print("user words 0-1:", words.hex(" "))
     except zr.Error as e:
-        print(f"failed: {e.function} returned {e.code} ({e.text})", file=sys.stderr)
+        print(f"failed: {e}", file=sys.stderr)  # the function, the result, its text and the cause
         return 1
     return 0
 

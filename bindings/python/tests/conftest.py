@@ -31,11 +31,11 @@ def pytest_configure(config: pytest.Config) -> None:
 class Sim:
     """A running zrsim: two TCP addresses, one pty, and an INI file with a section each."""
 
-    def __init__(self, tmp: Path) -> None:
-        base = f"127.88.{os.getpid() % 250 + 1}"
+    def __init__(self, tmp: Path, octet: int = 88, extra: tuple = ("--fault", SLOW_COMMAND)) -> None:
+        base = f"127.{octet}.{os.getpid() % 250 + 1}"
         self.addresses = [f"{base}.{n}" for n in (1, 2)]
         self.absent = f"{base}.3"  # nothing listens there
-        args = [str(BUILD / "zrsim"), "--fault", SLOW_COMMAND]
+        args = [str(BUILD / "zrsim"), *extra]
         for a in self.addresses:
             args += ["--tcp", a]
         self.proc = subprocess.Popen(args, stdout=subprocess.PIPE, text=True)

@@ -3,12 +3,16 @@
 from __future__ import annotations
 
 import ctypes
+import os
 import re
+import socket
 import subprocess
 import sys
 import threading
 import time
 from ctypes import POINTER, c_char, c_char_p, c_int
+from pathlib import Path
+from typing import Dict, Iterator
 
 import pytest
 
@@ -98,6 +102,48 @@ def test_inventory_yields_each_tag_until_quiet(reader: zr.Reader):
     epcs = list(reader.inventory(antenna=1, quiet=0.3))
     assert len(epcs) == 3 and len(set(epcs)) == 3
     assert all(isinstance(e, bytes) and len(e) >= 2 for e in epcs)
+
+
+@pytest.fixture(scope="module")
+def quiet_fields(tmp_path_factory: pytest.TempPathFactory) -> Iterator[Dict[str, Path]]:
+    """An INI file whose sections are an empty field (a zrsim without tags) and a reader that
+    never answers (a listener that accepts and stays silent, a pty nobody reads), on both links."""
+    tmp = tmp_path_factory.mktemp("quiet")
+    (tmp / "none.tags").write_text("")
+    empty = Sim(tmp, octet=87, extra=("--tags", str(tmp / "none.tags")))
+    silent = socket.socket()
+    silent.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
+    silent.bind((empty.absent, 7086))
+    silent.listen(4)
+    master, slave = os.openpty()
+    ini = tmp / "quiet.ini"
+    ini.write_text(
+        f"[empty_tcp]\nZR_PORT_TYPE=TCP\nZR_COM_NUMBER=COM1\nZR_HOST_NAME={empty.addresses[0]}\n"
+        f"[empty_serial]\nZR_PORT_TYPE=COM\nZR_COM_NUMBER={empty.pty}\nZR_HOST_NAME=127.0.0.1\n"
+        f"[silent_tcp]\nZR_PORT_TYPE=TCP\nZR_COM_NUMBER=COM1\nZR_HOST_NAME={empty.absent}\n"
+        f"[silent_serial]\nZR_PORT_TYPE=COM\nZR_COM_NUMBER={os.ttyname(slave)}\nZR_HOST_NAME=127.0.0.1\n")
+    yield {"ini": ini}
+    os.close(master)
+    os.close(slave)
+    silent.close()
+    empty.stop()
+
+
+# The same call on a field with tags, an empty field and a reader that never answers: tags,
+# no tags (the reader's "no tag" status is an answer), and a CommunicationError that says so.
+@pytest.mark.parametrize("link", ["tcp", "serial"])
+@pytest.mark.parametrize("field,tags,fails", [("tags", 3, False), ("empty", 0, False), ("silent", 0, True)])
+def test_inventory_tells_an_empty_field_from_a_silent_reader(quiet_fields: Dict[str, Path], sim: Sim, link: str,
+                                                           field: str, tags: int, fails: bool):
+    path, section = (sim.ini, link) if field == "tags" else (quiet_fields["ini"], f"{field}_{link}")
+    with zr.Reader.open(path, section) as reader:
+        if not fails:
+            assert len(list(reader.inventory(quiet=0.3, answer=1.0))) == tags
+            return
+        with pytest.raises(zr.CommunicationError) as e:
+            list(reader.inventory(quiet=0.3, answer=1.0))
+        assert (e.value.code, e.value.function) == (-4, "ZREpcCodeReport")
+        assert "did not answer the inventory" in str(e.value)
 
 
 def test_written_bytes_are_read_back(reader: zr.Reader):

@@ -16,8 +16,8 @@ on :func:`library` (``zr.library().ZRReset(handle)``), declared for ctypes.
 from ._native import STDCALL, SIGNATURES, library, load
 from .errors import (ArgumentError, CloseError, CommunicationError, Error, InternalError,
                      NoSessionError, OpenError, ReaderStatusError, error_for, result_text)
-from .reader import (LOCK_REGIONS, REPLY_TIMING_FIXED, REPLY_TIMING_WHOLE, Encoded, EncodeError, Listened, Reader,
-                     library_bits, library_version, set_device_class, set_trace)
+from .reader import (LOCK_REGIONS, NO_TAG_STATUSES, REPLY_TIMING_FIXED, REPLY_TIMING_WHOLE, Encoded, EncodeError,
+                     Listened, Reader, library_bits, library_version, set_device_class, set_trace)
 
 __version__ = "1.0.0"
 
@@ -26,5 +26,5 @@ __all__ = [
     "ArgumentError",
     "CommunicationError", "ReaderStatusError", "InternalError", "CloseError",
     "load", "library", "result_text", "error_for", "set_device_class", "set_trace", "library_version",
-    "library_bits", "REPLY_TIMING_FIXED", "REPLY_TIMING_WHOLE", "SIGNATURES", "STDCALL", "__version__",
+    "library_bits", "NO_TAG_STATUSES", "REPLY_TIMING_FIXED", "REPLY_TIMING_WHOLE", "SIGNATURES", "STDCALL", "__version__",
 ]

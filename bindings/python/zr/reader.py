@@ -9,9 +9,14 @@ import time
 from typing import Any, Callable, Dict, Iterable, Iterator, List, Mapping, NamedTuple, Optional, Union
 
 from . import _native
-from .errors import ArgumentError, Error, OpenError, error_for, last_cause
+from .errors import (ZR_ERR_NO_REPLY, ArgumentError, CommunicationError, Error, OpenError, ReaderStatusError,
+                     error_for, last_cause)
 
 BytesLike = Union[bytes, bytearray, memoryview]
+
+NO_TAG_STATUSES = (3002, 4002)
+"""The reader's "no tag" status as the report functions give it: 0x61 in device class 3 (3002),
+0x91 in classes 1 and 2 (4002). For an inventory it means an empty field, not a failure."""
 
 REPLY_TIMING_FIXED = "fixed"
 """Reader.reply_timing: every wait as each function documents it (the default)."""
@@ -259,27 +264,44 @@ class Reader:
 
     def inventory(self, *, antenna: int = 1, option1: int = 0, option2: int = 0,
                   tid_password: Optional[BytesLike] = None, quiet: float = 0.3,
-                  poll: float = 0.01) -> Iterator[bytes]:
+                  poll: float = 0.01, answer: float = 1.0) -> Iterator[bytes]:
         """Runs one inventory and yields each tag's EPC (or TID, when `tid_password` is
         given) as bytes, until the reader has sent nothing for `quiet` seconds.
 
-        Between empty polls it sleeps `poll` seconds (over serial a poll returns at once).
-        A reader status in a report ends the inventory with a ReaderStatusError. Another
-        command on this reader while the iterator runs discards the reports still waiting."""
+        An empty field is no error: the reader's "no tag" status (0x61; 0x91 in device classes
+        1 and 2) ends the inventory, having yielded nothing. A reader that sends no frame at
+        all within `answer` seconds of the start raises CommunicationError (-4), its cause the
+        lost link when the link is lost. Any other reader status in a report raises
+        ReaderStatusError. Between empty polls it sleeps `poll` seconds (over serial a poll
+        returns at once). Another command on this reader while the iterator runs discards the
+        reports still waiting."""
         if tid_password is None:
             self.start_epc_inventory(antenna=antenna, option1=option1, option2=option2)
-            report = self.epc_report
+            name, report = "ZREpcCodeReport", self.epc_report
         else:
             self.start_tid_inventory(tid_password, antenna=antenna, option1=option1, option2=option2)
-            report = self.tid_report
-        last = time.monotonic()
+            name, report = "ZRTIDCodeReport", self.tid_report
+        started = last = time.monotonic()
+        answered = False
         while True:
-            data = report()
+            try:
+                data = report()
+            except ReaderStatusError as e:
+                if e.code in NO_TAG_STATUSES:
+                    return
+                raise
+            now = time.monotonic()
             if data is not None:
-                last = time.monotonic()
+                answered, last = True, now
                 yield data
-            elif time.monotonic() - last >= quiet:
+            elif answered and now - last >= quiet:
                 return
+            elif not answered and (now - started >= answer or self.link_lost):
+                lost = self.link_lost
+                raise CommunicationError(
+                    ZR_ERR_NO_REPLY, name,
+                    f"the reader did not answer the inventory: no report within {answer:g} s of the start",
+                    last_cause() if lost else "")
             else:
                 time.sleep(poll)
 
