@@ -122,7 +122,8 @@ int Library::add(std::unique_ptr<link::Link> link, const std::string& config_pat
         if (next_handle_ <= 0) next_handle_ = 1;
     }
     session->tracer = std::make_shared<SessionTracer>(
-        h, link_name(settings.port_type, settings.com_name, settings.host_name), settings.trace_file);
+        h, link_name(settings.port_type, settings.com_name, settings.host_name, settings.tcp_port),
+        settings.trace_file);
     session->link->set_tracer(session->tracer);
     // Not under the table's lock: a trace callback may call the library on other handles.
     // Before the session is in the table, so that this is its first line.
@@ -145,9 +146,9 @@ int Library::connect(const Settings& s, std::unique_ptr<link::Link>& out) {
             set_cause_of("ZR_HOST_NAME '", s.host_name, "' is not a dotted IPv4 address");
             return ZR_ERR_OPEN_PORT;
         }
-        const std::string peer = cause_text(dotted(address), ':', link::kTcpPort);
+        const std::string peer = cause_text(dotted(address), ':', s.tcp_port);
         platform::Failure why;
-        auto socket = os().open_tcp(address, link::kTcpPort, &why);
+        auto socket = os().open_tcp(address, s.tcp_port, &why);
         if (!socket) {
             set_cause_of("cannot set up a socket for ", peer, ": ", why.reason);
             return ZR_ERR_OPEN_PORT;
@@ -210,6 +211,10 @@ int Library::open(int* handle, const char* path, const char* section) {
         return 0;
     }
     if (auto why = timing_cause(s, section); !why.empty()) {
+        set_cause(std::move(why));
+        return ZR_ERR_CONFIG;
+    }
+    if (auto why = tcp_port_cause(s, section); !why.empty()) {
         set_cause(std::move(why));
         return ZR_ERR_CONFIG;
     }
