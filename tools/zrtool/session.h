@@ -17,7 +17,7 @@ void remove_temporary_files();
 
 struct Connection {
     std::string config, section;  // --config FILE --section NAME
-    std::string tcp;              // --tcp ADDRESS
+    std::string tcp;              // --tcp ADDRESS[:PORT]
     std::string serial;           // --serial PORT
     bool serial_flag = false;     // --serial without a port (with --simulate: its pty)
     bool simulate = false;
@@ -51,7 +51,8 @@ public:
     zr::sim::Simulator* simulator() const { return sim_.get(); }
 
 private:
-    bool write_ini(const std::string& type, const std::string& port, const std::string& host, std::string& error);
+    bool write_ini(const std::string& type, const std::string& port, const std::string& host, std::string& error,
+                   const std::string& tcp_port = "");
     bool start_simulator(bool serial, bool trace, std::string& port_or_host, std::string& error);
 
     int handle_ = -1;
