@@ -80,7 +80,7 @@ const char* kUsage =
     "  --control PATH     take the same events without a time, and 'list', on a Unix socket at\n"
     "                     PATH ('-': standard input); each line is answered with 'ok' or\n"
     "                     'error: ...' (list: the tags, then 'ok'). Repeatable.\n"
-    "                     example: echo 'add 300833B2DDD9014000000099' | socat - UNIX:PATH\n"
+    "                     example: echo list | socat - UNIX-CONNECT:PATH\n"
     "\n"
     "  Diagnosing a reader (see README, \"Diagnosing a reader\"):\n"
     "  --proxy HOST[:PORT]  protocol analyser: listen as the simulator would (--tcp, --port) and\n"
