@@ -161,6 +161,8 @@ extern "C" {
  *            ZR_PORT_TYPE      "COM" (serial, 19200 8N1) or "TCP" (port 7086)
  *            ZR_COM_NUMBER     serial port name (COM3, /dev/ttyUSB0, a pseudo-terminal path)
  *            ZR_HOST_NAME      the reader's dotted IPv4 address
+ *            ZR_TCP_PORT       optional: the reader's TCP port, 1 to 65535 in decimal
+ *                              (absent or empty: 7086)
  *          and the tuning keys ZR_SCAN_TRIES, ZR_RETRIES, ZR_READ_TRIES (0 and 1 become 2),
  *          ZR_WRITE_TRIES (0 and 1 become 2), ZR_ANTENNAS (0 becomes 1), ZR_ANTENNA_CONCTL,
  *          ZR_SAVE_LOG_FILE, ZR_LOG_FILE_NAME, ZR_REPEAT_DATAS, ZR_READ_TIMEOUT, and
@@ -171,7 +173,7 @@ extern "C" {
  *          a missing key reads as "0".
  * Results: 1 open; 0 port type neither "COM" nor "TCP"; -10 *handle was not -1 (nothing
  *          read); -11 port type, port name or host name empty, or ZR_REPLY_TIMING neither
- *          fixed nor whole; -12 TCP connection refused or
+ *          fixed nor whole, or ZR_TCP_PORT not a port number; -12 TCP connection refused or
  *          not up within 10 s (*handle = -1); -13 port cannot be opened (also: in use by
  *          another session, or not a terminal device: a regular file, a directory,
  *          /dev/null), or host name not a dotted IPv4 address, or 0.0.0.0 or

@@ -1,4 +1,7 @@
 // zrsim: a reader simulator on loopback TCP and a pseudo-terminal.
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -10,8 +13,10 @@
 
 #include <fstream>
 #include <memory>
+#include <optional>
 #include <sstream>
 
+#include "field.h"
 #include "population.h"
 #include "proxy.h"
 #include "replay.h"
@@ -63,6 +68,19 @@ const char* kUsage =
     "  --listen-every MS  push a listen frame (0xA1) every MS milliseconds\n"
     "                     (SIGUSR1 pushes one at once: kill -USR1 <pid>)\n"
     "  --alarm-every MS   period of the EAS alarm frames while alarm mode is on (default 100)\n"
+    "  --link PATH        a symlink at PATH to the pseudo-terminal, removed at exit (a symlink\n"
+    "                     already there is replaced, any other file is not)\n"
+    "\n"
+    "  Tags that come and go (EPC in hex; antenna 0, a tag's default, reaches every antenna):\n"
+    "  --scenario FILE    timed events, one a line, times in ms from the start:\n"
+    "                       TIME_MS add EPC [antenna N] [tid HEX] [user HEX]\n"
+    "                       TIME_MS remove EPC\n"
+    "                       TIME_MS move EPC N\n"
+    "                     and optionally 'repeat MS' to play it again every MS ms; '#' comments\n"
+    "  --control PATH     take the same events without a time, and 'list', on a Unix socket at\n"
+    "                     PATH ('-': standard input); each line is answered with 'ok' or\n"
+    "                     'error: ...' (list: the tags, then 'ok'). Repeatable.\n"
+    "                     example: echo list | socat - UNIX-CONNECT:PATH\n"
     "\n"
     "  Diagnosing a reader (see README, \"Diagnosing a reader\"):\n"
     "  --proxy HOST[:PORT]  protocol analyser: listen as the simulator would (--tcp, --port) and\n"
@@ -82,6 +100,30 @@ const char* kUsage =
     "                     when a request differed or recorded ones did not come\n"
     "  --help             this text\n"
     "  --version          the version\n";
+
+// The --link symlink: replaces only a symlink, and at exit goes only if it still names our
+// pseudo-terminal (another simulator may have taken the name since).
+bool make_link(const std::string& link, const std::string& target, std::string& error) {
+    struct stat st {};
+    if (::lstat(link.c_str(), &st) == 0) {
+        if (!S_ISLNK(st.st_mode)) {
+            error = "will not replace " + link + ": it is not a symlink";
+            return false;
+        }
+        ::unlink(link.c_str());
+    }
+    if (::symlink(target.c_str(), link.c_str()) != 0) {
+        error = "cannot link " + link + " to " + target + ": " + std::strerror(errno);
+        return false;
+    }
+    return true;
+}
+
+void remove_link(const std::string& link, const std::string& target) {
+    char buf[4096];
+    const auto n = ::readlink(link.c_str(), buf, sizeof buf - 1);
+    if (n > 0 && std::string(buf, static_cast<std::size_t>(n)) == target) ::unlink(link.c_str());
+}
 
 bool milliseconds_value(const std::string& text, int& out) {
     char* end = nullptr;
@@ -104,6 +146,9 @@ int main(int argc, char** argv) {
     std::uint64_t transcript_max = zr::sim::kTranscriptMaxDefault;
     std::uint16_t proxy_port = zr::sim::kReaderPort;
     int device_class = 3;
+    std::string link_path, scenario_path;
+    std::optional<zr::sim::Scenario> scenario;
+    std::vector<std::string> controls;
     zr::sim::Simulator sim;
     for (int i = 1; i < argc; ++i) {
         std::string a = argv[i];
@@ -187,7 +232,17 @@ int main(int argc, char** argv) {
                 std::cerr << "zrsim: bad " << a << " value '" << v << "'\n";
                 return 2;
             }
-        } else if (a == "--help" || a == "-h") {
+        } else if (a == "--link") link_path = value();
+        else if (a == "--scenario") {
+            scenario_path = value();
+            std::string error;
+            scenario.emplace();
+            if (!zr::sim::load_scenario(scenario_path, *scenario, error)) {
+                std::cerr << "zrsim: " << error << "\n";
+                return 2;
+            }
+        } else if (a == "--control") controls.push_back(value());
+        else if (a == "--help" || a == "-h") {
             std::cout << kUsage;
             return 0;
         } else if (a == "--version") {
@@ -297,13 +352,35 @@ int main(int argc, char** argv) {
             std::printf("zrsim: TCP %s:%u\n", a.c_str(), port);
         }
     }
+    if (!link_path.empty() && !pty) {
+        std::cerr << "zrsim: --link names the pseudo-terminal: not with --no-pty\n";
+        return 2;
+    }
+    std::string pty_path;
     if (pty) {
-        std::string path, error;
-        if (!sim.open_pty(path, error)) {
+        std::string error;
+        if (!sim.open_pty(pty_path, error)) {
             std::cerr << "zrsim: " << error << "\n";
             return 1;
         }
-        std::printf("zrsim: serial %s\n", path.c_str());
+        std::printf("zrsim: serial %s\n", pty_path.c_str());
+    }
+    for (const auto& c : controls) {
+        std::string error;
+        if (c == "-") sim.control_stream(STDIN_FILENO, STDOUT_FILENO);
+        else if (!sim.listen_control(c, error)) {
+            std::cerr << "zrsim: " << error << "\n";
+            return 1;
+        }
+        std::printf("zrsim: control %s\n", c == "-" ? "on standard input" : c.c_str());
+    }
+    if (!link_path.empty()) {
+        std::string error;
+        if (!make_link(link_path, pty_path, error)) {
+            std::cerr << "zrsim: " << error << "\n";
+            return 1;
+        }
+        std::printf("zrsim: link %s -> %s\n", link_path.c_str(), pty_path.c_str());
     }
     const auto tag_count = sim.with_model([](zr::sim::ReaderModel& m) { return m.tags.size(); });
     if (replay)
@@ -317,6 +394,15 @@ int main(int argc, char** argv) {
     std::signal(SIGINT, on_signal);
     std::signal(SIGTERM, on_signal);
     std::signal(SIGUSR1, on_listen_signal);
+    if (scenario) {
+        std::printf("zrsim: scenario %s: %zu events%s\n", scenario_path.c_str(), scenario->events.size(),
+                    scenario->repeat ? (", every " + std::to_string(scenario->repeat->count()) + " ms").c_str() : "");
+        std::fflush(stdout);
+        sim.play(std::move(*scenario), [&](const std::string& e) {
+            std::printf("zrsim: scenario %s, %s\n", scenario_path.c_str(), e.c_str());
+            std::fflush(stdout);
+        });
+    }
     sim.start();
     while (!stop_requested) {
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
@@ -324,6 +410,7 @@ int main(int argc, char** argv) {
             sim.with_model([](zr::sim::ReaderModel& m) { m.unit<zr::sim::InventoryUnit>().push_listen_frame(m); });
     }
     sim.stop();
+    if (!link_path.empty()) remove_link(link_path, pty_path);
     if (replay) {
         const auto differed = replay->differences().size();
         const int left = replay->requests_left();

@@ -35,6 +35,8 @@ struct Tag {
     std::array<std::uint8_t, 4> destroy_password{};
     bool eas = false;     // EAS flag: sounds the alarm while alarm mode is on
     bool killed = false;  // destroyed: answers nothing any more
+    std::uint8_t antenna = 0;  // 0: within reach of every antenna; else only of this one
+    bool answers_on(std::uint8_t a) const { return antenna == 0 || antenna == a; }
     // Protection kept by the tag memory unit (sim/units/tag_memory.h).
     std::vector<std::pair<std::size_t, std::size_t>> locked_user;  // [begin, end) user bytes locked by 0x74
     std::uint8_t locked_regions = 0;                                // bit r: region r locked by 0x8A

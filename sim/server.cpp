@@ -6,12 +6,16 @@
 #include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <deque>
+#include <sstream>
 
 namespace zr::sim {
 
@@ -51,6 +55,12 @@ Simulator::~Simulator() {
     for (auto& c : connections_) ::close(c->fd);
     for (int l : listeners_) ::close(l);
     if (pty_slave_ >= 0) ::close(pty_slave_);
+    for (auto& c : controls_)
+        if (c.own) ::close(c.in);
+    if (control_listener_ >= 0) {
+        ::close(control_listener_);
+        ::unlink(control_path_.c_str());
+    }
     for (int fd : wake_)
         if (fd >= 0) ::close(fd);
 }
@@ -158,6 +168,124 @@ std::vector<Bytes> Simulator::requests() const {
 void Simulator::clear_requests() {
     std::lock_guard lock(mutex_);
     requests_.clear();
+}
+
+bool Simulator::apply_locked(const FieldEvent& e, std::string& error) { return apply_field_event(model_, e, error); }
+
+bool Simulator::apply(const FieldEvent& e, std::string& error) {
+    std::lock_guard lock(mutex_);
+    return apply_locked(e, error);
+}
+
+bool Simulator::add_tag(const Bytes& epc, std::uint8_t antenna, std::string* error) {
+    std::string why;
+    const bool ok = apply({FieldEvent::add, epc, antenna, {}, {}}, why);
+    if (error) *error = why;
+    return ok;
+}
+
+bool Simulator::remove_tag(const Bytes& epc, std::string* error) {
+    std::string why;
+    const bool ok = apply({FieldEvent::remove, epc, 0, {}, {}}, why);
+    if (error) *error = why;
+    return ok;
+}
+
+bool Simulator::move_tag(const Bytes& epc, std::uint8_t antenna, std::string* error) {
+    std::string why;
+    const bool ok = apply({FieldEvent::move, epc, antenna, {}, {}}, why);
+    if (error) *error = why;
+    return ok;
+}
+
+void Simulator::play(Scenario s, std::function<void(const std::string&)> on_error) {
+    std::lock_guard lock(mutex_);
+    player_.emplace(std::move(s), clock());
+    on_scenario_error_ = std::move(on_error);
+}
+
+std::vector<std::string> Simulator::control_locked(const std::string& line) {
+    std::istringstream words(line);
+    std::string verb, more;
+    words >> verb >> more;
+    if (verb == "list" && more.empty()) {
+        auto out = describe_field(model_);
+        out.push_back("ok");
+        return out;
+    }
+    FieldEvent e;
+    std::string error;
+    if (!parse_field_event(line, e, error) || !apply_locked(e, error)) return {"error: " + error};
+    return {"ok"};
+}
+
+std::vector<std::string> Simulator::control(const std::string& line) {
+    std::lock_guard lock(mutex_);
+    return control_locked(line);
+}
+
+bool Simulator::listen_control(const std::string& path, std::string& error) {
+    sockaddr_un a{};
+    a.sun_family = AF_UNIX;
+    if (path.empty() || path.size() >= sizeof a.sun_path) {
+        error = "control socket path '" + path + "' is empty or too long";
+        return false;
+    }
+    std::memcpy(a.sun_path, path.c_str(), path.size() + 1);
+    struct stat st {};
+    if (::lstat(path.c_str(), &st) == 0) {
+        // A socket left by a simulator that did not get to clean up is ours to replace.
+        if (!S_ISSOCK(st.st_mode)) {
+            error = "will not replace " + path + ": it is not a socket";
+            return false;
+        }
+        ::unlink(path.c_str());
+    }
+    int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0 || ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 || ::listen(fd, 4) != 0) {
+        error = "cannot listen on " + path + ": " + std::strerror(errno);
+        if (fd >= 0) ::close(fd);
+        return false;
+    }
+    set_nonblocking(fd);
+    std::lock_guard lock(mutex_);
+    if (control_listener_ >= 0) {
+        ::close(control_listener_);
+        ::unlink(control_path_.c_str());
+    }
+    control_listener_ = fd;
+    control_path_ = path;
+    return true;
+}
+
+void Simulator::control_stream(int in, int out) {
+    std::lock_guard lock(mutex_);
+    controls_.push_back({in, out, false, {}});
+}
+
+// Reads what a control client sent and answers each whole line.
+void Simulator::serve_control(ControlClient& c) {
+    char buf[1024];
+    auto n = ::read(c.in, buf, sizeof buf);
+    if (n <= 0) {
+        if (n < 0 && (errno == EAGAIN || errno == EINTR)) return;
+        c.gone = true;
+        return;
+    }
+    c.pending.append(buf, static_cast<std::size_t>(n));
+    for (auto eol = c.pending.find('\n'); eol != std::string::npos; eol = c.pending.find('\n')) {
+        std::string line = c.pending.substr(0, eol);
+        c.pending.erase(0, eol + 1);
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        if (line.find_first_not_of(" \t") == std::string::npos) continue;
+        std::string answer;
+        for (const auto& l : control_locked(line)) answer += l + "\n";
+        // Answers are short; a client that does not read them loses them rather than stalling
+        // the reader.
+        [[maybe_unused]] auto w = c.own ? ::send(c.out, answer.data(), answer.size(), MSG_NOSIGNAL | MSG_DONTWAIT)
+                                        : ::write(c.out, answer.data(), answer.size());
+    }
+    if (c.pending.size() > 4096) c.pending.clear();  // no line is that long
 }
 
 void Simulator::start() {
@@ -279,6 +407,8 @@ void Simulator::serve_once(int timeout_ms) {
         fds.push_back({wake_[0], POLLIN, 0});
         for (int l : listeners_) fds.push_back({l, POLLIN, 0});
         for (auto& c : connections_) fds.push_back({c->fd, POLLIN, 0});
+        if (control_listener_ >= 0) fds.push_back({control_listener_, POLLIN, 0});
+        for (auto& c : controls_) fds.push_back({c.in, POLLIN, 0});
     }
     ::poll(fds.data(), fds.size(), timeout_ms);
 
@@ -294,6 +424,25 @@ void Simulator::serve_once(int timeout_ms) {
     for (auto& c : connections_)
         for (std::size_t k = 1 + listeners_.size(); k < fds.size(); ++k)
             if (fds[k].fd == c->fd && fds[k].revents) read_from(*c);
+    auto ready = [&](int fd) {
+        return std::any_of(fds.begin() + 1, fds.end(), [&](const pollfd& p) { return p.fd == fd && p.revents; });
+    };
+    for (auto& c : controls_)
+        if (ready(c.in)) serve_control(c);
+    std::erase_if(controls_, [](const ControlClient& c) {
+        if (!c.gone) return false;
+        if (c.own) ::close(c.in);
+        return true;
+    });
+    if (control_listener_ >= 0 && ready(control_listener_))
+        for (int fd; (fd = ::accept4(control_listener_, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC)) >= 0;)
+            controls_.push_back({fd, fd, true, {}});
+    if (player_)
+        for (const auto& t : player_->due(clock())) {
+            std::string error;
+            if (!apply_locked(t.event, error) && on_scenario_error_)
+                on_scenario_error_("line " + std::to_string(t.line) + ": " + error);
+        }
 
     const auto now = Clock::now();
     // Frames the reader sends on its own go through the fault plan like replies do.

@@ -6,12 +6,15 @@
 #include <chrono>
 #include <functional>
 #include <map>
+#include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "faults.h"
+#include "field.h"
 #include "latency.h"
 #include "model.h"
 
@@ -67,6 +70,26 @@ public:
         return latencies_.describe();
     }
 
+    // The field at run time (sim/field.h), each change under the lock and seen by the next
+    // request: tags arrive, leave, change antenna. false + `error` as apply_field_event.
+    bool apply(const FieldEvent& e, std::string& error);
+    bool add_tag(const Bytes& epc, std::uint8_t antenna = 0, std::string* error = nullptr);
+    bool remove_tag(const Bytes& epc, std::string* error = nullptr);
+    bool move_tag(const Bytes& epc, std::uint8_t antenna, std::string* error = nullptr);
+    // Plays `s` from now on, replacing a scenario being played. Events that cannot apply (the
+    // EPC already there, or not there) are skipped and told to `on_error`, with their line.
+    void play(Scenario s, std::function<void(const std::string&)> on_error = nullptr);
+
+    // Control lines (add, remove, move as sim/field.h, and list), each answered with "ok" or
+    // "error: WHY" ("list": the tags, one a line, then "ok").
+    std::vector<std::string> control(const std::string& line);
+    // Takes control lines on a Unix socket at `path` (a socket left there is replaced; any
+    // other file is not); the socket file goes with the simulator.
+    bool listen_control(const std::string& path, std::string& error);
+    // Takes control lines from `in` and answers on `out` (standard input and output); the
+    // descriptors stay open.
+    void control_stream(int in, int out);
+
     // Frames received with a good CRC, for tests that check what went over the wire.
     std::vector<Bytes> requests() const;
     void clear_requests();
@@ -79,6 +102,15 @@ private:
     void write_due(Connection& c, std::chrono::steady_clock::time_point now);
     void queue(Connection& c, const WireReply& w, std::chrono::steady_clock::time_point now);
     void trace(const std::string& line);
+    struct ControlClient {
+        int in, out;
+        bool own;  // a socket of ours, closed when done
+        std::string pending;
+        bool gone = false;
+    };
+    bool apply_locked(const FieldEvent& e, std::string& error);
+    std::vector<std::string> control_locked(const std::string& line);
+    void serve_control(ControlClient& c);
     void trace_reply(const Bytes& payload, const std::optional<Fault>& fault, const char* note);
     std::chrono::milliseconds clock() const;
 
@@ -98,6 +130,11 @@ private:
     std::function<void(const std::string&)> trace_;
     std::vector<Bytes> requests_;
     std::chrono::steady_clock::time_point started_;
+    std::optional<ScenarioPlayer> player_;
+    std::function<void(const std::string&)> on_scenario_error_;
+    int control_listener_ = -1;
+    std::string control_path_;
+    std::vector<ControlClient> controls_;
 };
 
 }  // namespace zr::sim

@@ -27,7 +27,8 @@ InventoryUnit::InventoryUnit(ReaderModel& m) {
     auto inventory = [&m](std::uint8_t code, std::uint8_t antenna, const TagData& data,
                           Error refused = Error::no_tag) {
         Replies out;
-        const auto field = m.tags_in_field();
+        auto field = m.tags_in_field();
+        std::erase_if(field, [&](const Tag* t) { return !t->answers_on(antenna); });
         for (const auto* t : field)
             if (auto d = data(*t)) out.push_back(ReaderModel::ok(code, *d));
         if (out.empty())

@@ -3,9 +3,10 @@
 //
 // Reply layouts (payloads: LEN high, LEN low, code, status, data; the CRC follows on the wire).
 // Every inventory start is answered by one report frame per tag in the field (killed tags and
-// tags outside the selection do not answer), in population order, or by one error frame when
-// none qualifies. Error frames of inventories carry two data bytes, antenna and 00, so that
-// they also reach the long and user reports over TCP (which read nothing under 8 bytes).
+// tags outside the selection or placed at another antenna, Tag::antenna, do not answer), in
+// population order, or by one error frame when none qualifies. Error frames of inventories
+// carry two data bytes, antenna and 00, so that they also reach the long and user reports
+// over TCP (which read nothing under 8 bytes).
 //
 //   0x71 identify        request: antenna, option       report data: antenna, identifier (8)
 //   0xD0 direct read     request: antenna, option       report data: antenna, EPC

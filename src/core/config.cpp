@@ -88,6 +88,10 @@ bool read_settings(platform::Platform& os, const std::string& path, const std::s
     s.reply_timing_text = read_text(os, path, section, "ZR_REPLY_TIMING", "");
     s.whole_timing = upper(s.reply_timing_text) == "WHOLE";
     s.min_gap_ms = static_cast<int>(std::clamp<long>(read_integer(os, path, section, "ZR_MIN_GAP_MS"), 0, kMinGapMax));
+    s.tcp_port_text = read_text(os, path, section, "ZR_TCP_PORT", "");
+    s.tcp_port = 7086;
+    if (tcp_port_cause(s, section).empty() && !s.tcp_port_text.empty())
+        s.tcp_port = static_cast<std::uint16_t>(std::stoul(s.tcp_port_text));
     s.address = byte("ZR_ADDERIESS", kSpecialSection);
     s.length = byte("ZR_LENGTH", kSpecialSection);
 
@@ -160,6 +164,15 @@ std::string timing_cause(const Settings& s, const std::string& section) {
     const auto u = upper(s.reply_timing_text);
     if (u.empty() || u == "FIXED" || u == "WHOLE") return {};
     return cause_text("ZR_REPLY_TIMING '", s.reply_timing_text, "' in [", section, "] is neither fixed nor whole");
+}
+
+std::string tcp_port_cause(const Settings& s, const std::string& section) {
+    const auto& t = s.tcp_port_text;
+    // Digits only, and few of them: "+80", "0x50", "80.0" or a huge number are no ports.
+    const bool digits =
+        !t.empty() && t.size() <= 5 && std::all_of(t.begin(), t.end(), [](char c) { return c >= '0' && c <= '9'; });
+    if (t.empty() || (digits && std::stoul(t) >= 1 && std::stoul(t) <= 65535)) return {};
+    return cause_text("ZR_TCP_PORT '", t, "' in [", section, "] is not a port number (1 to 65535)");
 }
 
 std::string settings_cause(platform::Platform& os, const std::string& path, const std::string& section,

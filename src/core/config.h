@@ -33,6 +33,9 @@ struct Settings {
     std::string reply_timing_text;
     bool whole_timing = false;
     int min_gap_ms = 0;  // "ZR_MIN_GAP_MS"
+    // "ZR_TCP_PORT" as written ("" when absent) and the reader's TCP port it names.
+    std::string tcp_port_text;
+    std::uint16_t tcp_port = 7086;
 };
 
 // A value as the library reads it: the profile text up to a ';', blanks and tabs removed.
@@ -57,6 +60,8 @@ std::string key_cause(platform::Platform& os, const std::string& path, const std
 // The cause when a key the library adds holds a value it does not take ("" when all do):
 // ZROpen then gives -11.
 std::string timing_cause(const Settings& s, const std::string& section);
+// The same for ZR_TCP_PORT: a decimal 1 to 65535 when present.
+std::string tcp_port_cause(const Settings& s, const std::string& section);
 
 // The cause of an open that failed on the settings alone: `result` is read_settings' false
 // (-11) or a port type that is neither COM nor TCP (0).

@@ -122,7 +122,7 @@ int Library::add(std::unique_ptr<link::Link> link, const std::string& config_pat
         if (next_handle_ <= 0) next_handle_ = 1;
     }
     auto tracer = std::make_shared<SessionTracer>(
-        h, link_name(settings.port_type, settings.com_name, settings.host_name), settings.trace_file);
+        h, link_name(settings.port_type, settings.com_name, settings.host_name, settings.tcp_port), settings.trace_file);
     // An unusable trace file does not stop the session, but whoever asked for the trace would
     // otherwise never learn why none comes: the open succeeds and says so (ZRLastCause).
     std::string trace_problem = trace_env_problem();
@@ -151,9 +151,9 @@ int Library::connect(const Settings& s, std::unique_ptr<link::Link>& out) {
             set_cause_of("ZR_HOST_NAME '", s.host_name, "' is not a dotted IPv4 address");
             return ZR_ERR_OPEN_PORT;
         }
-        const std::string peer = cause_text(dotted(address), ':', link::kTcpPort);
+        const std::string peer = cause_text(dotted(address), ':', s.tcp_port);
         platform::Failure why;
-        auto socket = os().open_tcp(address, link::kTcpPort, &why);
+        auto socket = os().open_tcp(address, s.tcp_port, &why);
         if (!socket) {
             set_cause_of("cannot set up a socket for ", peer, ": ", why.reason);
             return ZR_ERR_OPEN_PORT;
@@ -216,6 +216,10 @@ int Library::open(int* handle, const char* path, const char* section) {
         return 0;
     }
     if (auto why = timing_cause(s, section); !why.empty()) {
+        set_cause(std::move(why));
+        return ZR_ERR_CONFIG;
+    }
+    if (auto why = tcp_port_cause(s, section); !why.empty()) {
         set_cause(std::move(why));
         return ZR_ERR_CONFIG;
     }

@@ -107,8 +107,9 @@ std::string stamp() {
 
 }  // namespace
 
-std::string link_name(const std::string& port_type, const std::string& com_name, const std::string& host_name) {
-    return port_type == "COM" ? "serial " + com_name : "tcp " + host_name + ":7086";
+std::string link_name(const std::string& port_type, const std::string& com_name, const std::string& host_name,
+                      std::uint16_t tcp_port) {
+    return port_type == "COM" ? "serial " + com_name : "tcp " + host_name + ":" + std::to_string(tcp_port);
 }
 
 SessionTracer::SessionTracer(int handle, std::string link_name, const std::string& file)

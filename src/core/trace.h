@@ -7,6 +7,7 @@
 //   1234.890 | h1 | tcp 192.0.2.10:7086 | -- | link lost: the reader closed the connection
 #pragma once
 
+#include <cstdint>
 #include <cstdio>
 #include <memory>
 #include <string>
@@ -49,6 +50,7 @@ bool in_trace_callback() noexcept;
 bool in_trace_callback_for(int handle) noexcept;
 
 // "tcp 192.0.2.10:7086" or "serial /dev/ttyUSB0", as the trace names a link.
-std::string link_name(const std::string& port_type, const std::string& com_name, const std::string& host_name);
+std::string link_name(const std::string& port_type, const std::string& com_name, const std::string& host_name,
+                      std::uint16_t tcp_port = 7086);
 
 }  // namespace zr::core

@@ -11,7 +11,7 @@
 
 namespace zr::link {
 
-inline constexpr std::uint16_t kTcpPort = 7086;
+inline constexpr std::uint16_t kTcpPort = 7086;  // unless the section's ZR_TCP_PORT names another
 
 class TcpLink final : public Link {
 public:

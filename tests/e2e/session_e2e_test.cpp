@@ -33,6 +33,25 @@ TEST(SessionE2E, SecondOpenOfTheSameSerialPortIsRefused) {
     EXPECT_EQ(ZRClose(&second), ZR_OK);
 }
 
+// A reader on a port of its own: ZR_TCP_PORT reaches it, the default port does not.
+TEST(SessionE2E, TcpPortKeyReachesAReaderOnAnotherPort) {
+    SimHost host;
+    zr::sim::Simulator other;
+    const auto address = SimHost::unique_address();
+    std::string error;
+    ASSERT_TRUE(other.listen_tcp(address, 7087, error)) << error;
+    other.start();
+    const std::string section = "ZR_PORT_TYPE=TCP\nZR_COM_NUMBER=COM1\nZR_HOST_NAME=" + address + "\n";
+    const auto ini = host.write_file("port.ini", "[port]\n" + section + "ZR_TCP_PORT=7087\n\n[default]\n" + section);
+    int h = -1;
+    ASSERT_EQ(ZROpen(&h, ini.c_str(), "port"), ZR_OK) << ZRLastCause();
+    EXPECT_EQ(ZRReset(h), ZR_OK);
+    EXPECT_EQ(other.requests(), (std::vector<zr::sim::Bytes>{{0x00, 0x01, 0x67}}));
+    EXPECT_EQ(ZRClose(&h), ZR_OK);
+    EXPECT_EQ(ZROpen(&h, ini.c_str(), "default"), ZR_ERR_CONNECT);
+    EXPECT_EQ(std::string(ZRLastCause()), "connection refused by " + address + ":7086");
+}
+
 TEST(SessionE2E, RefusedConnectionFailsAtOnce) {
     SimHost host;
     auto ini = host.write_file("nobody.ini", "[r]\nZR_PORT_TYPE=TCP\nZR_COM_NUMBER=COM1\nZR_HOST_NAME=" +

@@ -189,6 +189,8 @@ TEST(Zrtool, UsageErrorsSayWhatIsWrongAndExitTwo) {
         {{"--serial", "reset"}, "--serial needs a port name"},
         {{"--config", "zr.ini", "reset"}, "--config needs --section"},
         {{"--tcp"}, "--tcp needs a value"},
+        {{"--tcp", "127.0.0.1:99999", "reset"},
+         "--tcp wants ADDRESS or ADDRESS:PORT with PORT 1 to 65535, not '127.0.0.1:99999'"},
         {{"--simulate", "reset", "--antenna", "1"}, "reset has no option '--antenna'"},
         {{"--simulate", "reset", "extra"}, "reset takes no argument 'extra'"},
         {{"--simulate", "demo", "--tag-id", "E200"}, "--tag-id wants 8 bytes (16 hex digits), not 2"},
@@ -227,6 +229,8 @@ TEST(Zrtool, UsageErrorsSayWhatIsWrongAndExitTwo) {
 
 TEST(Zrtool, ResetReachesTheReaderAndPrintsTheResultAndItsMeaning) {
     SimHost host;
+    std::string error;
+    ASSERT_TRUE(host.sim().listen_tcp(host.address(), 7087, error)) << error;  // for --tcp ADDRESS:PORT
     struct Case {
         const char* name;
         std::vector<std::string> connection;
@@ -236,6 +240,7 @@ TEST(Zrtool, ResetReachesTheReaderAndPrintsTheResultAndItsMeaning) {
     };
     const Case cases[] = {
         {"tcp", {"--tcp", host.address()}, {}, "reset: 1 ok\n", 0},
+        {"tcp port", {"--tcp", host.address() + ":7087"}, {}, "reset: 1 ok\n", 0},
         {"serial", {"--serial", host.pty()}, {}, "reset: 1 ok\n", 0},
         {"config", {"--config", host.ini(), "--section", "tcp"}, {}, "reset: 1 ok\n", 0},
         {"status 0x04", {"--tcp", host.address()}, Fault{FaultKind::status, 0x04}, "reset: 1004 reader status 0x04\n", 1},

@@ -272,6 +272,7 @@ TEST(GateConfig, CheckNamesTheFileSectionAndKeyOfEveryMistake) {
          ":6: [dock] ZR_HOST_NAME: '10.0.0.256' is not"},
         {"[gateway]\nsite=a\n" + reader + "inventory=rssi\n", ":7: [dock] inventory: 'rssi': epc or tid"},
         {"[gateway]\nsite=a\n" + reader + "ZR_REPLY_TIMING=sometimes\n", ":7: [dock] ZR_REPLY_TIMING: 'sometimes': fixed or whole"},
+        {"[gateway]\nsite=a\n" + reader + "ZR_TCP_PORT=70860\n", ":7: [dock] ZR_TCP_PORT: '70860': a port number, 1 to 65535"},
         {"[gateway]\nsite=a\n" + reader + reader, ":7: [dock] section given twice (first at line 3)"},
         {"[gateway]\nsite=a\n", "no reader section"},
         {"[gateway]\nsite=a\ncredentials=nowhere.txt\n" + reader, ":3: [gateway] credentials: cannot read"},
@@ -306,6 +307,7 @@ TEST(GateConfig, CheckAcceptsEveryKeyTheLibraryReads) {
         {"ZR_REPLY_TIMING=whole", true},
         {"zr_reply_timing = Fixed ; the default", false},
         {"ZR_MIN_GAP_MS=5", false},
+        {"ZR_TCP_PORT=7087", false},
         {"ZR_SUBNET=255.255.255.0", false},
     };
     for (const auto& c : cases) {

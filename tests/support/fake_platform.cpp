@@ -224,7 +224,8 @@ std::unique_ptr<platform::SerialPort> FakePlatform::open_serial(const std::strin
 
 std::unique_ptr<platform::Socket> FakePlatform::open_tcp(std::uint32_t address, std::uint16_t port,
                                                          platform::Failure*) {
-    if (port != 7086) return nullptr;
+    tcp_opens.push_back(port);
+    if (port != tcp_port) return nullptr;
     std::string dotted = std::to_string(address >> 24) + "." + std::to_string((address >> 16) & 0xFF) + "." +
                          std::to_string((address >> 8) & 0xFF) + "." + std::to_string(address & 0xFF);
     auto it = tcp_.find(dotted);

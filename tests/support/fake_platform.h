@@ -89,6 +89,9 @@ public:
     void advance(microseconds d) { now_ += d; }
     std::vector<int> sleeps;  // every sleep_ms, in order
 
+    std::uint16_t tcp_port = 7086;         // the port the fake TCP readers listen on
+    std::vector<std::uint16_t> tcp_opens;  // the port of every open_tcp, in order
+
     // INI files kept in memory, with the same parsing as on disk.
     std::map<std::string, std::string> files;
 

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -118,7 +119,7 @@ std::string relative_to(const std::string& config, const std::string& path) {
 }
 
 // The library's keys that a reader section may hold, lower case; the connection keys and
-// ZR_REPLY_TIMING are checked below.
+// ZR_REPLY_TIMING and ZR_TCP_PORT are checked below.
 const std::set<std::string> kLibraryKeys = [] {
     std::set<std::string> keys;
     for (const char* k : zr::core::kKnownKeys) keys.insert(lower(k));
@@ -342,6 +343,15 @@ GatewayConfig load_config(const std::string& path, std::vector<std::string>& err
             if (!timing.empty() && timing != "fixed" && timing != "whole")
                 check.at(it->second->line, s.name, "ZR_REPLY_TIMING", "'" + it->second->value + "': fixed or whole");
             r.whole_timing = timing == "whole";
+        }
+        if (auto it = lib.find("zr_tcp_port"); it != lib.end()) {
+            const auto port = library_value(it->second->value);
+            char* end = nullptr;
+            const unsigned long n = port.empty() ? 0 : std::strtoul(port.c_str(), &end, 10);
+            if (!port.empty() &&
+                (port.size() > 5 || *end || !std::isdigit(static_cast<unsigned char>(port[0])) || n < 1 || n > 65535))
+                check.at(it->second->line, s.name, "ZR_TCP_PORT",
+                         "'" + it->second->value + "': a port number, 1 to 65535");
         }
         if (r.serial && r.pause_ms < 10) r.pause_ms = 10;  // serial report calls return at once: poll, do not spin
         c.readers.push_back(std::move(r));

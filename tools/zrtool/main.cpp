@@ -29,7 +29,7 @@ const char* kGlobalHelp =
     "Connection (one of):\n"
     "  --simulate                start the built-in reader simulator and talk to it over loopback TCP\n"
     "  --simulate --serial       the same over the simulator's pseudo-terminal (serial link)\n"
-    "  --tcp ADDRESS             a reader at ADDRESS (dotted IPv4), port 7086\n"
+    "  --tcp ADDRESS[:PORT]      a reader at ADDRESS (dotted IPv4), port PORT (default 7086)\n"
     "  --serial PORT             a reader on serial port PORT (/dev/ttyUSB0, COM3), 19200 baud\n"
     "  --config FILE --section NAME\n"
     "                            the settings as an application uses them (INI file)\n"

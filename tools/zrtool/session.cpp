@@ -97,6 +97,21 @@ void remove_temporary_files() {
     if (g_dir_path[0]) ::rmdir(g_dir_path);
 }
 
+namespace {
+
+// "ADDRESS[:PORT]" -> ADDRESS and PORT ("" without one); false when PORT is no port number.
+bool split_tcp(const std::string& text, std::string& host, std::string& port) {
+    const auto colon = text.rfind(':');
+    host = text.substr(0, colon);
+    port = colon == std::string::npos ? "" : text.substr(colon + 1);
+    if (colon == std::string::npos) return true;
+    if (port.empty() || port.size() > 5 || port.find_first_not_of("0123456789") != std::string::npos) return false;
+    const unsigned long n = std::stoul(port);
+    return n >= 1 && n <= 65535;
+}
+
+}  // namespace
+
 std::string Connection::problem() const {
     const int ways = (!config.empty() || !section.empty()) + !tcp.empty() + (!serial.empty() && !simulate) + simulate;
     if (serial_flag && serial.empty() && !simulate) return "--serial needs a port name (or use --simulate --serial)";
@@ -109,6 +124,8 @@ std::string Connection::problem() const {
         return "--device-class wants 1, 2 or 3, not '" + device_class + "'";
     if (!timing.empty() && timing != "fixed" && timing != "whole")
         return "--timing wants fixed or whole, not '" + timing + "'";
+    if (std::string host, port; !tcp.empty() && !split_tcp(tcp, host, port))
+        return "--tcp wants ADDRESS or ADDRESS:PORT with PORT 1 to 65535, not '" + tcp + "'";
     return "";
 }
 
@@ -135,7 +152,8 @@ Session::~Session() {
     }
 }
 
-bool Session::write_ini(const std::string& type, const std::string& port, const std::string& host, std::string& error) {
+bool Session::write_ini(const std::string& type, const std::string& port, const std::string& host, std::string& error,
+                        const std::string& tcp_port) {
     auto tmp = std::filesystem::temp_directory_path().string() + "/zrtool-XXXXXX";
     if (!::mkdtemp(tmp.data())) {
         error = "cannot create a temporary directory for the settings file";
@@ -148,6 +166,7 @@ bool Session::write_ini(const std::string& type, const std::string& port, const 
     std::ofstream f(ini_, std::ios::binary);
     f << "[" << section_ << "]\nZR_PORT_TYPE=" << type << "\nZR_COM_NUMBER=" << port << "\nZR_HOST_NAME=" << host
       << "\n";
+    if (!tcp_port.empty()) f << "ZR_TCP_PORT=" << tcp_port << "\n";
     remember_paths(ini_, dir_);
     if (!f.flush()) {
         error = "cannot write the settings file " + ini_;
@@ -207,8 +226,10 @@ int Session::open(const Connection& c, std::string& error) {
         if (!(c.serial_flag ? write_ini("COM", where, "127.0.0.1", error) : write_ini("TCP", "COM1", where, error)))
             return 0;
     } else if (!c.tcp.empty()) {
-        if (!write_ini("TCP", "COM1", c.tcp, error)) return 0;
-        target_ = c.tcp + ":7086";
+        std::string host, port;
+        split_tcp(c.tcp, host, port);
+        if (!write_ini("TCP", "COM1", host, error, port)) return 0;
+        target_ = host + ":" + (port.empty() ? "7086" : port);
     } else if (!c.serial.empty()) {
         if (!write_ini("COM", c.serial, "127.0.0.1", error)) return 0;
         target_ = c.serial;

@@ -18,7 +18,7 @@ void remove_temporary_files();
 
 struct Connection {
     std::string config, section;  // --config FILE --section NAME
-    std::string tcp;              // --tcp ADDRESS
+    std::string tcp;              // --tcp ADDRESS[:PORT]
     std::string serial;           // --serial PORT
     bool serial_flag = false;     // --serial without a port (with --simulate: its pty)
     bool simulate = false;
@@ -55,7 +55,8 @@ public:
     const std::vector<std::string>& warnings() const { return warnings_; }
 
 private:
-    bool write_ini(const std::string& type, const std::string& port, const std::string& host, std::string& error);
+    bool write_ini(const std::string& type, const std::string& port, const std::string& host, std::string& error,
+                   const std::string& tcp_port = "");
     bool start_simulator(bool serial, bool trace, std::string& port_or_host, std::string& error);
 
     int handle_ = -1;
