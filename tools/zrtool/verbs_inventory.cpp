@@ -1,7 +1,5 @@
 // EPC inventory: the start and report verbs, `inventory` (start, then reports until none
 // come; --watch keeps a live table of the tags seen), and the tour's steps that need tags.
-#include <unistd.h>
-
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -11,6 +9,7 @@
 #include <vector>
 
 #include "demo.h"
+#include "platform.h"
 #include "verb.h"
 #include "zr.h"
 
@@ -79,9 +78,8 @@ Round inventory_round(int handle, int antenna, int option1, int option2) {
 }
 
 std::string clock_text(Clock::time_point t) {
-    const std::time_t s = Clock::to_time_t(t);
     std::tm tm{};
-    ::localtime_r(&s, &tm);
+    os::local_time(Clock::to_time_t(t), tm);
     char buf[16];
     std::strftime(buf, sizeof buf, "%H:%M:%S", &tm);
     return buf;
@@ -95,7 +93,7 @@ struct Seen {
 // The watch table: redrawn in place on a terminal; elsewhere one plain line per sighting.
 class Watch {
 public:
-    Watch(bool json) : json_(json), terminal_(!json && ::isatty(1)) {}
+    Watch(bool json) : json_(json), terminal_(!json && os::is_terminal(1)) {}
 
     void add(const Round& round, int number) {
         const auto now = Clock::now();
