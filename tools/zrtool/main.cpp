@@ -24,6 +24,7 @@ const char* kGlobalHelp =
     "usage: zrtool CONNECTION [--json] VERB [OPTIONS]\n"
     "       zrtool CONNECTION [--json] shell           verbs typed at a prompt, one session for all\n"
     "       zrtool CONNECTION [--json] run FILE|-      the verbs of a file, one a line\n"
+    "       zrtool scan [--subnet A.B.C.0/24] [--ports LIST]\n"
     "       zrtool VERB --help\n"
     "\n"
     "Talks to a UHF RFID reader through the zr library: one verb per reader command.\n"
@@ -125,6 +126,7 @@ void print_global_help(std::FILE* f) {
         "\nExamples:\n  zrtool --simulate demo\n  zrtool --simulate reset\n"
         "  zrtool --config reader.ini --section reader1 --json reset\n"
         "  printf 'identify\\nreport\\n' | zrtool --simulate run -\n"
+        "  zrtool scan --subnet 192.168.1.0/24 > readers.ini\n"
         "  zrtool decode 55 00 01 61 07 46\n",
         f);
 }
