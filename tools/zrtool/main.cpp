@@ -530,7 +530,11 @@ int zrtool::execute_words(const std::vector<std::string>& words, const Call& out
         return kExitOk;
     }
     if (!p.verb) return kExitOk;
-    return perform(p, p.verb->needs_session ? outer.handle() : -1, outer.section());
+    const int status = perform(p, p.verb->needs_session ? outer.handle() : -1, outer.section());
+    // A Ctrl-C that ended inventory --watch ends only that line: the session goes on.
+    catch_interrupts = false;
+    interrupted = false;
+    return status;
 }
 
 int main(int argc, char** argv) {

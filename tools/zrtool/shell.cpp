@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <iostream>
 
@@ -73,7 +74,16 @@ namespace {
 // editor (tab completes verb and option names, up and down walk the history).
 class LineSource {
 public:
-    LineSource(std::istream& in, bool interactive) : in_(in), interactive_(interactive) {}
+    LineSource(std::istream& in, bool interactive) : in_(in), interactive_(interactive) {
+        // The editor's history outlives the session in ~/.zrtool_history.
+        if (!interactive_ || !os::has_line_editor()) return;
+        if (const char* home = std::getenv("HOME"); home && *home)
+            history_file_ = std::string(home) + "/.zrtool_history";
+        std::ifstream file(history_file_);
+        for (std::string line; std::getline(file, line);)
+            if (!line.empty()) history_.push_back(line);
+        if (history_.size() > kKept) history_.erase(history_.begin(), history_.end() - kKept);
+    }
 
     bool next(std::string& line) {
         if (!interactive_) return static_cast<bool>(std::getline(in_, line));
@@ -86,12 +96,16 @@ public:
             std::fflush(stdout);
             got = static_cast<bool>(std::getline(in_, line));
         }
-        if (got && !line.empty() && (history_.empty() || history_.back() != line)) history_.push_back(line);
+        if (got && !line.empty() && (history_.empty() || history_.back() != line)) {
+            history_.push_back(line);
+            if (!history_file_.empty()) std::ofstream(history_file_, std::ios::app) << line << "\n";
+        }
         return got;
     }
 
 private:
     static constexpr const char* kPrompt = "zrtool> ";
+    static constexpr std::size_t kKept = 500;  // lines of the history file read back
 
     void redraw(const std::string& buf) {
         std::printf("\r\x1b[K%s%s", kPrompt, buf.c_str());
@@ -197,6 +211,7 @@ private:
     std::istream& in_;
     bool interactive_;
     std::vector<std::string> history_;
+    std::string history_file_;
 };
 
 // The lines of `source` one after the other; `stop` ends at the first that fails.
