@@ -254,7 +254,7 @@ int inventory(Call& c) {
 }
 
 // LEN high, LEN low, code, status, data: the whole frame without its CRC.
-int frame_report(Call& c, int (*fn)(int, unsigned char*)) {
+int frame_report(Call& c, int(ZR_CALL* fn)(int, unsigned char*)) {
     auto* buf = c.buffer();
     const int r = fn(c.handle(), buf);
     if (r == ZR_OK) {
