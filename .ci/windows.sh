@@ -1,9 +1,10 @@
 #!/bin/sh
-# The Windows DLLs: installs mingw-w64 and Wine when missing, cross-builds zr.dll for 32-bit
-# (stdcall, the reference target) and 64-bit, checks both export tables against api/zr.def,
-# and runs the scenario under Wine against zrsim over TCP and a COM port (run_wine_tests.sh).
+# The Windows DLLs: installs mingw-w64 and Wine when missing, cross-builds zr.dll and zrtool.exe
+# for 32-bit (stdcall, the reference target) and 64-bit, checks both export tables against
+# api/zr.def, and runs the scenario and zrtool.exe under Wine against zrsim over TCP and a COM
+# port (run_wine_tests.sh).
 # A host that cannot run 32-bit programs cannot start 32-bit Wine: there the 32-bit DLL is
-# built and its export table checked, and only the 64-bit DLL runs under Wine.
+# built (zrtool.exe too) and its export table checked, and only the 64-bit builds run under Wine.
 #
 # usage: .ci/windows.sh [--linux DIR]
 #   --linux DIR  reuse a Linux build (zrsim, libzr.so and zr_scenario are made in it);
@@ -80,8 +81,8 @@ say "building zr.dll (i686, x86_64) and the Linux reference"
 configure "$WORK/win32" mingw-i686.cmake
 configure "$WORK/win64" mingw-x86_64.cmake
 configure "$LINUX"
-make_in "$WORK/win32" zr zr_scenario
-make_in "$WORK/win64" zr zr_scenario
+make_in "$WORK/win32" zr zr_scenario zrtool
+make_in "$WORK/win64" zr zr_scenario zrtool
 make_in "$LINUX" zr zrsim zr_scenario
 
 # ---- Export tables --------------------------------------------------------------------------

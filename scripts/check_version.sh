@@ -5,7 +5,7 @@
 #   --tool zrtool       zrtool --version: its own version and the loaded library's
 #   --dll zr.dll        the file version in the DLL's version resource (repeatable)
 #   --deb FILE          the package version, and the library, zr.pc and CMake version file in it
-#   --zip FILE          the archive's name, the zr.h and both DLLs in it
+#   --zip FILE          the archive's name, the zr.h and both DLLs in it (zrtool.exe beside each)
 # usage: scripts/check_version.sh [--lib F] [--tool F] [--dll F]... [--deb F] [--zip F]
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -91,7 +91,10 @@ while [ $# -gt 0 ]; do
       header_version "$(find "$tmp/zip" -name zr.h | head -1)" "zip zr.h"
       dlls=$(find "$tmp/zip" -name zr.dll | sort)
       [ "$(echo "$dlls" | grep -c .)" = 2 ] || bad "zip" "not two zr.dll"
-      for d in $dlls; do dll_version "$d" "zip ${d#"$tmp/zip/"}"; done
+      for d in $dlls; do
+        dll_version "$d" "zip ${d#"$tmp/zip/"}"
+        [ -f "$(dirname "$d")/zrtool.exe" ] || bad "zip" "no zrtool.exe beside ${d#"$tmp/zip/"}"
+      done
       shift 2 ;;
     *) echo "check_version: unknown argument '$1'" >&2; exit 2 ;;
   esac

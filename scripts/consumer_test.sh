@@ -65,13 +65,22 @@ fi
 say "CMake package: built; find_package(zr 2.0) refused"
 
 # ---- Through pkg-config ---------------------------------------------------------------------
-# The flags escape the space in the path, so the shell must read them as words: eval.
-export PKG_CONFIG_PATH="$(dirname "$(find "$prefix" -name zr.pc)")"
-flags=$(pkg-config --cflags --libs zr) || fail "pkg-config does not know zr"
-libdir=$(pkg-config --variable=libdir zr)
-eval "cc -o \"\$work/reset-pc\" \"\$root/examples/reset.c\" $flags -Wl,-rpath,$libdir" ||
-  fail "the pkg-config consumer does not build"
-say "pkg-config: built with $(pkg-config --modversion zr)"
+# The README's lines as they are written, with the moved tree (its path has spaces) in place
+# of /opt/zr and examples/reset.c as app.c; the program must then find libzr.so.1 by itself.
+readme_lines=$(awk '$0 == "```sh" { inside = 1; text = ""; next }
+                    inside && /^```/ { if (index(text, "--libs-only-L")) { printf "%s", text; exit } inside = 0; next }
+                    inside { text = text $0 "\n" }' "$root/README.md")
+[ -n "$readme_lines" ] || fail "the README's pkg-config lines are not where this test looks"
+pc_dir="$(dirname "$(find "$prefix" -name zr.pc)")"
+mkdir -p "$work/pc-consumer"
+cp "$root/examples/reset.c" "$work/pc-consumer/app.c"
+# Everything but running ./app, which wants a reader of its own.
+(cd "$work/pc-consumer" && eval "$(grep -v '^\./app' <<<"${readme_lines//\/opt\/zr\/lib\/pkgconfig/$pc_dir}")") ||
+  fail "the README's pkg-config lines do not build"
+cp "$work/pc-consumer/app" "$work/reset-pc"
+PKG_CONFIG_PATH=$pc_dir
+export PKG_CONFIG_PATH
+say "pkg-config: built with $(pkg-config --modversion zr) as the README says"
 
 # ---- Run both against the installed simulator -----------------------------------------------
 # A loopback address of this run's own, so that parallel runs and other tests do not meet.
@@ -94,7 +103,7 @@ ZR_HOST_NAME=127.0.0.1
 EOF
 for program in "$work/cmake-build/reset" "$work/reset-pc"; do
   for section in tcp serial; do
-    out=$("$program" "$work/reader.ini" "$section" 2>&1) || { echo "$out" >&2; fail "$program $section"; }
+    out=$(env -u LD_LIBRARY_PATH "$program" "$work/reader.ini" "$section" 2>&1) || { echo "$out" >&2; fail "$program $section"; }
     grep -qx 'ZRReset: 1' <<<"$out" || { echo "$out" >&2; fail "$program $section: no reset"; }
   done
 done

@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Installs the build tools, GoogleTest and mosquitto (zrgate) when this Debian machine lacks them.
+# Installs the build tools, GoogleTest and mosquitto (zrgate's library, the broker of its tests,
+# mosquitto_sub to watch it) when this Debian machine lacks them.
 set -euo pipefail
 need=()
 command -v cmake >/dev/null || need+=(cmake)
@@ -10,6 +11,7 @@ dpkg -s libgmock-dev >/dev/null 2>&1 || need+=(libgmock-dev)
 # zrgate and its tests: the MQTT client library and a real broker.
 dpkg -s libmosquitto-dev >/dev/null 2>&1 || need+=(libmosquitto-dev)
 dpkg -s mosquitto >/dev/null 2>&1 || need+=(mosquitto)
+dpkg -s mosquitto-clients >/dev/null 2>&1 || need+=(mosquitto-clients)
 [ ${#need[@]} -eq 0 ] && exit 0
 echo "installing: ${need[*]}"
 sudo=""

@@ -3,8 +3,8 @@
 #   zr_VERSION_ARCH.deb      libzr.so, zr.h, CMake package, zr.pc, zrtool, zrsim, man pages
 #                            (cpack; lintian must report no error)
 #   zr-VERSION-windows.zip   zr.dll for x86 and x64, each with its import libraries for MinGW
-#                            (libzr.dll.a) and MSVC (zr.lib); zr.h, zr.def, README, licence,
-#                            docs/windows.md
+#                            (libzr.dll.a) and MSVC (zr.lib) and zrtool.exe beside it; zr.h,
+#                            zr.def, README, licence, docs/windows.md
 # then scripts/check_version.sh on both.
 # usage: scripts/package.sh [--deb-only | --zip-only]
 # Needs: cmake, g++, help2man, dpkg-dev, lintian (deb); mingw-w64, llvm (zip; llvm-dlltool
@@ -97,9 +97,10 @@ if [ "$zip" = 1 ]; then
     dir=build-pkg-win-$1
     cmake -S . -B "$dir" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-$1.cmake" -DCMAKE_BUILD_TYPE=Release \
           -DZR_BUILD_TESTS=OFF >/dev/null
-    cmake --build "$dir" -j"$jobs" --target zr >/dev/null
+    cmake --build "$dir" -j"$jobs" --target zr zrtool >/dev/null
     sh tests/windows/check_exports.sh "$dir/zr.dll" api/zr.def "$1-w64-mingw32-objdump" >/dev/null
     "$1-w64-mingw32-strip" -o "$stage/$2/zr.dll" "$dir/zr.dll"
+    "$1-w64-mingw32-strip" -o "$stage/$2/zrtool.exe" "$dir/zrtool.exe"
     cp "$dir/libzr.dll.a" "$stage/$2/"
     msvc_lib "$dir" "$2" "$stage/$2/zr.lib"
   done

@@ -72,7 +72,9 @@ for link in TCP COM; do
   (cd "$work" && ./readme)
 done
 
-# The zrtool lines that bring their own reader or need none.
+# The zrtool lines that bring their own reader or need none, from the top of the tree as the
+# README writes them.
+cd "$(dirname "$readme")"
 awk '/^```sh/ { inside = 1; next } /^```/ { inside = 0 } inside' "$readme" |
   grep -E -- '^build/tools/zrtool/zrtool (--simulate|decode|--help)' | while read -r line; do
   line=${line%%#*}

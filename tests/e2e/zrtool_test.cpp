@@ -625,3 +625,90 @@ TEST(Zrtool, EveryExportedCommandHasAVerb) {
     }
     EXPECT_GE(exports, 4);
 }
+
+// One session for all the lines of a script: a report collects what the identify of an earlier
+// line started. The first failing line ends the run, unless --keep-going.
+TEST(Zrtool, RunKeepsOneSessionAndStopsAtTheFirstFailure) {
+    SimHost host;
+    struct Case {
+        const char* name;
+        std::vector<std::string> options;
+        std::string script;
+        int status;
+        std::vector<std::string> out, err;
+        std::vector<std::string> not_out;
+    };
+    const std::vector<Case> cases = {
+        {"identify then report",
+         {},
+         "# split phase\nidentify --antenna 1\n\nreport   # the tags\ndecode '00 02 67 00 D2 2D'\n",
+         0,
+         {"identify: 7 bytes sent", "report: 1 ok\n  data: ", "status 0x00 -> 1 ok"},
+         {},
+         {}},
+        {"a failing line stops",
+         {},
+         "reset\nreport\nreset\n",
+         1,
+         {"reset: 1 ok", "report: 0 no report waiting"},
+         {"standard input line 2 failed: report"},
+         {"reset: 1 ok\nreport: 0 no report waiting\nreset:"}},
+        {"--keep-going goes on",
+         {"--keep-going"},
+         "reset\nreport\nno-such-verb\nreset\n",
+         1,
+         {"report: 0 no report waiting\nreset: 1 ok"},
+         {"unknown verb 'no-such-verb'", "2 lines failed (2, 3)"},
+         {}},
+        {"an open quote", {}, "reset 'x\nreset\n", 1, {}, {"line 1: a ' is not closed"}, {"reset:"}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::vector<std::string> args = {"--tcp", host.address(), "run"};
+        args.insert(args.end(), c.options.begin(), c.options.end());
+        args.push_back("-");
+        auto r = zrtool(args, c.script);
+        EXPECT_EQ(r.status, c.status) << r.out << r.err;
+        for (const auto& s : c.out) EXPECT_TRUE(contains(r.out, s)) << s << "\n" << r.out;
+        for (const auto& s : c.err) EXPECT_TRUE(contains(r.err, s)) << s << "\n" << r.err;
+        for (const auto& s : c.not_out) EXPECT_FALSE(contains(r.out, s)) << s << "\n" << r.out;
+    }
+    // A file, named in the message.
+    const std::string file = host.write_file("script.zr", "reset\nreset --antenna 1\n");
+    auto r = zrtool({"--tcp", host.address(), "run", file});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_TRUE(contains(r.err, file + " line 2 failed: reset --antenna 1")) << r.err;
+}
+
+// The shell on a pipe: no prompt in the output, help, a split-phase pair, exit.
+TEST(Zrtool, ShellFromAPipeRunsLinesOnOneSession) {
+    SimHost host;
+    auto r = zrtool({"--tcp", host.address(), "shell"}, "help\nhelp report\nidentify\nreport\nexit\nreset\n");
+    EXPECT_EQ(r.status, 0) << r.out << r.err;
+    EXPECT_FALSE(contains(r.out, "zrtool>")) << r.out;
+    EXPECT_TRUE(contains(r.out, "  identify ")) << r.out;
+    EXPECT_TRUE(contains(r.out, "usage: zrtool CONNECTION report")) << r.out;
+    EXPECT_TRUE(contains(r.out, "report: 1 ok\n  data: ")) << r.out;
+    EXPECT_FALSE(contains(r.out, "reset:")) << "a line after exit ran";
+}
+
+// Two simulators on one /24 and a pseudo-terminal, each confirmed by a query that only reads.
+TEST(Zrtool, ScanFindsReadersOnASubnetAndAPort) {
+    SimHost a, b;
+    const auto net = a.address().substr(0, a.address().rfind('.'));
+    ASSERT_EQ(net, b.address().substr(0, b.address().rfind('.')));
+    auto r = zrtool({"scan", "--subnet", net + ".0/24", "--ports", a.pty() + ",/dev/null"});
+    EXPECT_EQ(r.status, 0) << r.out << r.err;
+    for (const auto& line : {"ZR_PORT_TYPE=TCP\nZR_COM_NUMBER=COM1\nZR_HOST_NAME=" + a.address() + "\n",
+                             "ZR_PORT_TYPE=TCP\nZR_COM_NUMBER=COM1\nZR_HOST_NAME=" + b.address() + "\n",
+                             "ZR_PORT_TYPE=COM\nZR_COM_NUMBER=" + a.pty() + "\n"})
+        EXPECT_TRUE(contains(r.out, line)) << line << "\n" << r.out;
+    EXPECT_FALSE(contains(r.out, "/dev/null")) << r.out;
+    EXPECT_TRUE(contains(r.out, "(bound ")) << r.out;
+    EXPECT_TRUE(contains(r.out, "\n[reader3]\n")) << r.out;
+    for (auto* host : {&a, &b}) {
+        const auto requests = host->sim().requests();
+        EXPECT_FALSE(requests.empty());
+        for (const auto& q : requests) EXPECT_EQ(q.at(2), 0xA0) << "a scan only asks for the reader's state";
+    }
+}

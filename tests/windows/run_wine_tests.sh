@@ -5,12 +5,13 @@
 # equal the Linux output of the same link line for line, and zrsim must have got the same
 # requests; the library's wire trace (ZR_TRACE) must agree with zrsim's frame for frame;
 # every run must pass its own checks; every name in api/zr.def must have a row in
-# the scenario.
+# the scenario. Then zrtool.exe of each build, beside its zr.dll, resets zrsim, takes an
+# inventory and runs a two-line script (identify, report) over TCP and over COM17.
 #
 # usage: run_wine_tests.sh [--linux DIR] [--win32 DIR|--no-win32] [--win64 DIR|--no-win64]
 #                          [--prefix DIR] [--no-build] [--linux-only]
 #   --linux DIR   Linux build with zrsim, libzr.so and zr_scenario (default build-wine/linux)
-#   --win32 DIR   mingw i686 build with zr.dll and zr_scenario.exe (default build-wine/win32);
+#   --win32 DIR   mingw i686 build with zr.dll, zr_scenario.exe and zrtool.exe (default build-wine/win32);
 #                 --no-win32 skips it (hosts that cannot run 32-bit programs, so no 32-bit Wine)
 #   --win64 DIR   mingw x86_64 build (default build-wine/win64); --no-win64 skips it
 #   --prefix DIR  the Wine prefix (default build-wine/wineprefix; created when missing)
@@ -76,11 +77,12 @@ fi
 if [ "$BUILD" = 1 ]; then
     say "building (Linux${WIN32:+, i686}${WIN64:+, x86_64})"
     build "$LINUX" "" zr zrsim zr_scenario
-    [ -z "$WIN32" ] || build "$WIN32" mingw-i686.cmake zr zr_scenario
-    [ -z "$WIN64" ] || build "$WIN64" mingw-x86_64.cmake zr zr_scenario
+    [ -z "$WIN32" ] || build "$WIN32" mingw-i686.cmake zr zr_scenario zrtool
+    [ -z "$WIN64" ] || build "$WIN64" mingw-x86_64.cmake zr zr_scenario zrtool
 fi
-for f in "$LINUX/zrsim" "$LINUX/libzr.so" "$LINUX/zr_scenario" ${WIN32:+"$WIN32/zr.dll" "$WIN32/zr_scenario.exe"} \
-    ${WIN64:+"$WIN64/zr.dll" "$WIN64/zr_scenario.exe"}; do
+for f in "$LINUX/zrsim" "$LINUX/libzr.so" "$LINUX/zr_scenario" \
+    ${WIN32:+"$WIN32/zr.dll" "$WIN32/zr_scenario.exe" "$WIN32/zrtool.exe"} \
+    ${WIN64:+"$WIN64/zr.dll" "$WIN64/zr_scenario.exe" "$WIN64/zrtool.exe"}; do
     [ -e "$f" ] || fail "$f is missing (build it, or drop --no-build)"
 done
 
@@ -356,6 +358,38 @@ for f in "$RESULTS"/*-tcp.ini "$RESULTS"/*-serial.ini; do
         printf '%s\n' "$keys" | grep -qxF "$k" ||
             { echo "run_wine_tests: $(basename "$f"): no $k in [scenario network]" >&2; status=1; }
     done
+done
+
+# ---- zrtool.exe ------------------------------------------------------------------------------
+# The tool as a Windows user runs it, beside its zr.dll, against zrsim over TCP and the COM port:
+# a reset, an inventory, and a script whose report collects what its identify started.
+printf 'identify\r\nreport\r\n' >"$RESULTS/split.zr"
+tool_run() {  # build-name name expected-line args...
+    b=$1 name=$2 expected=$3
+    shift 3
+    dir=$WIN32
+    [ "$b" = win32 ] || dir=$WIN64
+    out=$RESULTS/$b-zrtool-$name.txt
+    rc=0
+    wine_run "$out" "$dir/zrtool.exe" "$@" || rc=$?
+    if [ "$rc" = 0 ] && grep -qxF "$expected" "$out"; then
+        say "$b zrtool.exe $name: $expected"
+    else
+        echo "run_wine_tests: $b zrtool.exe $name: exit status $rc, no line '$expected':" >&2
+        head -20 "$out" | sed 's/^/  /' >&2
+        status=1
+    fi
+}
+for b in $builds; do
+    start_sim "$b-zrtool"
+    ln -sfn "$PTS" "$com_link"
+    tool_run "$b" version "library $(sed -n 's/^project(zr VERSION \([0-9.]*\).*/\1/p' "$ROOT/CMakeLists.txt"), ${b#win}-bit" --version
+    tool_run "$b" tcp-reset 'reset: 1 ok' --tcp "$NET.1" reset
+    tool_run "$b" com-reset 'reset: 1 ok' --serial "$COM" reset
+    tool_run "$b" tcp-inventory 'inventory: 3 tags' --tcp "$NET.1" inventory
+    tool_run "$b" com-inventory 'inventory: 3 tags' --serial "$COM" inventory
+    tool_run "$b" com-run 'report: 1 ok' --serial "$COM" run "$(winpath "$RESULTS/split.zr")"
+    stop_sim
 done
 
 [ "$status" = 0 ] || fail "see above; outputs and zrsim traces in $RESULTS"

@@ -9,10 +9,10 @@
 #include <string>
 #include <vector>
 
-#include <unistd.h>
-
+#include "platform.h"
 #include "protocol/hex.h"
 #include "session.h"
+#include "shell.h"
 #include "verb.h"
 #include "zr.h"
 
@@ -22,6 +22,9 @@ namespace {
 
 const char* kGlobalHelp =
     "usage: zrtool CONNECTION [--json] VERB [OPTIONS]\n"
+    "       zrtool CONNECTION [--json] shell           verbs typed at a prompt, one session for all\n"
+    "       zrtool CONNECTION [--json] run FILE|-      the verbs of a file, one a line\n"
+    "       zrtool scan [--subnet A.B.C.0/24] [--ports LIST]\n"
     "       zrtool VERB --help\n"
     "\n"
     "Talks to a UHF RFID reader through the zr library: one verb per reader command.\n"
@@ -119,10 +122,13 @@ void print_global_help(std::FILE* f) {
             print_wrapped(f, std::string("  ") + v.name, v.summary + fn);
         }
     }
-    std::fputs("\nExamples:\n  zrtool --simulate demo\n  zrtool --simulate reset\n"
-               "  zrtool --config reader.ini --section reader1 --json reset\n"
-               "  zrtool decode 55 00 01 61 07 46\n",
-               f);
+    std::fputs(
+        "\nExamples:\n  zrtool --simulate demo\n  zrtool --simulate reset\n"
+        "  zrtool --config reader.ini --section reader1 --json reset\n"
+        "  printf 'identify\\nreport\\n' | zrtool --simulate run -\n"
+        "  zrtool scan --subnet 192.168.1.0/24 > readers.ini\n"
+        "  zrtool decode 55 00 01 61 07 46\n",
+        f);
 }
 
 const char* kind_name(Kind k) {
@@ -277,8 +283,8 @@ bool has_option(const Verb& v, const char* name) {
 }
 
 // Fills `p` as far as it gets, so that a usage error can still name the verb.
-void parse(int argc, char** argv, Parsed& p) {
-    std::vector<std::string> args(argv + 1, argv + argc);
+// `in_session`: a line of shell or run, whose session is open already.
+void parse(const std::vector<std::string>& args, Parsed& p, bool in_session) {
     std::map<std::string, std::string> verb_options;  // option -> value as typed
     auto global_value = [&](std::size_t& i, const std::string& name) -> std::string {
         if (i + 1 >= args.size()) throw UsageError(name + " needs a value");
@@ -360,7 +366,14 @@ void parse(int argc, char** argv, Parsed& p) {
             throw UsageError(std::string("--") + a.name + " wants " + std::to_string(a.min) + " to " +
                              std::to_string(a.max) + ", not " + std::to_string(n));
     }
-    if (p.verb->needs_session) {
+    if (in_session) {
+        const Connection& c = p.connection;
+        if (!c.config.empty() || !c.section.empty() || !c.tcp.empty() || c.serial_flag || c.simulate || c.trace ||
+            !c.device_class.empty() || !c.timing.empty())
+            throw UsageError("connection options go before shell or run, not on its lines");
+        if (std::string(p.verb->name) == "shell" || std::string(p.verb->name) == "run")
+            throw UsageError(std::string(p.verb->name) + " runs on a session of its own, not inside one");
+    } else if (p.verb->needs_session) {
         if (auto problem = p.connection.problem(); !problem.empty()) throw UsageError(problem);
     }
 }
@@ -389,27 +402,54 @@ void on_interrupt(int signal) {
         interrupted = true;
         return;
     }
+    os::restore_terminal();
     remove_temporary_files();
-    ::_exit(128 + signal);
+    std::_Exit(128 + signal);
+}
+
+void print_usage_error(const Parsed& p, const UsageError& e, bool in_session) {
+    if (p.json) {
+        auto j = Json::object();
+        j.set("verb", p.verb ? Json(p.verb->name) : Json());
+        j.set("usage_error", e.what());
+        j.set("success", false);
+        std::printf("%s\n", j.dump().c_str());
+    }
+    std::fprintf(stderr, "zrtool: %s\n", e.what());
+    if (!in_session)
+        std::fprintf(stderr, "Try 'zrtool --help'%s.\n",
+                     p.verb ? (std::string(" or 'zrtool ") + p.verb->name + " --help'").c_str() : "");
+}
+
+// Runs the parsed verb on `handle` and prints its result: the exit status.
+int perform(Parsed& p, int handle, const std::string& section) {
+    Call call(*p.verb, std::move(p.values), std::move(p.rest), handle, p.json);
+    call.set_section(section);
+    const int result = p.verb->run(call);
+    if (p.verb->kind != Kind::tool) print_result(call, result, succeeded(result, p.verb->kind) ? "" : ZRLastCause());
+    std::fflush(stdout);
+    if (p.verb->kind != Kind::tool) return succeeded(result, p.verb->kind) ? kExitOk : kExitFailed;
+    // A tool verb reports its own usage errors on standard error; under --json standard
+    // output still gets its document.
+    if (result == kExitUsage && p.json)
+        std::printf("%s\n", Json::object()
+                                .set("verb", p.verb->name)
+                                .set("usage_error", std::string(p.verb->name) + ": bad arguments (see standard error)")
+                                .set("success", false)
+                                .dump()
+                                .c_str());
+    return result;
 }
 
 int run(int argc, char** argv) {
     Parsed p;
+    const std::vector<std::string> args(argv + 1, argv + argc);
     // Known before parsing, so that a usage error anywhere still answers in JSON.
-    p.json = std::any_of(argv + 1, argv + argc, [](const char* a) { return std::string(a) == "--json"; });
+    p.json = std::find(args.begin(), args.end(), "--json") != args.end();
     try {
-        parse(argc, argv, p);
+        parse(args, p, false);
     } catch (const UsageError& e) {
-        if (p.json) {
-            auto j = Json::object();
-            j.set("verb", p.verb ? Json(p.verb->name) : Json());
-            j.set("usage_error", e.what());
-            j.set("success", false);
-            std::printf("%s\n", j.dump().c_str());
-        }
-        std::fprintf(stderr, "zrtool: %s\n", e.what());
-        std::fprintf(stderr, "Try 'zrtool --help'%s.\n",
-                     p.verb ? (std::string(" or 'zrtool ") + p.verb->name + " --help'").c_str() : "");
+        print_usage_error(p, e, false);
         return kExitUsage;
     }
     if (p.help) {
@@ -462,27 +502,48 @@ int run(int argc, char** argv) {
         }
     }
     if (p.verb->prepare && p.connection.simulate) p.verb->prepare(session.handle(), *session.simulator());
-    Call call(*p.verb, std::move(p.values), std::move(p.rest), session.handle(), p.json);
-    call.set_section(session.section());
-    const int result = p.verb->run(call);
-    const bool ok = succeeded(result, p.verb->kind);
-    if (p.verb->kind != Kind::tool) print_result(call, result, ok ? "" : ZRLastCause());
-    std::fflush(stdout);
+    const int status = perform(p, session.handle(), session.section());
     if (const int closed = session.close(); closed != ZR_OK)
         std::fprintf(stderr, "zrtool: close: %s (%s)\n", describe(closed, Kind::status).c_str(), ZRLastCause());
-    if (p.verb->kind == Kind::tool) {
-        // A tool verb reports its own usage errors on standard error; under --json standard
-        // output still gets its document.
-        if (result == kExitUsage && p.json)
-            std::printf("%s\n", Json::object().set("verb", p.verb->name)
-                                     .set("usage_error", std::string(p.verb->name) + ": bad arguments (see standard error)")
-                                     .set("success", false).dump().c_str());
-        return result;
-    }
-    return succeeded(result, p.verb->kind) ? kExitOk : kExitFailed;
+    return status;
 }
 
 }  // namespace
+
+int zrtool::execute_words(const std::vector<std::string>& words, const Call& outer) {
+    if (words[0] == "help" && words.size() <= 2) {
+        if (words.size() == 1) {
+            print_verb_list();
+            return kExitOk;
+        }
+        if (const Verb* v = find_verb(words[1])) {
+            print_verb_help(*v, stdout);
+            return kExitOk;
+        }
+        std::fprintf(stderr, "zrtool: unknown verb '%s' (help lists them)\n", words[1].c_str());
+        return kExitUsage;
+    }
+    Parsed p;
+    p.json = outer.json() || std::find(words.begin(), words.end(), "--json") != words.end();
+    try {
+        parse(words, p, true);
+    } catch (const UsageError& e) {
+        print_usage_error(p, e, true);
+        return kExitUsage;
+    }
+    if (p.help) {
+        if (p.json) std::printf("%s\n", verbs_json(p.verb).dump().c_str());
+        else if (p.verb) print_verb_help(*p.verb, stdout);
+        else print_verb_list();
+        return kExitOk;
+    }
+    if (!p.verb) return kExitOk;
+    const int status = perform(p, p.verb->needs_session ? outer.handle() : -1, outer.section());
+    // A Ctrl-C that ended inventory --watch ends only that line: the session goes on.
+    catch_interrupts = false;
+    interrupted = false;
+    return status;
+}
 
 int main(int argc, char** argv) {
     if (argc == 2 && std::string(argv[1]) == "--version") {

@@ -1,7 +1,5 @@
 #include "session.h"
 
-#include <unistd.h>
-
 #include <algorithm>
 #include <cctype>
 #include <cstdio>
@@ -13,8 +11,11 @@
 #include <thread>
 
 #include "core/known_keys.h"
-#include "server.h"
+#include "platform.h"
 #include "zr.h"
+#ifdef ZRTOOL_SIMULATOR
+#include "server.h"
+#endif
 
 namespace zrtool {
 
@@ -93,8 +94,8 @@ std::vector<std::string> unknown_keys(const std::string& path, const std::string
 
 void remove_temporary_files() {
     // unlink and rmdir are safe in a signal handler.
-    if (g_ini_path[0]) ::unlink(g_ini_path);
-    if (g_dir_path[0]) ::rmdir(g_dir_path);
+    if (g_ini_path[0]) os::remove_file_now(g_ini_path);
+    if (g_dir_path[0]) os::remove_dir_now(g_dir_path);
 }
 
 namespace {
@@ -139,12 +140,14 @@ Session::Session() = default;
 
 Session::~Session() {
     close();
+#ifdef ZRTOOL_SIMULATOR
     if (sim_) {
         // A command that only sends returns before the simulator has read it: let it, so
         // that --trace shows everything the command sent.
         if (trace_) std::this_thread::sleep_for(std::chrono::milliseconds(100));
         sim_->stop();
     }
+#endif
     if (!dir_.empty()) {
         std::error_code ec;
         std::filesystem::remove_all(dir_, ec);
@@ -154,12 +157,11 @@ Session::~Session() {
 
 bool Session::write_ini(const std::string& type, const std::string& port, const std::string& host, std::string& error,
                         const std::string& tcp_port) {
-    auto tmp = std::filesystem::temp_directory_path().string() + "/zrtool-XXXXXX";
-    if (!::mkdtemp(tmp.data())) {
+    dir_ = os::make_temp_dir("zrtool");
+    if (dir_.empty()) {
         error = "cannot create a temporary directory for the settings file";
         return false;
     }
-    dir_ = tmp;
     ini_ = dir_ + "/zrtool.ini";
     section_ = "zrtool";
     // The library wants all three keys; the one the transport does not use gets a placeholder.
@@ -175,8 +177,15 @@ bool Session::write_ini(const std::string& type, const std::string& port, const 
     return true;
 }
 
+#ifndef ZRTOOL_SIMULATOR
+// Without the simulator (the Windows build): --simulate says so.
+bool Session::start_simulator(bool, bool, std::string&, std::string& error) {
+    error = "--simulate: this zrtool was built without the simulator; start zrsim and use --tcp or --serial";
+    return false;
+}
+#else
 bool Session::start_simulator(bool serial, bool trace, std::string& port_or_host, std::string& error) {
-    sim_ = std::make_unique<zr::sim::Simulator>();
+    sim_ = std::make_shared<zr::sim::Simulator>();
     trace_ = trace;
     if (trace)
         sim_->set_trace([](const std::string& line) {
@@ -190,7 +199,7 @@ bool Session::start_simulator(bool serial, bool trace, std::string& port_or_host
         // Any 127.x.y.z listens on the reader port, so each run takes an address of its own
         // and runs side by side with other tools and tests.
         std::random_device rd;
-        std::mt19937 rng(rd() ^ static_cast<unsigned>(::getpid()));
+        std::mt19937 rng(rd() ^ os::process_id());
         std::uniform_int_distribution<int> part(1, 254);
         for (int attempt = 0; attempt < 20 && port_or_host.empty(); ++attempt) {
             auto a = "127." + std::to_string(part(rng)) + "." + std::to_string(part(rng)) + "." + std::to_string(part(rng));
@@ -202,6 +211,7 @@ bool Session::start_simulator(bool serial, bool trace, std::string& port_or_host
     sim_->start();
     return true;
 }
+#endif
 
 int Session::open(const Connection& c, std::string& error) {
     std::string path = c.config;
@@ -221,8 +231,10 @@ int Session::open(const Connection& c, std::string& error) {
     if (c.simulate) {
         std::string where;
         if (!start_simulator(c.serial_flag, c.trace, where, error)) return 0;
+#ifdef ZRTOOL_SIMULATOR
         if (!device_class.empty())
             sim_->with_model([&](zr::sim::ReaderModel& m) { m.device_class = device_class[0] - '0'; });
+#endif
         if (!(c.serial_flag ? write_ini("COM", where, "127.0.0.1", error) : write_ini("TCP", "COM1", where, error)))
             return 0;
     } else if (!c.tcp.empty()) {

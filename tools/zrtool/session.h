@@ -60,7 +60,7 @@ private:
     bool start_simulator(bool serial, bool trace, std::string& port_or_host, std::string& error);
 
     int handle_ = -1;
-    std::unique_ptr<zr::sim::Simulator> sim_;
+    std::shared_ptr<zr::sim::Simulator> sim_;  // shared_ptr: the type is incomplete where the simulator is not built
     std::string dir_, ini_, section_, target_;
     std::vector<std::string> warnings_;
     bool trace_ = false;

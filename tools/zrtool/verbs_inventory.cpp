@@ -1,8 +1,6 @@
 // EPC inventory: the start and report verbs, `inventory` (start, then reports until none
 // come; --watch keeps a live table of the tags seen, or prints arrivals and departures), and
 // the tour's steps that need tags.
-#include <unistd.h>
-
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -13,6 +11,7 @@
 
 #include "demo.h"
 #include "inventory.h"
+#include "platform.h"
 #include "verb.h"
 #include "zr.h"
 
@@ -99,9 +98,8 @@ std::string end_text(const Round& round) {
 }
 
 std::string clock_text(Clock::time_point t) {
-    const std::time_t s = Clock::to_time_t(t);
     std::tm tm{};
-    ::localtime_r(&s, &tm);
+    os::local_time(Clock::to_time_t(t), tm);
     char buf[16];
     std::strftime(buf, sizeof buf, "%H:%M:%S", &tm);
     return buf;
@@ -305,7 +303,7 @@ int inventory(Call& c) {
     if (c.flag("watch")) {
         const Output output = c.json()            ? Output::json
                               : c.flag("csv")     ? Output::csv
-                              : ::isatty(1) != 0  ? Output::table
+                              : os::is_terminal(1) ? Output::table
                                                   : Output::lines;
         Watch watch(output, c.flag("events"), std::chrono::milliseconds(c.integer("window")));
         catch_interrupts = true;
@@ -368,7 +366,7 @@ int inventory(Call& c) {
 }
 
 // LEN high, LEN low, code, status, data: the whole frame without its CRC.
-int frame_report(Call& c, int (*fn)(int, unsigned char*)) {
+int frame_report(Call& c, int(ZR_CALL* fn)(int, unsigned char*)) {
     auto* buf = c.buffer();
     const int r = fn(c.handle(), buf);
     if (r == ZR_OK) {

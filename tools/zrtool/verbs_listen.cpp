@@ -2,13 +2,25 @@
 #include <chrono>
 #include <thread>
 
+#include "verb.h"
+#ifdef ZRTOOL_SIMULATOR
 #include "server.h"
 #include "units/inventory.h"
-#include "verb.h"
+#endif
 #include "zr.h"
 
 namespace zrtool {
 namespace {
+
+// With --simulate, a listen frame waits for listen-reader; zrtool has no simulator on Windows.
+#ifdef ZRTOOL_SIMULATOR
+void push_listen_frame(int, zr::sim::Simulator& sim) {
+    sim.with_model([](zr::sim::ReaderModel& m) { m.unit<zr::sim::InventoryUnit>().push_listen_frame(m); });
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+}
+#else
+constexpr std::nullptr_t push_listen_frame = nullptr;
+#endif
 
 const VerbGroup kListen(22, "Listening, data return and code sending", {
     {"listen-reader", "ZRListenReader", "take a frame the reader sent on its own and acknowledge it", {},
@@ -26,10 +38,7 @@ const VerbGroup kListen(22, "Listening, data return and code sending", {
          return r;
      },
      Kind::status, true,
-     [](int, zr::sim::Simulator& sim) {
-         sim.with_model([](zr::sim::ReaderModel& m) { m.unit<zr::sim::InventoryUnit>().push_listen_frame(m); });
-         std::this_thread::sleep_for(std::chrono::milliseconds(200));
-     },
+     push_listen_frame,
      "the simulator first sends a listen frame of its own (zrsim does so on SIGUSR1)"},
     {"data-return", "ZRDataReturn", "send the data-return option",
      {byte_arg("antenna", "1", "antenna byte"), byte_arg("option", "0", "option, 0-4")},

@@ -9,7 +9,7 @@ namespace {
 
 const Arg kAddress = byte_arg("address", "0", "first byte of the area");
 
-int query(Call& c, int (*fn)(int, int, int, unsigned char*)) {
+int query(Call& c, int(ZR_CALL* fn)(int, int, int, unsigned char*)) {
     auto* buf = c.buffer();
     const int n = c.byte("length");
     const int r = fn(c.handle(), c.byte("address"), n, buf);

@@ -69,7 +69,7 @@ bool parse_bytes(const std::string& text, Bytes& out) {
 bool field_byte(int address) { return address >= kPowerAt && address < kNetEnd; }
 
 // Reads an area in chunks until its end or the first failure. false when nothing came.
-bool read_area(int handle, int (*query)(int, int, int, unsigned char*), std::map<int, std::uint8_t>& out,
+bool read_area(int handle, int(ZR_CALL* query)(int, int, int, unsigned char*), std::map<int, std::uint8_t>& out,
                std::string& end, int& failure) {
     for (int at = 0; at < kAreaSize; at += kChunk) {
         const int n = std::min(kChunk, kAreaSize - at);
@@ -288,7 +288,7 @@ constexpr const char* kSkippedNetwork = "skipped: the reader's network identity 
 std::vector<Change> changes(const Params& file, const Params& reader, bool with_network) {
     std::vector<Change> out;
     auto area = [&](const char* name, const std::map<int, std::uint8_t>& want, const std::map<int, std::uint8_t>& have,
-                    int (*set)(int, int, int, const unsigned char*)) {
+                    int(ZR_CALL * set)(int, int, int, const unsigned char*)) {
         std::map<int, std::uint8_t> differ;
         for (const auto& [a, b] : want)
             if (!have.count(a) || have.at(a) != b) differ[a] = b;

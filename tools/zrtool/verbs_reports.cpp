@@ -8,7 +8,7 @@ namespace zrtool {
 namespace {
 
 // Status byte first, then the data.
-int report(Call& c, int (*fn)(int, unsigned char*)) {
+int report(Call& c, int(ZR_CALL* fn)(int, unsigned char*)) {
     auto* buf = c.buffer();
     const int r = fn(c.handle(), buf);
     if (r == ZR_OK) c.out("data", hex_trimmed(buf + 1, 255));
