@@ -105,4 +105,24 @@ TEST(InStep, CallsOnASessionTakeTurnsFirstComeFirstServed) {
     lock.unlock();
     for (auto& t : threads) t.join();
     EXPECT_EQ(order, (std::vector<int>{0, 1, 2, 3, 4, 5, 6, 7}));
+
+    // A thread that lets go and asks again at once comes after the one already waiting,
+    // though it never had to sleep: no barging.
+    for (int round = 0; round < 20; ++round) {
+        std::vector<char> turns;
+        lock.lock();
+        std::thread waiter([&] {
+            lock.lock();
+            turns.push_back('w');
+            lock.unlock();
+        });
+        for (int spin = 0; lock.waiting() < 1 && spin < 2'000'000; ++spin) std::this_thread::yield();
+        ASSERT_EQ(lock.waiting(), 1u);
+        lock.unlock();
+        lock.lock();
+        turns.push_back('m');
+        lock.unlock();
+        waiter.join();
+        EXPECT_EQ(turns, (std::vector<char>{'w', 'm'})) << "round " << round;
+    }
 }
