@@ -692,23 +692,30 @@ TEST(Zrtool, ShellFromAPipeRunsLinesOnOneSession) {
     EXPECT_FALSE(contains(r.out, "reset:")) << "a line after exit ran";
 }
 
-// Two simulators on one /24 and a pseudo-terminal, each confirmed by a query that only reads.
-TEST(Zrtool, ScanFindsReadersOnASubnetAndAPort) {
+// Simulators on one /24, one of them on a second port of the same host, and a
+// pseudo-terminal: each found, each confirmed by a query that only reads, each section usable.
+TEST(Zrtool, ScanFindsReadersOnASubnetOnTwoPortsAndASerialPort) {
     SimHost a, b;
     const auto net = a.address().substr(0, a.address().rfind('.'));
     ASSERT_EQ(net, b.address().substr(0, b.address().rfind('.')));
-    auto r = zrtool({"scan", "--subnet", net + ".0/24", "--ports", a.pty() + ",/dev/null"});
+    zr::sim::Simulator c;
+    std::string error;
+    ASSERT_TRUE(c.listen_tcp(a.address(), 7087, error)) << error;
+    c.start();
+    auto r = zrtool({"scan", "--subnet", net + ".0/24", "--tcp-ports", "7086,7087", "--ports", a.pty() + ",/dev/null"});
     EXPECT_EQ(r.status, 0) << r.out << r.err;
-    for (const auto& line : {"ZR_PORT_TYPE=TCP\nZR_COM_NUMBER=COM1\nZR_HOST_NAME=" + a.address() + "\n",
-                             "ZR_PORT_TYPE=TCP\nZR_COM_NUMBER=COM1\nZR_HOST_NAME=" + b.address() + "\n",
+    const std::string tcp = "ZR_PORT_TYPE=TCP\nZR_COM_NUMBER=COM1\nZR_HOST_NAME=";
+    for (const auto& line : {tcp + a.address() + "\n\n", tcp + b.address() + "\n", tcp + a.address() + "\nZR_TCP_PORT=7087\n",
                              "ZR_PORT_TYPE=COM\nZR_COM_NUMBER=" + a.pty() + "\n"})
         EXPECT_TRUE(contains(r.out, line)) << line << "\n" << r.out;
     EXPECT_FALSE(contains(r.out, "/dev/null")) << r.out;
     EXPECT_TRUE(contains(r.out, "(bound ")) << r.out;
-    EXPECT_TRUE(contains(r.out, "\n[reader3]\n")) << r.out;
-    for (auto* host : {&a, &b}) {
-        const auto requests = host->sim().requests();
+    EXPECT_TRUE(contains(r.out, "\n[reader4]\n")) << r.out;
+    EXPECT_EQ(zrtool({"scan", "--tcp-ports", "7086,0"}).status, 2);
+    for (auto* sim : {&a.sim(), &b.sim(), &c}) {
+        const auto requests = sim->requests();
         EXPECT_FALSE(requests.empty());
         for (const auto& q : requests) EXPECT_EQ(q.at(2), 0xA0) << "a scan only asks for the reader's state";
     }
+    c.stop();
 }

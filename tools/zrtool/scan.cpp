@@ -2,6 +2,7 @@
 // candidate counts when it answers a query that only reads (ZRGetReaderState); nothing is
 // ever written to a reader.
 #include <atomic>
+#include <cstdlib>
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
@@ -26,6 +27,7 @@ struct Candidate {
     Candidate(std::string t, std::string p, std::string h, std::string w)
         : type(std::move(t)), port(std::move(p)), host(std::move(h)), where(std::move(w)) {}
     std::string type, port, host;  // as the INI keys want them
+    std::uint16_t tcp_port = kReaderPort;
     std::string where;             // for people: "127.1.2.3:7086", "/dev/ttyUSB0"
     // Filled by the confirmation.
     bool done = false;
@@ -63,6 +65,18 @@ void confirm(Candidate& c, const std::string& ini) {
     ZRClose(&handle);
 }
 
+// A comma-separated list: its parts, empty ones left out.
+std::vector<std::string> split_list(const std::string& list) {
+    std::vector<std::string> parts;
+    for (std::size_t i = 0; i <= list.size();) {
+        auto end = list.find(',', i);
+        if (end == std::string::npos) end = list.size();
+        if (end > i) parts.push_back(list.substr(i, end - i));
+        i = end + 1;
+    }
+    return parts;
+}
+
 int scan(Call& call) {
     const auto started = std::chrono::steady_clock::now();
     const int limit = call.integer("limit");
@@ -72,29 +86,33 @@ int scan(Call& call) {
                      call.text("subnet").c_str());
         return kExitUsage;
     }
-    std::vector<std::string> ports;
-    if (call.given("ports")) {
-        const std::string& list = call.text("ports");
-        for (std::size_t i = 0; i <= list.size();) {
-            auto end = list.find(',', i);
-            if (end == std::string::npos) end = list.size();
-            if (end > i) ports.push_back(list.substr(i, end - i));
-            i = end + 1;
+    std::vector<std::uint16_t> tcp_ports;
+    for (const auto& p : split_list(call.text("tcp-ports"))) {
+        char* end = nullptr;
+        const long n = std::strtol(p.c_str(), &end, 10);
+        if (*end != '\0' || n < 1 || n > 65535) {
+            std::fprintf(stderr, "zrtool: scan: --tcp-ports wants port numbers from 1 to 65535, not '%s'\n", p.c_str());
+            return kExitUsage;
         }
-    } else {
-        ports = os::serial_candidates();
+        tcp_ports.push_back(static_cast<std::uint16_t>(n));
     }
-    const int batches = static_cast<int>((hosts.size() + kBatch - 1) / kBatch);
+    const std::vector<std::string> ports =
+        call.given("ports") ? split_list(call.text("ports")) : os::serial_candidates();
+    const int batches = static_cast<int>((hosts.size() + kBatch - 1) / kBatch * tcp_ports.size());
     const int bound_ms = batches * limit + kConfirmMs;
 
     std::vector<std::shared_ptr<Candidate>> candidates;
     for (const auto& p : ports) candidates.push_back(std::make_shared<Candidate>("COM", p, "127.0.0.1", p));
-    const auto answers = os::tcp_answers(hosts, kReaderPort, limit, kBatch);
-    for (std::size_t i = 0; i < hosts.size(); ++i)
-        if (answers[i]) {
-            const auto a = dotted(hosts[i]);
-            candidates.push_back(std::make_shared<Candidate>("TCP", "COM1", a, a + ":" + std::to_string(kReaderPort)));
-        }
+    for (const auto tcp_port : tcp_ports) {
+        const auto answers = os::tcp_answers(hosts, tcp_port, limit, kBatch);
+        for (std::size_t i = 0; i < hosts.size(); ++i)
+            if (answers[i]) {
+                const auto a = dotted(hosts[i]);
+                candidates.push_back(
+                    std::make_shared<Candidate>("TCP", "COM1", a, a + ":" + std::to_string(tcp_port)));
+                candidates.back()->tcp_port = tcp_port;
+            }
+    }
 
     // Each candidate's settings file; whole reply timing, so that a reader's answer ends the
     // wait at once.
@@ -108,7 +126,8 @@ int scan(Call& call) {
         inis.push_back(dir + "/" + std::to_string(i) + ".ini");
         std::ofstream(inis.back(), std::ios::binary)
             << "[scan]\nZR_PORT_TYPE=" << candidates[i]->type << "\nZR_COM_NUMBER=" << candidates[i]->port
-            << "\nZR_HOST_NAME=" << candidates[i]->host << "\nZR_REPLY_TIMING=whole\n";
+            << "\nZR_HOST_NAME=" << candidates[i]->host << "\nZR_TCP_PORT=" << candidates[i]->tcp_port
+            << "\nZR_REPLY_TIMING=whole\n";
     }
 
     // A few workers take the candidates in turn; what has not finished by the bound counts
@@ -160,6 +179,7 @@ int scan(Call& call) {
             j.set("ZR_PORT_TYPE", found[i].type);
             j.set("ZR_COM_NUMBER", found[i].port);
             j.set("ZR_HOST_NAME", found[i].host);
+            if (found[i].tcp_port != kReaderPort) j.set("ZR_TCP_PORT", static_cast<long long>(found[i].tcp_port));
             j.set("where", found[i].where);
             j.set("result", found[i].result);
             if (!found[i].state.empty()) j.set("state", found[i].state);
@@ -168,7 +188,7 @@ int scan(Call& call) {
         std::printf("%s\n", Json::object()
                                 .set("verb", "scan")
                                 .set("readers", readers)
-                                .set("tried", static_cast<long long>(ports.size() + hosts.size()))
+                                .set("tried", static_cast<long long>(ports.size() + hosts.size() * tcp_ports.size()))
                                 .set("milliseconds", static_cast<long long>(took * 1000))
                                 .set("bound_milliseconds", static_cast<long long>(bound_ms))
                                 .set("success", true)
@@ -184,6 +204,7 @@ int scan(Call& call) {
                         c.where.c_str(), describe(c.result, Kind::status).c_str(),
                         c.state.empty() ? "" : (", state " + c.state).c_str(), c.type.c_str(), c.port.c_str(),
                         c.host.c_str());
+            if (c.tcp_port != kReaderPort) std::printf("ZR_TCP_PORT=%u\n", static_cast<unsigned>(c.tcp_port));
         }
     }
     std::fflush(stdout);
@@ -206,7 +227,8 @@ const VerbGroup kScan(
          "",
          "find readers on the serial ports and, with --subnet, on a network, each confirmed by a query "
          "that only reads; prints them as INI sections",
-         {text_arg("subnet", "", "A.B.C.0/24 (prefix 24 to 30): also the hosts of this network on port 7086"),
+         {text_arg("subnet", "", "A.B.C.0/24 (prefix 24 to 30): also the hosts of this network on the reader port"),
+          text_arg("tcp-ports", "7086", "with --subnet: the TCP ports to try on each host, comma-separated"),
           text_arg("ports", "", "the serial ports to try, comma-separated, instead of those this machine has"),
           int_arg("limit", "300", "milliseconds a TCP connection may take to come up", 10, 5000)},
          "zrtool scan --ports /dev/null",
