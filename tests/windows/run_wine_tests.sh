@@ -6,7 +6,7 @@
 # requests; the library's wire trace (ZR_TRACE) must agree with zrsim's frame for frame;
 # every run must pass its own checks; every name in api/zr.def must have a row in
 # the scenario. Then zrtool.exe of each build, beside its zr.dll, resets zrsim, takes an
-# inventory and runs a two-line script (identify, report) over TCP and over COM17.
+# inventory, runs a two-line script (identify, report) and encodes a tag, over TCP and COM17.
 #
 # usage: run_wine_tests.sh [--linux DIR] [--win32 DIR|--no-win32] [--win64 DIR|--no-win64]
 #                          [--prefix DIR] [--no-build] [--linux-only]
@@ -362,7 +362,8 @@ done
 
 # ---- zrtool.exe ------------------------------------------------------------------------------
 # The tool as a Windows user runs it, beside its zr.dll, against zrsim over TCP and the COM port:
-# a reset, an inventory, and a script whose report collects what its identify started.
+# a reset, an inventory, a script whose report collects what its identify started, and an
+# encode.
 printf 'identify\r\nreport\r\n' >"$RESULTS/split.zr"
 tool_run() {  # build-name name expected-line args...
     b=$1 name=$2 expected=$3
@@ -389,6 +390,12 @@ for b in $builds; do
     tool_run "$b" tcp-inventory 'inventory: 3 tags' --tcp "$NET.1" inventory
     tool_run "$b" com-inventory 'inventory: 3 tags' --serial "$COM" inventory
     tool_run "$b" com-run 'report: 1 ok' --serial "$COM" run "$(winpath "$RESULTS/split.zr")"
+    # Encoding the middle one of zrsim's three tags, over each link, read back and compared.
+    epc=300833B2DDD90140000000
+    tool_run "$b" tcp-encode "encode by-epc:${epc}02: ok (read back and compared)" \
+        --tcp "$NET.1" --timing whole encode --by-epc "${epc}02" --epc "${epc}AA" --user 0:C0FFEE01
+    tool_run "$b" com-encode "encode by-epc:${epc}AA: ok (read back and compared)" \
+        --serial "$COM" encode --by-epc "${epc}AA" --epc "${epc}BB"
     stop_sim
 done
 
