@@ -47,13 +47,11 @@ bool contains(const std::string& text, const std::string& part) { return text.fi
 class Encode : public ::testing::TestWithParam<std::string> {
 protected:
     void SetUp() override { new_field(); }
-    // The default population's first 20 tags, no selection in force.
+    // The default population's first 20 tags, as zrsim's control lines bring them in.
     void new_field() {
-        host.sim().with_model([](ReaderModel& m) {
-            m.tags.clear();
-            for (std::size_t i = 0; i < kTags; ++i) m.tags.push_back(zr::sim::default_tag(i));
-            m.selection = {};
-        });
+        std::vector<std::string> lines{"clear"};
+        for (std::size_t i = 0; i < kTags; ++i) lines.push_back("add " + hex(zr::sim::default_tag(i).epc));
+        host.field(lines);
     }
     std::vector<TagState> field() {
         return host.sim().with_model([](ReaderModel& m) {

@@ -318,19 +318,18 @@ TEST(Zrtool, AFailedOpenLeadsWithTheCauseAndAnUnknownKeyIsWarnedAbout) {
 TEST(Zrtool, InventoryTellsAnEmptyFieldFromASilentReader) {
     struct Row {
         const char* field;
-        std::function<void(zr::sim::Simulator&)> set_up;
+        std::function<void(SimHost&)> set_up;
         const char* says;
         int status;
     } rows[] = {
-        {"three tags", [](zr::sim::Simulator&) {}, "inventory: 3 tags", 0},
-        {"empty", [](zr::sim::Simulator& sim) { sim.with_model([](zr::sim::ReaderModel& m) { m.tags.clear(); }); },
-         "then 3002 reader status 0x61", 0},
-        {"silent", [](zr::sim::Simulator& sim) { sim.set_fault(0x81, Fault{FaultKind::drop}); },
+        {"three tags", [](SimHost&) {}, "inventory: 3 tags", 0},
+        {"empty", [](SimHost& host) { host.field({"clear"}); }, "then 3002 reader status 0x61", 0},
+        {"silent", [](SimHost& host) { host.sim().set_fault(0x81, Fault{FaultKind::drop}); },
          "cause: the reader did not answer the inventory", 1},
     };
     for (const auto& row : rows) {
         SimHost host;
-        row.set_up(host.sim());
+        row.set_up(host);
         for (const bool serial : {false, true}) {
             SCOPED_TRACE(std::string(row.field) + (serial ? " serial" : " tcp"));
             auto r = zrtool({serial ? "--serial" : "--tcp", serial ? host.pty() : host.address(), "inventory"});
@@ -348,22 +347,14 @@ TEST(Zrtool, InventoryTellsAnEmptyFieldFromASilentReader) {
 // window; the simulator's field changes under the running watch.
 TEST(Zrtool, WatchEventsShowArrivalsAndDepartures) {
     SimHost host;
-    const auto epc = [](zr::sim::ReaderModel& m, std::size_t i) { return zr::protocol::hex(m.tags[i].epc); };
-    std::string gone = host.sim().with_model([&](zr::sim::ReaderModel& m) { return epc(m, 1); });
+    const std::string epc = "30 08 33 B2 DD D9 01 40 00 00 00 ", gone = epc + "02", fresh = epc + "77";
     Child watch({ZRTOOL_PATH, "--tcp", host.address(), "inventory", "--watch", "--events", "--window", "300",
                  "--interval", "50"});
     for (int i = 0; i < 3; ++i) ASSERT_NE(watch.line_with(" arrived "), "") << watch.out();
 
-    host.sim().with_model([](zr::sim::ReaderModel& m) { m.tags.erase(m.tags.begin() + 1); });
-    const auto departed = watch.line_with(" departed ");
-    EXPECT_TRUE(contains(departed, gone)) << watch.out();
-
-    std::string fresh = host.sim().with_model([&](zr::sim::ReaderModel& m) {
-        m.tags.push_back(m.tags[0]);
-        m.tags.back().id[7] = 0x77;
-        m.tags.back().epc.back() = 0x77;
-        return epc(m, m.tags.size() - 1);
-    });
+    host.field({"remove 300833B2DDD9014000000002"});
+    EXPECT_TRUE(contains(watch.line_with(" departed "), gone)) << watch.out();
+    host.field({"add 300833B2DDD9014000000077"});
     EXPECT_TRUE(contains(watch.line_with(" arrived "), fresh)) << watch.out();
     watch.signal(SIGINT);
     EXPECT_EQ(watch.wait(), 0) << watch.out();

@@ -51,6 +51,21 @@ std::string SimHost::write_file(const std::string& name, const std::string& text
     return path;
 }
 
+void SimHost::field(const std::vector<std::string>& lines) {
+    for (const auto& line : lines) {
+        if (line == "clear") {
+            auto tags = sim_->control("list");
+            tags.pop_back();  // "ok"
+            std::vector<std::string> removes;
+            for (const auto& t : tags) removes.push_back("remove " + t.substr(0, t.find(' ')));
+            field(removes);
+            continue;
+        }
+        const auto answer = sim_->control(line);
+        EXPECT_EQ(answer, std::vector<std::string>{"ok"}) << line;
+    }
+}
+
 void BothLinks::SetUp() {
     ASSERT_EQ(ZROpen(&handle, host.ini().c_str(), GetParam().c_str()), ZR_OK);
 }

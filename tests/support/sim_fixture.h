@@ -26,6 +26,9 @@ public:
     static std::string unique_address();
     // Writes `text` to a file in the host's temporary directory; returns its path.
     std::string write_file(const std::string& name, const std::string& text) const;
+    // Changes the field as zrsim's control lines do ("add EPC ...", "remove EPC", "move EPC N",
+    // "clear": every tag leaves); a line the simulator refuses fails the test.
+    void field(const std::vector<std::string>& lines);
 
 private:
     std::unique_ptr<sim::Simulator> sim_;
