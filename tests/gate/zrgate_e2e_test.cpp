@@ -276,6 +276,7 @@ TEST(GateConfig, CheckNamesTheFileSectionAndKeyOfEveryMistake) {
         {"[gateway]\nsite=a\n" + reader + reader, ":7: [dock] section given twice (first at line 3)"},
         {"[gateway]\nsite=a\n", "no reader section"},
         {"[gateway]\nsite=a\ncredentials=nowhere.txt\n" + reader, ":3: [gateway] credentials: cannot read"},
+        {"[gateway]\nsite=a\ndiscovery=hass\n" + reader, ":3: [gateway] discovery: 'hass': homeassistant or none"},
     };
     for (const auto& c : cases) {
         const auto ini = write(dir + "/site.ini", c.ini);
@@ -358,6 +359,36 @@ TEST_F(Gate, EveryTagArrivesOncePerWindowDepartsAndTheStatusFollowsAKilledAndRes
     EXPECT_TRUE(eventually([&] { return sub.last_status("/presence/") == "offline"; }));
     EXPECT_EQ(field(sub.messages("/presence/status").back().payload, "cause"), "stopped");
     for (const char* r : {"r0", "r1", "r2"}) EXPECT_EQ(sub.last_status(std::string("/") + r + "/"), "offline");
+}
+
+// discovery = homeassistant: per reader a retained connectivity sensor on its status topic and
+// a reads/s sensor on the stats topic, each valid JSON with ids of its own. (The prefix is
+// moved under zr/ so that the test's subscription sees it.)
+TEST_F(Gate, HomeAssistantDiscoveryAnnouncesEachReader) {
+    Readers readers(2);
+    auto& gate = gateway("ha.site", "stats_every_s=5\ndiscovery=homeassistant\ndiscovery_prefix=zr/ha", readers.sections());
+    Subscriber sub(broker->port(), "ha-test");  // after the gateway: the configurations are retained
+    EXPECT_TRUE(eventually([&] { return sub.messages("/config").size() == 4; })) << read(log("ha.site"));
+    std::string all;
+    std::set<std::string> ids;
+    for (const auto& m : sub.messages("/config")) {
+        all += m.topic + " " + m.payload + "\n";
+        ids.insert(field(m.payload, "unique_id"));
+    }
+    EXPECT_EQ(ids.size(), 4u) << all;
+    for (const std::string part :
+         {"zr/ha/binary_sensor/zrgate_ha_site/r0_online/config ", "zr/ha/sensor/zrgate_ha_site/r1_reads/config ",
+          "\"state_topic\":\"zr/ha.site/r1/status\"", "\"device_class\":\"connectivity\"",
+          "\"state_topic\":\"zr/ha.site/stats\"", "value_json.readers['r0'].reads_per_s",
+          "\"availability_topic\":\"zr/ha.site/status\"", "\"expire_after\":15"})
+        EXPECT_NE(all.find(part), std::string::npos) << part << "\n" << all;
+    std::string payloads;
+    for (const auto& m : sub.messages("/config")) payloads += m.payload + "\n";
+    const auto file = write(dir + "/discovery.jsonl", payloads);
+    Child json({"/usr/bin/env", "python3", "-c", "import json,sys\nfor l in open(sys.argv[1]): json.loads(l)", file},
+               logged(dir + "/json.txt"));
+    EXPECT_EQ(json.stop(0), 0) << read(dir + "/json.txt");
+    EXPECT_EQ(gate.stop(SIGTERM), 0);
 }
 
 TEST_F(Gate, AGatewayStartedBeforeItsBrokerPublishesOnceTheBrokerIsUp) {

@@ -256,6 +256,17 @@ GatewayConfig load_config(const std::string& path, std::vector<std::string>& err
         {"retry_min_ms", [&](const Entry& e) { number(e, 100, 3600000, c.retry_min_ms); }},
         {"retry_max_ms", [&](const Entry& e) { number(e, 100, 3600000, c.retry_max_ms); }},
         {"shutdown_flush_ms", [&](const Entry& e) { number(e, 0, 600000, c.shutdown_flush_ms); }},
+        {"discovery", [&](const Entry& e) {
+             if (e.value == "homeassistant") c.discovery = Discovery::homeassistant;
+             else if (e.value == "none") c.discovery = Discovery::none;
+             else check.at(e.line, gateway->name, e.key, "'" + e.value + "': homeassistant or none");
+         }},
+        {"discovery_prefix", [&](const Entry& e) {
+             bool ok = !e.value.empty() && e.value.front() != '/' && e.value.back() != '/' &&
+                       e.value.find("//") == std::string::npos && e.value.find_first_of("+#") == std::string::npos;
+             if (!ok) check.at(e.line, gateway->name, e.key, "'" + e.value + "' is not a topic prefix (no '+', '#' or empty levels)");
+             c.discovery_prefix = e.value;
+         }},
     };
     for (const auto& e : gateway->entries) {
         auto it = gateway_keys.find(lower(e.key));
@@ -376,6 +387,9 @@ std::string describe(const GatewayConfig& c) {
         o << "every read\n";
     o << "  queue: up to " << c.queue_bound << " events while the broker is away; drops counted and reported\n";
     o << "  readers retried every " << c.retry_min_ms << " to " << c.retry_max_ms << " ms\n";
+    if (c.discovery == Discovery::homeassistant)
+        o << "  Home Assistant discovery under " << c.discovery_prefix << "/ (each reader: online, reads/s"
+          << (c.stats_every_s > 0 ? "" : "; no reads/s while stats_every_s is 0") << ")\n";
     for (const auto& r : c.readers) {
         o << "  [" << r.name << "] " << (r.serial ? "serial " : "TCP ") << r.port << ": "
           << (r.inventory == Inventory::epc ? "EPC" : "TID") << " inventory on antenna";

@@ -12,6 +12,7 @@ namespace zrgate {
 
 enum class Inventory { epc, tid };
 enum class Events { presence, reads };  // arrived/departed per window, or every read
+enum class Discovery { none, homeassistant };
 
 struct ReaderConfig {
     std::string name;  // the section, also the reader's topic level
@@ -42,6 +43,8 @@ struct GatewayConfig {
     int keepalive_s = 30;
     int retry_min_ms = 1000, retry_max_ms = 30000;
     int shutdown_flush_ms = 5000;
+    Discovery discovery = Discovery::none;
+    std::string discovery_prefix = "homeassistant";
     std::vector<ReaderConfig> readers;
 
     std::string site_topic() const { return prefix + "/" + site; }

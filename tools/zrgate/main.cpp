@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "config.h"
+#include "discovery.h"
 #include "publisher.h"
 #include "text.h"
 #include "worker.h"
@@ -27,9 +28,10 @@ const char* kUsage =
     "  Runs continuous inventories on every reader of FILE.ini and publishes tag events and\n"
     "  reader states to an MQTT broker. FILE.ini has a [gateway] section (site, broker, port,\n"
     "  client_id, credentials, ca_file, qos, topic_prefix, window_ms, events, queue_bound,\n"
-    "  stats_every_s, keepalive_s, retry_min_ms, retry_max_ms, shutdown_flush_ms) and one\n"
-    "  section per reader with the library's keys (ZR_PORT_TYPE, ZR_HOST_NAME, ZR_COM_NUMBER, ...)\n"
-    "  and inventory (epc|tid), antennas, pause_ms, quiet_ms, tid_password.\n"
+    "  stats_every_s, keepalive_s, retry_min_ms, retry_max_ms, shutdown_flush_ms, discovery,\n"
+    "  discovery_prefix) and one section per reader with the library's keys (ZR_PORT_TYPE,\n"
+    "  ZR_HOST_NAME, ZR_COM_NUMBER, ...) and inventory (epc|tid), antennas, pause_ms, quiet_ms,\n"
+    "  tid_password.\n"
     "\n"
     "  --check     check FILE.ini, print what the gateway would do, and exit (0: good)\n"
     "  --help      this text\n"
@@ -166,6 +168,8 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "zrgate: %s\n", error.c_str());
         return 1;
     }
+    // Retained, and sent again on every connection like the statuses.
+    for (const auto& m : discovery_messages(config)) publisher.status(m.topic, m.payload);
     std::fprintf(stderr, "zrgate: site %s, %zu reader(s), broker %s:%d\n", config.site.c_str(), config.readers.size(),
                  config.broker.c_str(), config.port);
 
