@@ -42,6 +42,10 @@ struct GatewayConfig {
     int keepalive_s = 30;
     int retry_min_ms = 1000, retry_max_ms = 30000;
     int shutdown_flush_ms = 5000;
+    // The live console (console.h): off while http_port is 0.
+    std::string http_address = "127.0.0.1";
+    int http_port = 0;
+    std::string http_token_file, http_token;
     std::vector<ReaderConfig> readers;
 
     std::string site_topic() const { return prefix + "/" + site; }

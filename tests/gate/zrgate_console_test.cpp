@@ -1,0 +1,322 @@
+// zrgate's console as its users reach it: the binary as a child process with `http` set, a real
+// mosquitto broker started late, simulated readers on loopback, and plain HTTP requests.
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <map>
+#include <memory>
+#include <regex>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "child.h"
+#include "server.h"
+#include "sim_fixture.h"
+
+#ifndef ZRGATE_PATH
+#error "ZRGATE_PATH must name the zrgate binary"
+#endif
+
+namespace {
+
+using namespace std::chrono_literals;
+using zr::test::Child;
+using zr::test::SimHost;
+
+std::string temp_dir() {
+    char tmpl[] = "/tmp/zrgate-console-XXXXXX";
+    return ::mkdtemp(tmpl) ? tmpl : "/tmp";
+}
+
+std::string write(const std::string& path, const std::string& text) {
+    std::ofstream(path, std::ios::binary) << text;
+    return path;
+}
+
+std::string read(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+zr::test::ChildOptions logged(const std::string& log) {
+    zr::test::ChildOptions options;
+    options.out = options.err = zr::test::Sink::log;
+    options.log = log;
+    options.own_group = true;
+    return options;
+}
+
+std::string broker_binary() {
+    for (const char* p : {"/usr/sbin/mosquitto", "/usr/local/sbin/mosquitto", "/usr/bin/mosquitto"})
+        if (::access(p, X_OK) == 0) return p;
+    return {};
+}
+
+int free_port() {
+    int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t n = sizeof a;
+    ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
+    ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &n);
+    ::close(fd);
+    return ntohs(a.sin_port);
+}
+
+bool eventually(const std::function<bool()>& done) {
+    for (auto end = std::chrono::steady_clock::now() + 30s; std::chrono::steady_clock::now() < end;) {
+        if (done()) return true;
+        std::this_thread::sleep_for(50ms);
+    }
+    return done();
+}
+
+struct Reply {
+    int status = 0;  // 0: no answer
+    std::string head, body;
+};
+
+// One HTTP/1.0 request over loopback; the server closes the connection after the reply.
+Reply request(int port, const std::string& method, const std::string& path, const std::string& headers = "") {
+    Reply r;
+    int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    timeval tv{10, 0};
+    ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(static_cast<std::uint16_t>(port));
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
+        ::close(fd);
+        return r;
+    }
+    const std::string text = method + " " + path + " HTTP/1.0\r\nHost: localhost\r\n" + headers + "\r\n";
+    ::send(fd, text.data(), text.size(), MSG_NOSIGNAL);
+    std::string all;
+    char buf[4096];
+    for (ssize_t n; (n = ::recv(fd, buf, sizeof buf, 0)) > 0;) all.append(buf, static_cast<std::size_t>(n));
+    ::close(fd);
+    const auto end = all.find("\r\n\r\n");
+    if (all.rfind("HTTP/1.", 0) != 0 || end == std::string::npos) return r;
+    r.status = std::stoi(all.substr(9, 3));
+    r.head = all.substr(0, end);
+    r.body = all.substr(end + 4);
+    return r;
+}
+
+// The exposition's samples by "name{labels}"; every line must be a comment or a sample.
+std::map<std::string, double> parse_metrics(const std::string& text, std::vector<std::string>& bad) {
+    static const std::regex comment(R"(# (HELP|TYPE) zrgate_[a-z_]+ .+)");
+    static const std::regex sample(R"((zrgate_[a-z_]+(\{[a-z_]+="(?:[^"\\\n]|\\[\\"n])*"(,[a-z_]+="(?:[^"\\\n]|\\[\\"n])*")*\})?) (-?[0-9]+(\.[0-9]+)?))");
+    std::map<std::string, double> out;
+    std::istringstream in(text);
+    std::smatch m;
+    for (std::string line; std::getline(in, line);) {
+        if (std::regex_match(line, m, sample)) out[m[1]] = std::stod(m[4]);
+        else if (!std::regex_match(line, comment)) bad.push_back(line);
+    }
+    return out;
+}
+
+class Console : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (broker_binary().empty()) {
+            if (std::getenv("ZR_GATE_TESTS_NEED_BROKER")) FAIL() << "mosquitto is not installed (apt-get install mosquitto)";
+            GTEST_SKIP() << "mosquitto is not installed (apt-get install mosquitto): zrgate's console tests skipped";
+        }
+        namespace fs = std::filesystem;
+        fs::create_directory(dir + "/db");
+        fs::permissions(dir, fs::perms::others_exec, fs::perm_options::add);
+        fs::permissions(dir + "/db", fs::perms::all);
+        write(dir + "/mosquitto.conf", "listener " + std::to_string(broker_port) + " 127.0.0.1\nallow_anonymous true\n");
+    }
+    void TearDown() override {
+        if (!HasFailure()) std::filesystem::remove_all(dir);
+        else std::fprintf(stderr, "kept %s\n", dir.c_str());
+    }
+    void start_broker() {
+        broker = std::make_unique<Child>(std::vector<std::string>{broker_binary(), "-c", dir + "/mosquitto.conf"},
+                                         logged(dir + "/mosquitto.log"));
+    }
+    std::string dir = temp_dir();
+    int broker_port = free_port(), http_port = free_port();
+    std::unique_ptr<Child> broker;
+};
+
+TEST_F(Console, MetricsHealthTokenAndMethodsAnswerAsTheGatewayRuns) {
+    std::vector<std::string> addresses;
+    std::vector<std::unique_ptr<zr::sim::Simulator>> sims(2);
+    auto start_reader = [&](std::size_t i) {
+        sims[i] = std::make_unique<zr::sim::Simulator>();
+        std::string error;
+        ASSERT_TRUE(sims[i]->listen_tcp(addresses[i], zr::sim::kReaderPort, error)) << error;
+        sims[i]->start();
+    };
+    std::string sections;
+    for (std::size_t i = 0; i < sims.size(); ++i) {
+        addresses.push_back(SimHost::unique_address());
+        start_reader(i);
+        sections += "[r" + std::to_string(i) + "]\nZR_PORT_TYPE=TCP\nZR_COM_NUMBER=COM1\nZR_HOST_NAME=" + addresses[i] +
+                    "\npause_ms=50\nantennas=1,2\n";
+    }
+    const std::string token = "s3cret-Token_1";
+    write(dir + "/token.txt", token + "\n");
+    const auto ini = write(dir + "/site.ini", "[gateway]\nsite=north\nbroker=127.0.0.1\nport=" + std::to_string(broker_port) +
+                                                  "\nretry_min_ms=100\nretry_max_ms=500\nwindow_ms=600\nstats_every_s=0\n"
+                                                  "http=" + std::to_string(http_port) + "\nhttp_token=token.txt\n" + sections);
+    Child gate({ZRGATE_PATH, ini}, logged(dir + "/zrgate.log"));
+    const std::string auth = "Authorization: Bearer " + token + "\r\n";
+
+    // No broker yet: unhealthy, and it says why.
+    Reply health;
+    ASSERT_TRUE(eventually([&] { return (health = request(http_port, "GET", "/health", auth)).status != 0; }))
+        << read(dir + "/zrgate.log");
+    EXPECT_EQ(health.status, 503);
+    EXPECT_NE(health.body.find("broker 127.0.0.1:" + std::to_string(broker_port) + " not connected"), std::string::npos)
+        << health.body;
+    start_broker();
+    EXPECT_TRUE(eventually([&] { return (health = request(http_port, "GET", "/health", auth)).status == 200; }))
+        << health.status << " " << health.body;
+
+    struct Case {
+        std::string method, path, headers;
+        int status;
+        std::string in_body, in_head;
+    } cases[] = {
+        {"GET", "/health", "", 401, "bearer token", "WWW-Authenticate: Bearer"},
+        {"GET", "/metrics", "Authorization: Bearer wrong\r\n", 401, "", ""},
+        {"GET", "/metrics?token=" + token + "x", "", 401, "", ""},
+        {"GET", "/health", auth, 200, "ok: broker connected", ""},
+        {"GET", "/health?token=" + token, "", 200, "ok", ""},
+        {"GET", "/?token=" + token, "", 200, "<svg", "text/html"},
+        {"GET", "/api/state", auth, 200, "\"site\":\"north\"", "application/json"},
+        {"GET", "/api/history", auth, 200, "\"series\":[{\"reader\":\"r0\",\"antenna\":1", ""},
+        {"HEAD", "/metrics", auth, 200, "", "text/plain; version=0.0.4"},
+        {"POST", "/metrics", auth, 405, "read only", "Allow: GET, HEAD"},
+        {"DELETE", "/", "", 405, "", ""},
+        {"PUT", "/api/state", auth, 405, "", ""},
+        {"GET", "/nothing", auth, 404, "not found", ""},
+    };
+    for (const auto& c : cases) {
+        const auto r = request(http_port, c.method, c.path, c.headers);
+        EXPECT_EQ(r.status, c.status) << c.method << " " << c.path << "\n" << r.head << "\n" << r.body;
+        EXPECT_NE(r.body.find(c.in_body), std::string::npos) << c.method << " " << c.path << ": " << r.body;
+        EXPECT_NE(r.head.find(c.in_head), std::string::npos) << c.method << " " << c.path << ": " << r.head;
+        if (c.method == "HEAD") {
+            EXPECT_EQ(r.body, "");
+        }
+    }
+
+    // /metrics: every line parses, and the numbers are what happened. Three tags on each reader
+    // (the simulator's default field), arrived once each; reads on both antennas add up.
+    auto metrics = [&](std::vector<std::string>& bad) {
+        return parse_metrics(request(http_port, "GET", "/metrics", auth).body, bad);
+    };
+    std::vector<std::string> bad;
+    std::map<std::string, double> m;
+    EXPECT_TRUE(eventually([&] {
+        bad.clear();
+        m = metrics(bad);
+        return m["zrgate_tags_present{reader=\"r0\"}"] == 3 && m["zrgate_tags_present{reader=\"r1\"}"] == 3 &&
+               m["zrgate_events_published_total"] == 6 && m["zrgate_queue_depth"] == 0;
+    })) << request(http_port, "GET", "/metrics", auth).body;
+    for (const auto& line : bad) ADD_FAILURE() << "not a sample or comment: '" << line << "'";
+    for (const char* name : {"zrgate_reads_total", "zrgate_antenna_reads_total", "zrgate_events_total", "zrgate_drops_total",
+                             "zrgate_reconnects_total", "zrgate_reader_online", "zrgate_tags_present", "zrgate_queue_depth",
+                             "zrgate_spool_depth", "zrgate_broker_connected", "zrgate_events_published_total"}) {
+        const auto text = request(http_port, "GET", "/metrics", auth).body;
+        EXPECT_NE(text.find(std::string("# HELP ") + name + " "), std::string::npos) << name;
+        EXPECT_NE(text.find(std::string("# TYPE ") + name + " "), std::string::npos) << name;
+    }
+    for (const std::string r : {"r0", "r1"}) {
+        const auto l = "{reader=\"" + r + "\"}";
+        EXPECT_EQ(m["zrgate_reader_online" + l], 1) << r;
+        EXPECT_EQ(m["zrgate_events_total" + l], 3) << r;
+        EXPECT_EQ(m["zrgate_drops_total" + l], 0) << r;
+        EXPECT_EQ(m["zrgate_reconnects_total" + l], 0) << r;
+        EXPECT_GT(m["zrgate_reads_total" + l], 0) << r;
+        const double a1 = m["zrgate_antenna_reads_total{reader=\"" + r + "\",antenna=\"1\"}"];
+        const double a2 = m["zrgate_antenna_reads_total{reader=\"" + r + "\",antenna=\"2\"}"];
+        EXPECT_GT(a1, 0) << r;
+        EXPECT_GT(a2, 0) << r;
+    }
+    EXPECT_EQ(m["zrgate_broker_connected"], 1);
+    EXPECT_EQ(m["zrgate_spool_depth"], 0);
+
+    // A reader lost: offline in the metrics, its three tags departed; back: one reconnect.
+    sims[1].reset();
+    EXPECT_TRUE(eventually([&] {
+        m = metrics(bad);
+        return m["zrgate_reader_online{reader=\"r1\"}"] == 0 && m["zrgate_events_total{reader=\"r1\"}"] == 6 &&
+               m["zrgate_tags_present{reader=\"r1\"}"] == 0;
+    })) << request(http_port, "GET", "/metrics", auth).body;
+    EXPECT_NE(request(http_port, "GET", "/api/state", auth).body.find("\"state\":\"reconnecting\""), std::string::npos);
+    start_reader(1);
+    EXPECT_TRUE(eventually([&] {
+        m = metrics(bad);
+        return m["zrgate_reader_online{reader=\"r1\"}"] == 1 && m["zrgate_reconnects_total{reader=\"r1\"}"] == 1 &&
+               m["zrgate_tags_present{reader=\"r1\"}"] == 3;
+    })) << request(http_port, "GET", "/metrics", auth).body;
+    EXPECT_EQ(m["zrgate_events_total{reader=\"r0\"}"], 3);
+
+    // The broker gone: unhealthy again.
+    broker->stop(SIGTERM);
+    EXPECT_TRUE(eventually([&] { return request(http_port, "GET", "/health", auth).status == 503; }));
+    EXPECT_EQ(gate.stop(SIGTERM), 0) << read(dir + "/zrgate.log");
+    EXPECT_EQ(request(http_port, "GET", "/health", auth).status, 0) << "the console ends with the gateway";
+}
+
+TEST(ConsoleConfig, CheckRefusesABadHttpValueAndATokenItCannotUse) {
+    const auto dir = temp_dir();
+    const std::string reader = "[dock]\nZR_PORT_TYPE=TCP\nZR_COM_NUMBER=COM1\nZR_HOST_NAME=127.0.0.1\n";
+    write(dir + "/blank.txt", "\n");
+    struct Case {
+        std::string keys, expected;
+    } cases[] = {
+        {"http=web", ":3: [gateway] http: 'web': [ADDRESS:]PORT, e.g. 8080 or 0.0.0.0:8080"},
+        {"http=70000", ":3: [gateway] http: '70000': [ADDRESS:]PORT"},
+        {"http=0", ":3: [gateway] http: '0': [ADDRESS:]PORT"},
+        {"http=10.0.0:8080", ":3: [gateway] http: '10.0.0:8080'"},
+        {"http=localhost:8080", ":3: [gateway] http: 'localhost:8080'"},
+        {"http=8080\nhttp_token=nowhere.txt", ":4: [gateway] http_token: cannot read"},
+        {"http=8080\nhttp_token=blank.txt", ":4: [gateway] http_token: " + dir + "/blank.txt: the first line must be the token"},
+        {"http_token=blank.txt", "[gateway] http_token: given without http"},
+    };
+    for (const auto& c : cases) {
+        const auto ini = write(dir + "/site.ini", "[gateway]\nsite=a\n" + c.keys + "\n" + reader);
+        const auto r = zr::test::run({ZRGATE_PATH, "--check", ini});
+        EXPECT_EQ(r.status, 2) << c.keys;
+        EXPECT_NE(r.err.find(c.expected), std::string::npos) << c.keys << "\n" << r.err;
+    }
+    struct Good {
+        std::string keys, expected;
+    } good[] = {
+        {"http=8080", "console: http://127.0.0.1:8080/"},
+        {"http=0.0.0.0:9000", "console: http://0.0.0.0:9000/ (/api/state, /metrics, /health, /events), no token"},
+        {"http=192.0.2.1:80\nhttp_token=token.txt", "bearer token from " + dir + "/token.txt"},
+    };
+    write(dir + "/token.txt", "abc\n");
+    for (const auto& c : good) {
+        const auto ini = write(dir + "/site.ini", "[gateway]\nsite=a\n" + c.keys + "\n" + reader);
+        const auto r = zr::test::run({ZRGATE_PATH, "--check", ini});
+        EXPECT_EQ(r.status, 0) << c.keys << "\n" << r.err;
+        EXPECT_NE(r.out.find(c.expected), std::string::npos) << c.keys << "\n" << r.out;
+    }
+    std::filesystem::remove_all(dir);
+}
+
+}  // namespace
