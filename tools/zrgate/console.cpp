@@ -380,7 +380,7 @@ int Console::answer(MHD_Connection* c, const std::string& url, const std::string
     }
     if (url == "/" || url == "/index.html")
         return send(c, MHD_HTTP_OK, kConsolePage, "text/html; charset=utf-8",
-                    {{"Content-Security-Policy", "default-src 'self'; style-src 'unsafe-inline'; script-src 'unsafe-inline'"}});
+                    {{"Content-Security-Policy", "default-src 'self'; img-src 'self' data:; style-src 'unsafe-inline'; script-src 'unsafe-inline'"}});
     if (url == "/api/state") return send(c, MHD_HTTP_OK, state_json(), "application/json");
     if (url == "/api/history") {
         const char* since = MHD_lookup_connection_value(c, MHD_GET_ARGUMENT_KIND, "since");
