@@ -280,7 +280,7 @@ TEST_F(Console, MetricsHealthTokenAndMethodsAnswerAsTheGatewayRuns) {
     EXPECT_EQ(request(http_port, "GET", "/health", auth).status, 0) << "the console ends with the gateway";
 }
 
-TEST(ConsoleConfig, CheckRefusesABadHttpValueAndATokenItCannotUse) {
+TEST(ConsoleConfig, CheckRefusesABadHttpValueAndATokenItCannotUseAndATakenPortStopsTheStart) {
     const auto dir = temp_dir();
     const std::string reader = "[dock]\nZR_PORT_TYPE=TCP\nZR_COM_NUMBER=COM1\nZR_HOST_NAME=127.0.0.1\n";
     write(dir + "/blank.txt", "\n");
@@ -316,6 +316,21 @@ TEST(ConsoleConfig, CheckRefusesABadHttpValueAndATokenItCannotUse) {
         EXPECT_EQ(r.status, 0) << c.keys << "\n" << r.err;
         EXPECT_NE(r.out.find(c.expected), std::string::npos) << c.keys << "\n" << r.out;
     }
+    // A port already taken stops the gateway at start, before it publishes anything.
+    const int taken = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t n = sizeof a;
+    ASSERT_EQ(::bind(taken, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+    ::listen(taken, 1);
+    ::getsockname(taken, reinterpret_cast<sockaddr*>(&a), &n);
+    const auto port = std::to_string(ntohs(a.sin_port));
+    const auto ini = write(dir + "/site.ini", "[gateway]\nsite=a\nbroker=127.0.0.1\nport=1\nhttp=" + port + "\n" + reader);
+    const auto r = zr::test::run({ZRGATE_PATH, ini});
+    ::close(taken);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("console: cannot listen on 127.0.0.1:" + port + " (Address already in use)"), std::string::npos) << r.err;
     std::filesystem::remove_all(dir);
 }
 
