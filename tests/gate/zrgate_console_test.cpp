@@ -117,6 +117,39 @@ Reply request(int port, const std::string& method, const std::string& path, cons
     return r;
 }
 
+// An open GET whose reply is read as it comes (/events never ends on its own).
+class Stream {
+public:
+    Stream(int port, const std::string& path, const std::string& headers) : fd_(::socket(AF_INET, SOCK_STREAM, 0)) {
+        timeval tv{0, 200000};
+        ::setsockopt(fd_, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_port = htons(static_cast<std::uint16_t>(port));
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        if (::connect(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0) {
+            const std::string text = "GET " + path + " HTTP/1.1\r\nHost: localhost\r\n" + headers + "\r\n";
+            ::send(fd_, text.data(), text.size(), MSG_NOSIGNAL);
+        }
+    }
+    ~Stream() { ::close(fd_); }
+    // Reads until `text` has come (true) or 30 s passed.
+    bool wait_for(const std::string& text) {
+        for (auto end = std::chrono::steady_clock::now() + 30s; std::chrono::steady_clock::now() < end;) {
+            if (got.find(text) != std::string::npos) return true;
+            char buf[4096];
+            const ssize_t n = ::recv(fd_, buf, sizeof buf, 0);
+            if (n == 0) break;
+            if (n > 0) got.append(buf, static_cast<std::size_t>(n));
+        }
+        return got.find(text) != std::string::npos;
+    }
+    std::string got;
+
+private:
+    int fd_;
+};
+
 // The exposition's samples by "name{labels}"; every line must be a comment or a sample.
 std::map<std::string, double> parse_metrics(const std::string& text, std::vector<std::string>& bad) {
     static const std::regex comment(R"(# (HELP|TYPE) zrgate_[a-z_]+ .+)");
@@ -257,7 +290,13 @@ TEST_F(Console, MetricsHealthTokenAndMethodsAnswerAsTheGatewayRuns) {
     EXPECT_EQ(m["zrgate_broker_connected"], 1);
     EXPECT_EQ(m["zrgate_spool_depth"], 0);
 
-    // A reader lost: offline in the metrics, its three tags departed; back: one reconnect.
+    // A reader lost: offline in the metrics, its three tags departed (and streamed to /events,
+    // which needs the token too); back: one reconnect.
+    Stream refused(http_port, "/events", "");
+    EXPECT_TRUE(refused.wait_for("401 Unauthorized")) << refused.got;
+    Stream events(http_port, "/events", auth);
+    EXPECT_TRUE(events.wait_for("\r\n\r\n")) << events.got;
+    EXPECT_NE(events.got.find("Content-Type: text/event-stream"), std::string::npos) << events.got;
     sims[1].reset();
     EXPECT_TRUE(eventually([&] {
         m = metrics(bad);
@@ -265,6 +304,11 @@ TEST_F(Console, MetricsHealthTokenAndMethodsAnswerAsTheGatewayRuns) {
                m["zrgate_tags_present{reader=\"r1\"}"] == 0;
     })) << request(http_port, "GET", "/metrics", auth).body;
     EXPECT_NE(request(http_port, "GET", "/api/state", auth).body.find("\"state\":\"reconnecting\""), std::string::npos);
+    for (const char* epc : {"300833B2DDD9014000000001", "300833B2DDD9014000000002", "300833B2DDD9014000000003"})
+        EXPECT_TRUE(events.wait_for("event: tag\ndata: {\"event\":\"departed\",\"reader\":\"r1\",\"epc\":\"" +
+                                    std::string(epc) + "\""))
+            << events.got;
+    EXPECT_EQ(events.got.find("\"reader\":\"r0\""), std::string::npos) << "only what happened after the stream opened";
     start_reader(1);
     EXPECT_TRUE(eventually([&] {
         m = metrics(bad);
