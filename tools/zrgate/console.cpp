@@ -90,6 +90,8 @@ MHD_Result on_request(void* self, MHD_Connection* c, const char* url, const char
 
 }  // namespace
 
+std::string http_library_version() { return std::string("libmicrohttpd ") + MHD_get_version(); }
+
 void EventFeed::push(std::string json) {
     {
         std::lock_guard lock(mutex_);

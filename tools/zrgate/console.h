@@ -68,6 +68,9 @@ private:
     std::uint64_t taken_ = 0;
 };
 
+// "libmicrohttpd 0.9.75", for --version.
+std::string http_library_version();
+
 class Console {
 public:
     Console(const GatewayConfig& config, Publisher& publisher, const std::vector<std::unique_ptr<Worker>>& workers);

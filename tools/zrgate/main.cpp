@@ -126,8 +126,8 @@ int main(int argc, char** argv) {
         if (a == "--version") {
             int major = 0, minor = 0, revision = 0;
             mosquitto_lib_version(&major, &minor, &revision);
-            std::printf("zrgate %s, library %s, libmosquitto %d.%d.%d\n", ZR_VERSION_STRING, ZRVersion(), major, minor,
-                        revision);
+            std::printf("zrgate %s, library %s, libmosquitto %d.%d.%d, %s\n", ZR_VERSION_STRING, ZRVersion(), major,
+                        minor, revision, http_library_version().c_str());
             return 0;
         }
         if (a == "--check") check_only = true;
