@@ -13,7 +13,6 @@
 #include <functional>
 #include <map>
 #include <memory>
-#include <regex>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -150,16 +149,59 @@ private:
     int fd_;
 };
 
+// A line of the text exposition format as zrgate writes it: "# HELP|TYPE zrgate_NAME text", or
+// zrgate_NAME[{label="value",...}] NUMBER with the values escaped (\\ \" \n). The sample's
+// key (name and labels) and value go to `key` and `value`.
+bool name_at(const std::string& l, std::size_t& i) {
+    if (l.compare(i, 7, "zrgate_") != 0) return false;
+    i += 7;
+    const auto from = i;
+    while (i < l.size() && ((l[i] >= 'a' && l[i] <= 'z') || l[i] == '_')) ++i;
+    return i > from;
+}
+
+bool comment(const std::string& l) {
+    std::size_t i = 7;
+    if (l.rfind("# HELP ", 0) != 0 && l.rfind("# TYPE ", 0) != 0) return false;
+    if (!name_at(l, i) || i + 1 >= l.size() || l[i] != ' ') return false;
+    return l[2] == 'H' || l.substr(i + 1) == "counter" || l.substr(i + 1) == "gauge";
+}
+
+bool sample(const std::string& l, std::string& key, double& value) {
+    std::size_t i = 0;
+    if (!name_at(l, i)) return false;
+    if (i < l.size() && l[i] == '{') {
+        do {
+            ++i;
+            const auto from = i;
+            while (i < l.size() && ((l[i] >= 'a' && l[i] <= 'z') || l[i] == '_')) ++i;
+            if (i == from || l.compare(i, 2, "=\"") != 0) return false;
+            for (i += 2; i < l.size() && l[i] != '"'; ++i)
+                if (l[i] == '\\' && (++i >= l.size() || (l[i] != '\\' && l[i] != '"' && l[i] != 'n'))) return false;
+            if (i++ >= l.size()) return false;
+        } while (i < l.size() && l[i] == ',');
+        if (i >= l.size() || l[i++] != '}') return false;
+    }
+    if (i >= l.size() || l[i] != ' ') return false;
+    key = l.substr(0, i);
+    const auto number = l.substr(i + 1);
+    std::size_t used = 0;
+    try {
+        value = std::stod(number, &used);
+    } catch (...) {
+        return false;
+    }
+    return !number.empty() && used == number.size() && number.find_first_not_of("-.0123456789") == std::string::npos;
+}
+
 // The exposition's samples by "name{labels}"; every line must be a comment or a sample.
 std::map<std::string, double> parse_metrics(const std::string& text, std::vector<std::string>& bad) {
-    static const std::regex comment(R"(# (HELP|TYPE) zrgate_[a-z_]+ .+)");
-    static const std::regex sample(R"((zrgate_[a-z_]+(\{[a-z_]+="(?:[^"\\\n]|\\[\\"n])*"(,[a-z_]+="(?:[^"\\\n]|\\[\\"n])*")*\})?) (-?[0-9]+(\.[0-9]+)?))");
     std::map<std::string, double> out;
     std::istringstream in(text);
-    std::smatch m;
-    for (std::string line; std::getline(in, line);) {
-        if (std::regex_match(line, m, sample)) out[m[1]] = std::stod(m[4]);
-        else if (!std::regex_match(line, comment)) bad.push_back(line);
+    for (std::string line, key; std::getline(in, line);) {
+        double value = 0;
+        if (sample(line, key, value)) out[key] = value;
+        else if (!comment(line)) bad.push_back(line);
     }
     return out;
 }
