@@ -21,6 +21,7 @@ if [ -z "$chromium" ]; then
   done
 fi
 [ -n "$chromium" ] || missing "no Chromium found (Debian: apt-get install chromium; or set ZR_CHROMIUM)"
+[ -x "$chromium" ] || missing "$chromium (ZR_CHROMIUM) is not an executable"
 command -v node >/dev/null || missing "node not found (Debian: apt-get install nodejs)"
 command -v npm >/dev/null || missing "npm not found (Debian: apt-get install npm)"
 mosquitto=""
