@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs the build tools, GoogleTest and mosquitto (zrgate's library, the broker of its tests,
-# mosquitto_sub to watch it) when this Debian machine lacks them.
+# mosquitto_sub to watch it), libmicrohttpd (zrgate's console) and Chromium with node and npm
+# (the console's browser test) when this Debian machine lacks them.
 set -euo pipefail
 need=()
 command -v cmake >/dev/null || need+=(cmake)
@@ -12,6 +13,12 @@ dpkg -s libgmock-dev >/dev/null 2>&1 || need+=(libgmock-dev)
 dpkg -s libmosquitto-dev >/dev/null 2>&1 || need+=(libmosquitto-dev)
 dpkg -s mosquitto >/dev/null 2>&1 || need+=(mosquitto)
 dpkg -s mosquitto-clients >/dev/null 2>&1 || need+=(mosquitto-clients)
+# zrgate's console: GNU libmicrohttpd; its browser test: Chromium, and node with npm for
+# puppeteer-core (which the test installs into the build directory).
+dpkg -s libmicrohttpd-dev >/dev/null 2>&1 || need+=(libmicrohttpd-dev)
+command -v chromium >/dev/null || [ -x /usr/bin/chromium ] || need+=(chromium)
+command -v node >/dev/null || need+=(nodejs)
+command -v npm >/dev/null || need+=(npm)
 [ ${#need[@]} -eq 0 ] && exit 0
 echo "installing: ${need[*]}"
 sudo=""

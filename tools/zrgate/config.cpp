@@ -112,6 +112,18 @@ bool dotted_ipv4(const std::string& s) {
     return i == s.size() && s != "0.0.0.0" && s != "255.255.255.255";
 }
 
+// The console's "[ADDRESS:]PORT": any IPv4 address, 0.0.0.0 for every interface.
+bool parse_listen(const std::string& v, std::string& address, int& port) {
+    const auto colon = v.rfind(':');
+    std::string host = colon == std::string::npos ? "127.0.0.1" : v.substr(0, colon);
+    long n = 0;
+    if (!parse_int(colon == std::string::npos ? v : v.substr(colon + 1), 1, 65535, n)) return false;
+    if (host != "0.0.0.0" && !dotted_ipv4(host)) return false;
+    address = host;
+    port = static_cast<int>(n);
+    return true;
+}
+
 std::string relative_to(const std::string& config, const std::string& path) {
     std::filesystem::path p(path);
     if (p.is_absolute()) return path;
@@ -267,6 +279,28 @@ GatewayConfig load_config(const std::string& path, std::vector<std::string>& err
              if (!ok) check.at(e.line, gateway->name, e.key, "'" + e.value + "' is not a topic prefix (no '+', '#' or empty levels)");
              c.discovery_prefix = e.value;
          }},
+        {"http", [&](const Entry& e) {
+             if (!parse_listen(e.value, c.http_address, c.http_port))
+                 check.at(e.line, gateway->name, e.key,
+                          "'" + e.value + "': [ADDRESS:]PORT, e.g. 8080 or 0.0.0.0:8080 (an IPv4 address, a port 1 to 65535)");
+         }},
+        {"http_token", [&](const Entry& e) {
+             c.http_token_file = relative_to(path, e.value);
+             std::ifstream f(c.http_token_file);
+             std::string first;
+             if (!f || !std::getline(f, first)) {
+                 check.at(e.line, gateway->name, e.key, "cannot read " + c.http_token_file);
+                 return;
+             }
+             c.http_token = std::string(trim(first));
+             // A token travels in a header and a query string: printable ASCII without blanks.
+             const bool ok = !c.http_token.empty() && std::all_of(c.http_token.begin(), c.http_token.end(), [](char ch) {
+                 return ch > ' ' && ch < 0x7f && ch != '&' && ch != '#' && ch != '%' && ch != '+';
+             });
+             if (!ok)
+                 check.at(e.line, gateway->name, e.key,
+                          c.http_token_file + ": the first line must be the token (printable, no blanks, no & # % +)");
+         }},
     };
     for (const auto& e : gateway->entries) {
         auto it = gateway_keys.find(lower(e.key));
@@ -281,6 +315,8 @@ GatewayConfig load_config(const std::string& path, std::vector<std::string>& err
     if (c.retry_max_ms < c.retry_min_ms)
         check.at(gateway->line, gateway->name, "retry_max_ms", "below retry_min_ms");
     if (c.client_id.empty()) c.client_id = "zrgate-" + c.site;
+    if (!c.http_token_file.empty() && c.http_port == 0)
+        check.at(gateway->line, gateway->name, "http_token", "given without http (the console it guards is off)");
 
     // One reader per other section.
     for (const auto& s : sections) {
@@ -386,6 +422,12 @@ std::string describe(const GatewayConfig& c) {
     else
         o << "every read\n";
     o << "  queue: up to " << c.queue_bound << " events while the broker is away; drops counted and reported\n";
+    if (c.http_port) {
+        o << "  console: http://" << c.http_address << ":" << c.http_port << "/ (/api/state, /metrics, /health, /events)";
+        if (!c.http_token.empty()) o << ", bearer token from " << c.http_token_file;
+        else if (c.http_address != "127.0.0.1") o << ", no token: anyone who reaches the port sees the site";
+        o << "\n";
+    }
     o << "  readers retried every " << c.retry_min_ms << " to " << c.retry_max_ms << " ms\n";
     if (c.discovery == Discovery::homeassistant)
         o << "  Home Assistant discovery under " << c.discovery_prefix << "/ (each reader: online, reads/s"

@@ -45,6 +45,10 @@ struct GatewayConfig {
     int shutdown_flush_ms = 5000;
     Discovery discovery = Discovery::none;
     std::string discovery_prefix = "homeassistant";
+    // The live console (console.h): off while http_port is 0.
+    std::string http_address = "127.0.0.1";
+    int http_port = 0;
+    std::string http_token_file, http_token;
     std::vector<ReaderConfig> readers;
 
     std::string site_topic() const { return prefix + "/" + site; }

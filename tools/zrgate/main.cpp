@@ -13,6 +13,7 @@
 
 #include "config.h"
 #include "discovery.h"
+#include "console.h"
 #include "publisher.h"
 #include "text.h"
 #include "worker.h"
@@ -28,10 +29,15 @@ const char* kUsage =
     "  Runs continuous inventories on every reader of FILE.ini and publishes tag events and\n"
     "  reader states to an MQTT broker. FILE.ini has a [gateway] section (site, broker, port,\n"
     "  client_id, credentials, ca_file, qos, topic_prefix, window_ms, events, queue_bound,\n"
-    "  stats_every_s, keepalive_s, retry_min_ms, retry_max_ms, shutdown_flush_ms, discovery,\n"
-    "  discovery_prefix) and one section per reader with the library's keys (ZR_PORT_TYPE,\n"
-    "  ZR_HOST_NAME, ZR_COM_NUMBER, ...) and inventory (epc|tid), antennas, pause_ms, quiet_ms,\n"
-    "  tid_password.\n"
+    "  stats_every_s, keepalive_s, retry_min_ms, retry_max_ms, shutdown_flush_ms, http,\n"
+    "  http_token, discovery, discovery_prefix) and one section per reader with the library's\n"
+    "  keys (ZR_PORT_TYPE, ZR_HOST_NAME, ZR_COM_NUMBER, ...) and inventory (epc|tid), antennas,\n"
+    "  pause_ms, quiet_ms, tid_password.\n"
+    "\n"
+    "  http = [ADDRESS:]PORT serves a read-only live console (127.0.0.1 unless an address is\n"
+    "  given; 0.0.0.0 for every interface): / the page, /api/state JSON, /metrics for\n"
+    "  Prometheus, /health (200, or 503 with the reason), /events (server-sent tag events).\n"
+    "  http_token = FILE: every request then needs 'Authorization: Bearer TOKEN' (or ?token=).\n"
     "\n"
     "  --check     check FILE.ini, print what the gateway would do, and exit (0: good)\n"
     "  --help      this text\n"
@@ -121,8 +127,8 @@ int main(int argc, char** argv) {
         if (a == "--version") {
             int major = 0, minor = 0, revision = 0;
             mosquitto_lib_version(&major, &minor, &revision);
-            std::printf("zrgate %s, library %s, libmosquitto %d.%d.%d\n", ZR_VERSION_STRING, ZRVersion(), major, minor,
-                        revision);
+            std::printf("zrgate %s, library %s, libmosquitto %d.%d.%d, %s\n", ZR_VERSION_STRING, ZRVersion(), major,
+                        minor, revision, http_library_version().c_str());
             return 0;
         }
         if (a == "--check") check_only = true;
@@ -163,7 +169,20 @@ int main(int argc, char** argv) {
     MosquittoLibrary mosquitto_library;
     const auto started = Steady::now();
     Publisher publisher(config);
+    StopSignal stop;
+    std::vector<std::unique_ptr<Worker>> workers;
+    for (std::size_t i = 0; i < config.readers.size(); ++i)
+        workers.push_back(std::make_unique<Worker>(config, i, publisher, stop));
     std::string error;
+    // The console first: a port already taken stops the gateway before anything is published.
+    std::unique_ptr<Console> console;
+    if (config.http_port) {
+        console = std::make_unique<Console>(config, publisher, workers);
+        if (!console->start(error)) {
+            std::fprintf(stderr, "zrgate: %s\n", error.c_str());
+            return 1;
+        }
+    }
     if (!publisher.start(error)) {
         std::fprintf(stderr, "zrgate: %s\n", error.c_str());
         return 1;
@@ -173,12 +192,9 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "zrgate: site %s, %zu reader(s), broker %s:%d\n", config.site.c_str(), config.readers.size(),
                  config.broker.c_str(), config.port);
 
-    StopSignal stop;
-    std::vector<std::unique_ptr<Worker>> workers;
-    for (std::size_t i = 0; i < config.readers.size(); ++i) {
-        workers.push_back(std::make_unique<Worker>(config, i, publisher, stop));
-        workers.back()->start();
-    }
+    if (console)
+        std::fprintf(stderr, "zrgate: console on http://%s:%d/\n", config.http_address.c_str(), config.http_port);
+    for (auto& w : workers) w->start();
 
     Rates topic_rates, signal_rates;
     const auto stats_topic = config.site_topic() + "/stats";
@@ -216,6 +232,7 @@ int main(int argc, char** argv) {
     const auto left = publisher.stop(std::max(std::chrono::milliseconds(0),
                                               std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Steady::now())));
     if (left) std::fprintf(stderr, "zrgate: %zu event(s) not delivered: the broker did not take them in time\n", left);
+    if (console) console->stop();
     print_stats(config, collect(publisher, workers, signal_rates));
     if (stuck) {
         // A reader call still running (a connect can take 10 s) must not hold the stop up:

@@ -70,7 +70,21 @@ void Worker::join_or_leave() {
 
 Worker::Snapshot Worker::snapshot() const {
     std::lock_guard lock(state_mutex_);
-    return {state_name(static_cast<int>(state_)), reads_, events_, reconnects_};
+    return {state_name(static_cast<int>(state_)), reads_, events_, reconnects_, published_cause_};
+}
+
+std::vector<Worker::Tag> Worker::present() const {
+    std::lock_guard lock(view_mutex_);
+    std::vector<Tag> out;
+    out.reserve(present_.size());
+    for (const auto& [id, p] : present_) out.push_back({id, p.antenna, p.first_wall, p.last_wall, p.reads});
+    return out;
+}
+
+std::vector<std::uint64_t> Worker::antenna_reads() const {
+    std::vector<std::uint64_t> out;
+    for (int a : reader_.antennas) out.push_back(antenna_reads_[static_cast<std::size_t>(a) & 255].load(std::memory_order_relaxed));
+    return out;
 }
 
 bool Worker::stopping() {
@@ -129,11 +143,14 @@ bool Worker::open_session() {
 void Worker::emit(std::string body) {
     ++events_;
     ++seq_;
-    publisher_.event(index_, seq_, "{" + body + ",\"seq\":" + std::to_string(seq_) + "}");
+    std::string payload = "{" + body + ",\"seq\":" + std::to_string(seq_) + "}";
+    if (observer_) observer_(index_, payload);
+    publisher_.event(index_, seq_, std::move(payload));
 }
 
 void Worker::seen(const std::uint8_t* id, std::size_t n, int antenna) {
     ++reads_;
+    antenna_reads_[static_cast<std::size_t>(antenna) & 255].fetch_add(1, std::memory_order_relaxed);
     const auto now = Steady::now();
     const auto wall = Wall::now();
     auto hex = hex_text(id, n);
@@ -143,11 +160,16 @@ void Worker::seen(const std::uint8_t* id, std::size_t n, int antenna) {
         emit("\"event\":\"read\"," + head);
         return;
     }
-    auto [it, arrived] = present_.try_emplace(std::move(hex), Presence{antenna, now, wall, wall, 0});
-    it->second.last = now;
-    it->second.last_wall = wall;
-    it->second.antenna = antenna;
-    ++it->second.reads;
+    bool arrived;
+    {
+        std::lock_guard lock(view_mutex_);
+        auto [it, fresh] = present_.try_emplace(std::move(hex), Presence{antenna, now, wall, wall, 0});
+        it->second.last = now;
+        it->second.last_wall = wall;
+        it->second.antenna = antenna;
+        ++it->second.reads;
+        arrived = fresh;
+    }
     if (arrived) emit("\"event\":\"arrived\"," + head);
 }
 
@@ -163,6 +185,7 @@ void Worker::expire(Steady::time_point now, bool all) {
              "\",\"antenna\":" + std::to_string(p.antenna) + ",\"time\":\"" + utc_now() + "\",\"first_seen\":\"" +
              utc_text(p.first_wall) + "\",\"last_seen\":\"" + utc_text(p.last_wall) +
              "\",\"reads\":" + std::to_string(p.reads));
+        std::lock_guard lock(view_mutex_);
         it = present_.erase(it);
     }
 }

@@ -2,10 +2,12 @@
 // its status topic, and reconnection with back-off when the reader is lost.
 #pragma once
 
+#include <array>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <mutex>
 #include <string>
@@ -46,8 +48,24 @@ public:
     struct Snapshot {
         std::string state;
         std::uint64_t reads, events, reconnects;
+        std::string cause;  // why it is reconnecting or offline
     };
     Snapshot snapshot() const;
+
+    // Views for the console, safe from any thread; the inventory loop pays a short lock per read.
+    struct Tag {
+        std::string id;  // hex
+        int antenna;
+        std::chrono::system_clock::time_point first, last;
+        std::uint64_t reads;
+    };
+    std::vector<Tag> present() const;
+    // Reads so far on each configured antenna, in the order of the configuration.
+    std::vector<std::uint64_t> antenna_reads() const;
+    // Called with each event's JSON (the payload published) on the worker's thread; set before start().
+    void observe(std::function<void(std::size_t reader, const std::string& event)> observer) {
+        observer_ = std::move(observer);
+    }
 
 private:
     enum class State { starting, online, reconnecting, offline };
@@ -82,7 +100,10 @@ private:
     int handle_ = -1;
     std::string cause_;
     std::uint64_t seq_ = 0;
-    std::map<std::string, Presence> present_;  // by identifier (hex)
+    std::map<std::string, Presence> present_;  // by identifier (hex); changed under view_mutex_
+    mutable std::mutex view_mutex_;
+    std::array<std::atomic<std::uint64_t>, 256> antenna_reads_{};  // by antenna byte
+    std::function<void(std::size_t, const std::string&)> observer_;
 
     mutable std::mutex state_mutex_;
     State state_ = State::starting;
