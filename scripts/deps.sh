@@ -12,6 +12,8 @@ dpkg -s libgmock-dev >/dev/null 2>&1 || need+=(libgmock-dev)
 dpkg -s libmosquitto-dev >/dev/null 2>&1 || need+=(libmosquitto-dev)
 dpkg -s mosquitto >/dev/null 2>&1 || need+=(mosquitto)
 dpkg -s mosquitto-clients >/dev/null 2>&1 || need+=(mosquitto-clients)
+# zrgate's spool.
+dpkg -s libsqlite3-dev >/dev/null 2>&1 || need+=(libsqlite3-dev)
 [ ${#need[@]} -eq 0 ] && exit 0
 echo "installing: ${need[*]}"
 sudo=""

@@ -251,6 +251,27 @@ protected:
         return *gates.back();
     }
     std::string log(const std::string& name) const { return dir + "/" + name + ".log"; }
+    // The last stats block a gateway printed on SIGUSR1: the summary line and one per reader.
+    std::string stats(Child& g, const std::string& name) {
+        g.signal(SIGUSR1);
+        std::this_thread::sleep_for(50ms);
+        auto text = read(log(name));
+        auto at = text.rfind("zrgate stats");
+        return at == std::string::npos ? std::string() : text.substr(at);
+    }
+    // The events a reader has made so far in the gateway's own count.
+    long reader_events(Child& g, const std::string& name, const std::string& reader) {
+        std::istringstream block(stats(g, name));
+        std::string line, word;
+        while (std::getline(block, line)) {
+            std::istringstream words(line);
+            std::vector<std::string> w;
+            while (words >> word) w.push_back(word);
+            // "  NAME STATE RATE reads/s READS reads EVENTS events ..."
+            if (w.size() > 7 && w[0] == reader && w[7] == "events") return std::stol(w[6]);
+        }
+        return -1;
+    }
 
     std::string dir = temp_dir();
     std::unique_ptr<Broker> broker;
@@ -371,7 +392,8 @@ TEST_F(Gate, AGatewayStartedBeforeItsBrokerPublishesOnceTheBrokerIsUp) {
     EXPECT_EQ(gate.stop(SIGTERM), 0);
 }
 
-// Two gateways through one broker restart: one with room for everything, one with a queue of 5.
+// Two gateways through one broker restart: one with room for everything (in its spool), one
+// without a spool and with a queue of 5.
 TEST_F(Gate, ABrokerRestartLosesNothingThatFitsTheQueueAndCountsWhatDidNot) {
     Readers readers(2);
     Subscriber sub(broker->port(), "restart-test");
@@ -380,16 +402,13 @@ TEST_F(Gate, ABrokerRestartLosesNothingThatFitsTheQueueAndCountsWhatDidNot) {
                readers.addresses[i] + "\npause_ms=50\n";
     };
     auto& roomy = gateway("roomy", "events=reads\nstats_every_s=0", section(0));
-    auto& tight = gateway("tight", "events=reads\nstats_every_s=0\nqueue_bound=5", section(1));
+    auto& tight = gateway("tight", "events=reads\nstats_every_s=0\nqueue_bound=5\nspool=off", section(1));
     EXPECT_TRUE(eventually([&] { return sub.count("r0", "read") > 0 && sub.count("r1", "read") > 0; }));
 
     // The last stats line a gateway printed on SIGUSR1.
     auto stats = [&](Child& g, const std::string& name) {
-        g.signal(SIGUSR1);
-        std::this_thread::sleep_for(50ms);
-        auto text = read(log(name));
-        auto at = text.rfind("zrgate stats");
-        return at == std::string::npos ? std::string() : text.substr(at, text.find('\n', at) - at);
+        auto block = Gate::stats(g, name);
+        return block.substr(0, block.find('\n'));
     };
     broker->stop();
     // Wait for events queued behind the missing broker: some in the roomy gateway, drops in the tight one.
@@ -428,6 +447,157 @@ TEST_F(Gate, ABrokerRestartLosesNothingThatFitsTheQueueAndCountsWhatDidNot) {
     EXPECT_GT(dropped, 0);
     EXPECT_EQ(numbers.rbegin()->first, static_cast<long>(numbers.size()));
     for (const auto& [n, times] : numbers) EXPECT_EQ(times, 1) << "event " << n;
+}
+
+// What a consumer makes of one reader's tags topic: distinct payloads by seq (a redelivery is
+// the same payload again), the dropped notices, and the run of every event.
+struct Ledger {
+    std::map<long, std::set<std::string>> by_seq;
+    std::set<std::string> notices;
+    std::map<long, long> run_of;  // seq -> run
+    long dropped = 0;
+};
+
+Ledger ledger(const Subscriber& sub, const std::string& topic) {
+    Ledger l;
+    for (const auto& m : sub.messages("/" + topic + "/tags")) {
+        if (field(m.payload, "event") == "dropped") {
+            if (l.notices.insert(m.payload).second) l.dropped += std::stol(field(m.payload, "count"));
+            continue;
+        }
+        const long seq = std::stol(field(m.payload, "seq"));
+        l.by_seq[seq].insert(m.payload);
+        l.run_of[seq] = std::stol(field(m.payload, "run"));
+    }
+    return l;
+}
+
+// Every seq from 1 on stands for one event only, and is either delivered or in exactly one
+// dropped notice; a later run never numbers below an earlier one.
+void expect_whole(const Ledger& l, const std::string& what) {
+    std::map<long, int> covered;
+    for (const auto& [seq, payloads] : l.by_seq) {
+        EXPECT_EQ(payloads.size(), 1u) << what << ": seq " << seq << " used for different events";
+        ++covered[seq];
+    }
+    for (const auto& n : l.notices)
+        for (long seq = std::stol(field(n, "first_seq")); seq <= std::stol(field(n, "last_seq")); ++seq) ++covered[seq];
+    ASSERT_FALSE(covered.empty()) << what;
+    EXPECT_EQ(covered.begin()->first, 1) << what;
+    EXPECT_EQ(covered.rbegin()->first, static_cast<long>(covered.size())) << what << ": a gap";
+    for (const auto& [seq, times] : covered) EXPECT_EQ(times, 1) << what << ": seq " << seq;
+    long run = 0;
+    for (const auto& [seq, r] : l.run_of) {
+        EXPECT_GE(r, run) << what << ": seq " << seq << " of run " << r << " after one of run " << run;
+        run = r;
+    }
+}
+
+// The spool through what can happen to a gateway: each case disturbs a running gateway (and
+// may start it again); the consumer then holds every event once per (reader, seq), the gaps
+// covered by dropped notices, in as many runs as the gateway had.
+TEST_F(Gate, TheSpoolKeepsEveryEventThroughStopsKillsAndOutages) {
+    struct Case {
+        std::string name, keys;
+        int readers;
+        std::function<void(Readers&, Subscriber&, Child*&)> disturb;
+        long runs;
+        bool drops;
+    } cases[] = {
+        // SIGTERM while the broker is away, departures made after it went: all kept for the next run.
+        {"outage", "window_ms=300\nshutdown_flush_ms=300", 2,
+         [this](Readers& readers, Subscriber& sub, Child*& gate) {
+             const std::string site = "outage";
+             EXPECT_TRUE(eventually([&] { return sub.count(site + "/r0", "arrived") == 3 && sub.count(site + "/r1", "arrived") == 3; }));
+             broker->stop();
+             readers.kill(0), readers.kill(1);
+             EXPECT_TRUE(eventually([&] {
+                 return reader_events(*gate, site, "r0") == 6 && reader_events(*gate, site, "r1") == 6;
+             })) << read(log(site));
+             EXPECT_EQ(gate->stop(SIGTERM), 0);
+             EXPECT_NE(read(log(site)).find("kept in the spool"), std::string::npos) << read(log(site));
+             EXPECT_EQ(sub.count(site + "/r0", "departed"), 0);
+             broker->start();
+             readers.start(0), readers.start(1);
+             gate = &gateway(site, "window_ms=300\nshutdown_flush_ms=300", readers.sections());
+             EXPECT_TRUE(eventually([&] {
+                 return sub.count(site + "/r0", "departed") == 3 && sub.count(site + "/r1", "departed") == 3 &&
+                        sub.count(site + "/r0", "arrived") == 6 && sub.count(site + "/r1", "arrived") == 6;
+             })) << read(log(site));
+         },
+         2, false},
+        // kill -9 while events stream out: what was committed comes again, nothing twice under one seq.
+        {"crash", "events=reads", 2,
+         [this](Readers& readers, Subscriber& sub, Child*& gate) {
+             const std::string site = "crash";
+             EXPECT_TRUE(eventually([&] { return sub.count(site + "/r0", "read") > 100 && sub.count(site + "/r1", "read") > 100; }));
+             gate->stop(SIGKILL);
+             const auto before = sub.count(site + "/r0", "read");
+             gate = &gateway(site, "events=reads", readers.sections());
+             EXPECT_TRUE(eventually([&] { return sub.count(site + "/r0", "read") > before + 100; }));
+         },
+         2, false},
+        // A spool of 5 events while the broker is away: the rest dropped, counted and announced.
+        {"full", "events=reads\nspool_bound=5", 1,
+         [this](Readers&, Subscriber& sub, Child*& gate) {
+             const std::string site = "full";
+             EXPECT_TRUE(eventually([&] { return sub.count(site + "/r0", "read") > 0; }));
+             broker->stop();
+             EXPECT_TRUE(eventually([&] { return stats(*gate, site).find(" 0 dropped") == std::string::npos; }));
+             broker->start();
+             EXPECT_TRUE(eventually([&] { return sub.count(site + "/r0", "dropped") > 0; })) << read(log(site));
+         },
+         1, true},
+    };
+    for (auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        Readers readers(c.readers);
+        auto sub = std::make_unique<Subscriber>(broker->port(), "spool-" + c.name);
+        Child* gate = &gateway(c.name, c.keys, readers.sections());
+        c.disturb(readers, *sub, gate);
+        EXPECT_EQ(gate->stop(SIGTERM), 0) << read(log(c.name));
+        EXPECT_EQ(read(log(c.name)).find("kept in the spool", read(log(c.name)).rfind("run ")), std::string::npos)
+            << "the last run left events behind\n" << read(log(c.name));
+        for (int r = 0; r < c.readers; ++r) {
+            const auto l = ledger(*sub, c.name + "/r" + std::to_string(r));
+            expect_whole(l, c.name + "/r" + std::to_string(r));
+            std::set<long> runs;
+            for (const auto& [seq, run] : l.run_of) runs.insert(run);
+            EXPECT_EQ(static_cast<long>(runs.size()), c.runs) << c.name << "/r" << r;
+            EXPECT_EQ(l.dropped > 0, c.drops) << c.name << "/r" << r;
+        }
+    }
+}
+
+TEST(GateConfig, ASpoolThatCannotBeOpenedIsRefusedWithItsNameAndSQLitesReason) {
+    const auto dir = temp_dir();
+    write(dir + "/junk.db", "not a database, but long enough to have a header of sorts...........................\n");
+    struct Case {
+        std::string spool, expected;
+    } cases[] = {
+        {dir + "/no/such/dir/site.db", dir + "/no/such/dir/site.db: unable to open database file"},
+        {"junk.db", dir + "/junk.db: file is not a database"},
+    };
+    const std::string reader = "[dock]\nZR_PORT_TYPE=TCP\nZR_COM_NUMBER=COM1\nZR_HOST_NAME=127.0.0.1\n";
+    for (const auto& c : cases) {
+        const auto ini = write(dir + "/site.ini", "[gateway]\nsite=a\nspool=" + c.spool + "\n" + reader);
+        const auto out = dir + "/out.txt";
+        std::filesystem::remove(out);
+        Child check({ZRGATE_PATH, "--check", ini}, logged(out));
+        EXPECT_EQ(check.stop(0), 2) << read(out);
+        Child run({ZRGATE_PATH, ini}, logged(out));
+        EXPECT_EQ(run.stop(0), 1) << read(out);
+        const auto text = read(out);
+        EXPECT_NE(text.find("spool " + c.expected + "; not a usable configuration"), std::string::npos) << text;
+        EXPECT_NE(text.find("cannot open the spool " + c.expected + "; not started"), std::string::npos) << text;
+    }
+    // The default is SITE.db beside the file; --check leaves no file behind.
+    const auto ini = write(dir + "/site.ini", "[gateway]\nsite=north\n" + reader);
+    const auto ran = zr::test::run({ZRGATE_PATH, "--check", ini});
+    EXPECT_EQ(ran.status, 0) << ran.err;
+    EXPECT_NE(ran.out.find("spool: " + dir + "/north.db"), std::string::npos) << ran.out;
+    EXPECT_FALSE(std::filesystem::exists(dir + "/north.db"));
+    std::filesystem::remove_all(dir);
 }
 
 }  // namespace

@@ -201,6 +201,7 @@ GatewayConfig load_config(const std::string& path, std::vector<std::string>& err
         else
             out = static_cast<std::remove_reference_t<decltype(out)>>(v);
     };
+    bool spool_given = false;
     const std::map<std::string, std::function<void(const Entry&)>> gateway_keys = {
         {"site", [&](const Entry& e) {
              if (!topic_level_ok(e.value))
@@ -251,6 +252,12 @@ GatewayConfig load_config(const std::string& path, std::vector<std::string>& err
              else check.at(e.line, gateway->name, e.key, "'" + e.value + "': presence (arrived/departed) or reads (every read)");
          }},
         {"queue_bound", [&](const Entry& e) { number(e, 1, 100000000, c.queue_bound); }},
+        {"spool", [&](const Entry& e) {
+             if (e.value.empty()) check.at(e.line, gateway->name, e.key, "empty (a file, or off)");
+             spool_given = true;
+             c.spool = e.value == "off" ? "" : relative_to(path, e.value);
+         }},
+        {"spool_bound", [&](const Entry& e) { number(e, 1, 1000000000, c.spool_bound); }},
         {"stats_every_s", [&](const Entry& e) { number(e, 0, 86400, c.stats_every_s); }},
         {"keepalive_s", [&](const Entry& e) { number(e, 5, 65535, c.keepalive_s); }},
         {"retry_min_ms", [&](const Entry& e) { number(e, 100, 3600000, c.retry_min_ms); }},
@@ -270,6 +277,7 @@ GatewayConfig load_config(const std::string& path, std::vector<std::string>& err
     if (c.retry_max_ms < c.retry_min_ms)
         check.at(gateway->line, gateway->name, "retry_max_ms", "below retry_min_ms");
     if (c.client_id.empty()) c.client_id = "zrgate-" + c.site;
+    if (!spool_given && !c.site.empty()) c.spool = relative_to(path, c.site + ".db");
 
     // One reader per other section.
     for (const auto& s : sections) {
@@ -374,7 +382,11 @@ std::string describe(const GatewayConfig& c) {
         o << "arrived once per tag, departed after " << c.window_ms << " ms unseen\n";
     else
         o << "every read\n";
-    o << "  queue: up to " << c.queue_bound << " events while the broker is away; drops counted and reported\n";
+    if (c.spool.empty())
+        o << "  queue: up to " << c.queue_bound << " events in memory while the broker is away; drops counted and reported\n";
+    else
+        o << "  spool: " << c.spool << ", up to " << c.spool_bound << " events kept across restarts (" << c.queue_bound
+          << " of them in memory); drops counted and reported\n";
     o << "  readers retried every " << c.retry_min_ms << " to " << c.retry_max_ms << " ms\n";
     for (const auto& r : c.readers) {
         o << "  [" << r.name << "] " << (r.serial ? "serial " : "TCP ") << r.port << ": "

@@ -37,7 +37,9 @@ struct GatewayConfig {
     std::string prefix = "zr";
     int window_ms = 5000;
     Events events = Events::presence;
-    long queue_bound = 100000;
+    long queue_bound = 100000;  // without a spool: events held; with one: events kept in memory
+    std::string spool;          // the spool file; empty: spool = off
+    long spool_bound = 1000000;
     int stats_every_s = 60;
     int keepalive_s = 30;
     int retry_min_ms = 1000, retry_max_ms = 30000;

@@ -13,6 +13,7 @@
 
 #include "config.h"
 #include "publisher.h"
+#include "spool.h"
 #include "text.h"
 #include "worker.h"
 #include "zr.h"
@@ -27,7 +28,8 @@ const char* kUsage =
     "  Runs continuous inventories on every reader of FILE.ini and publishes tag events and\n"
     "  reader states to an MQTT broker. FILE.ini has a [gateway] section (site, broker, port,\n"
     "  client_id, credentials, ca_file, qos, topic_prefix, window_ms, events, queue_bound,\n"
-    "  stats_every_s, keepalive_s, retry_min_ms, retry_max_ms, shutdown_flush_ms) and one\n"
+    "  spool, spool_bound, stats_every_s, keepalive_s, retry_min_ms, retry_max_ms,\n"
+    "  shutdown_flush_ms) and one\n"
     "  section per reader with the library's keys (ZR_PORT_TYPE, ZR_HOST_NAME, ZR_COM_NUMBER, ...)\n"
     "  and inventory (epc|tid), antennas, pause_ms, quiet_ms, tid_password.\n"
     "\n"
@@ -35,8 +37,12 @@ const char* kUsage =
     "  --help      this text\n"
     "  --version   the gateway's and the library's versions\n"
     "\n"
+    "  Events wait in the spool (spool = FILE, default SITE.db beside FILE.ini; spool = off:\n"
+    "  memory only) until the broker has them; the next run sends what is left first. Every\n"
+    "  event has its reader's seq (never reused) and the gateway's run number.\n"
+    "\n"
     "  Signals: SIGTERM or SIGINT stop cleanly (statuses offline, queue flushed within\n"
-    "  shutdown_flush_ms); SIGUSR1 prints the statistics to stderr.\n";
+    "  shutdown_flush_ms, the rest kept in the spool); SIGUSR1 prints the statistics to stderr.\n";
 
 // Reads per second since the previous call for the same sink.
 struct Rates {
@@ -74,6 +80,7 @@ std::string stats_json(const GatewayConfig& c, const Stats& s, Steady::time_poin
                     ",\"events_published\":" + std::to_string(s.broker.published) +
                     ",\"queue_depth\":" + std::to_string(s.broker.queued) +
                     ",\"in_flight\":" + std::to_string(s.broker.in_flight) +
+                    ",\"spooled\":" + std::to_string(s.broker.spooled) +
                     ",\"dropped\":" + std::to_string(s.broker.dropped) + ",\"readers\":{";
     for (std::size_t i = 0; i < s.readers.size(); ++i) {
         const auto& r = s.readers[i];
@@ -147,7 +154,13 @@ int main(int argc, char** argv) {
         return 2;
     }
     if (check_only) {
+        std::string note;
+        if (!config.spool.empty() && !Spool::probe(config.spool, note)) {
+            std::fprintf(stderr, "zrgate: spool %s: %s; not a usable configuration\n", config.spool.c_str(), note.c_str());
+            return 2;
+        }
         std::printf("%s: good\n%s", file.c_str(), describe(config).c_str());
+        if (!note.empty()) std::printf("  spool file: %s\n", note.c_str());
         return 0;
     }
 
@@ -160,14 +173,23 @@ int main(int argc, char** argv) {
 
     MosquittoLibrary mosquitto_library;
     const auto started = Steady::now();
-    Publisher publisher(config);
     std::string error;
+    std::unique_ptr<Spool> spool;
+    if (!config.spool.empty() && !(spool = Spool::open(config.spool, error))) {
+        std::fprintf(stderr, "zrgate: cannot open the spool %s; not started\n", error.c_str());
+        return 1;
+    }
+    if (spool && spool->waiting())
+        std::fprintf(stderr, "zrgate: spool %s: %zu event(s) from earlier runs go first\n", config.spool.c_str(),
+                     spool->waiting());
+    Publisher publisher(config, std::move(spool));
     if (!publisher.start(error)) {
         std::fprintf(stderr, "zrgate: %s\n", error.c_str());
         return 1;
     }
-    std::fprintf(stderr, "zrgate: site %s, %zu reader(s), broker %s:%d\n", config.site.c_str(), config.readers.size(),
-                 config.broker.c_str(), config.port);
+    std::fprintf(stderr, "zrgate: site %s, %zu reader(s), broker %s:%d, run %llu\n", config.site.c_str(),
+                 config.readers.size(), config.broker.c_str(), config.port,
+                 static_cast<unsigned long long>(publisher.run()));
 
     StopSignal stop;
     std::vector<std::unique_ptr<Worker>> workers;
@@ -211,7 +233,11 @@ int main(int argc, char** argv) {
     for (const auto& w : workers) stuck = stuck || !w->done();
     const auto left = publisher.stop(std::max(std::chrono::milliseconds(0),
                                               std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Steady::now())));
-    if (left) std::fprintf(stderr, "zrgate: %zu event(s) not delivered: the broker did not take them in time\n", left);
+    if (left && !config.spool.empty())
+        std::fprintf(stderr, "zrgate: %zu event(s) not delivered yet: kept in the spool %s for the next run\n", left,
+                     config.spool.c_str());
+    else if (left)
+        std::fprintf(stderr, "zrgate: %zu event(s) not delivered: the broker did not take them in time\n", left);
     print_stats(config, collect(publisher, workers, signal_rates));
     if (stuck) {
         // A reader call still running (a connect can take 10 s) must not hold the stop up:

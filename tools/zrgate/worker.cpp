@@ -45,7 +45,9 @@ Worker::Worker(const GatewayConfig& config, std::size_t index, Publisher& publis
       publisher_(publisher),
       stop_(stop),
       status_topic_(config.reader_topic(config.readers[index]) + "/status"),
-      id_key_(config.readers[index].inventory == Inventory::epc ? "epc" : "tid") {}
+      id_key_(config.readers[index].inventory == Inventory::epc ? "epc" : "tid"),
+      run_(",\"run\":" + std::to_string(publisher.run()) + ",\"seq\":"),
+      seq_(publisher.last_seq(index)) {}
 
 Worker::~Worker() { join_or_leave(); }
 
@@ -129,7 +131,7 @@ bool Worker::open_session() {
 void Worker::emit(std::string body) {
     ++events_;
     ++seq_;
-    publisher_.event(index_, seq_, "{" + body + ",\"seq\":" + std::to_string(seq_) + "}");
+    publisher_.event(index_, seq_, "{" + body + run_ + std::to_string(seq_) + "}");
 }
 
 void Worker::seen(const std::uint8_t* id, std::size_t n, int antenna) {

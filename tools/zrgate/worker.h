@@ -76,12 +76,13 @@ private:
     Publisher& publisher_;
     StopSignal& stop_;
     const std::string status_topic_, id_key_;
+    const std::string run_;  // ,"run":N,"seq": for every event
     std::thread thread_;
     std::atomic<bool> done_{false};
 
     int handle_ = -1;
     std::string cause_;
-    std::uint64_t seq_ = 0;
+    std::uint64_t seq_;  // the last issued: from the spool, so never reused across runs
     std::map<std::string, Presence> present_;  // by identifier (hex)
 
     mutable std::mutex state_mutex_;
