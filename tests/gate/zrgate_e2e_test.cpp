@@ -600,4 +600,60 @@ TEST(GateConfig, ASpoolThatCannotBeOpenedIsRefusedWithItsNameAndSQLitesReason) {
     std::filesystem::remove_all(dir);
 }
 
+// SIGHUP: a file with mistakes changes nothing; then one reader removed (its events made while
+// the broker was away still arrive), one added, and later the removed one back and the added one
+// changed, while the reader left alone never notices.
+TEST_F(Gate, SighupAddsRemovesAndChangesReadersAndLeavesTheOthersAlone) {
+    Readers readers(3);
+    Subscriber sub(broker->port(), "reload-test");
+    auto section = [&](int i, const std::string& extra = "") {
+        return "[r" + std::to_string(i) + "]\nZR_PORT_TYPE=TCP\nZR_COM_NUMBER=COM1\nZR_HOST_NAME=" +
+               readers.addresses[i] + "\npause_ms=50\n" + extra + "\n";
+    };
+    auto& gate = gateway("reload", "window_ms=300\nstats_every_s=0", section(0) + section(1));
+    const auto ini = dir + "/reload.ini";
+    const auto text = read(ini);
+    const auto head = text.substr(0, text.find("[r0]"));
+    auto count = [&](const std::string& r, const char* event) { return sub.count("reload/" + r, event); };
+    auto logged = [&](const std::string& line) { return read(log("reload")).find(line) != std::string::npos; };
+    EXPECT_TRUE(eventually([&] { return count("r0", "arrived") == 3 && count("r1", "arrived") == 3; }));
+
+    write(ini, head + section(0) + section(1) + "[r2]\nZR_PORT_TYPE=TCP\nZR_COM_NUMBER=COM1\nZR_HOST_NAME=10.0.0.300\npause_ms=soon\n");
+    gate.signal(SIGHUP);
+    EXPECT_TRUE(eventually([&] { return logged("not reloaded, the running configuration kept"); })) << read(log("reload"));
+    EXPECT_TRUE(logged("[r2] ZR_HOST_NAME: '10.0.0.300' is not")) << read(log("reload"));
+    EXPECT_TRUE(logged("[r2] pause_ms: 'soon'")) << read(log("reload"));
+    EXPECT_TRUE(logged("2 error(s) in " + ini)) << read(log("reload"));
+
+    broker->stop();
+    readers.kill(1);
+    EXPECT_TRUE(eventually([&] { return reader_events(gate, "reload", "r1") == 6; })) << read(log("reload"));
+    write(ini, head + section(0) + section(2));
+    gate.signal(SIGHUP);
+    EXPECT_TRUE(eventually([&] { return logged("1 reader(s) added, 1 removed, 0 changed, 1 unchanged"); }))
+        << read(log("reload"));
+    broker->start();
+    EXPECT_TRUE(eventually([&] {
+        return count("r1", "departed") == 3 && count("r2", "arrived") == 3 && sub.last_status("/reload/r1/") == "offline";
+    })) << read(log("reload"));
+    EXPECT_EQ(field(sub.messages("/reload/r1/status").back().payload, "cause"), "removed from the configuration");
+
+    readers.start(1);
+    write(ini, head + section(0) + section(1) + section(2, "quiet_ms=80\n"));
+    gate.signal(SIGHUP);
+    EXPECT_TRUE(eventually([&] { return logged("1 reader(s) added, 0 removed, 1 changed, 1 unchanged"); }))
+        << read(log("reload"));
+    EXPECT_TRUE(eventually([&] { return count("r1", "arrived") == 6 && count("r2", "arrived") == 6; })) << read(log("reload"));
+    EXPECT_EQ(gate.stop(SIGTERM), 0) << read(log("reload"));
+
+    // The reader left alone: online all along, its tags arrived once and never departed.
+    const auto statuses = sub.messages("/reload/r0/status");  // the last may be the stop's offline
+    for (std::size_t i = 0; i + 1 < statuses.size(); ++i) EXPECT_EQ(field(statuses[i].payload, "state"), "online");
+    EXPECT_EQ(count("r0", "arrived"), 3);
+    EXPECT_EQ(count("r0", "departed"), 0);
+    // Every reader's numbers go on from 1 without a gap, the removed and re-added one included.
+    for (const char* r : {"r0", "r1", "r2"}) expect_whole(ledger(sub, std::string("reload/") + r), r);
+    EXPECT_EQ(ledger(sub, "reload/r1").by_seq.size(), 9u);
+}
+
 }  // namespace

@@ -265,6 +265,7 @@ GatewayConfig load_config(const std::string& path, std::vector<std::string>& err
         {"shutdown_flush_ms", [&](const Entry& e) { number(e, 0, 600000, c.shutdown_flush_ms); }},
     };
     for (const auto& e : gateway->entries) {
+        c.gateway_keys += lower(e.key) + "=" + e.value + "\n";
         auto it = gateway_keys.find(lower(e.key));
         if (it == gateway_keys.end())
             check.at(e.line, gateway->name, e.key, "unknown key");
@@ -289,6 +290,7 @@ GatewayConfig load_config(const std::string& path, std::vector<std::string>& err
         std::map<std::string, const Entry*> lib;
         for (const auto& e : s.entries) {
             const auto key = lower(e.key);
+            r.keys += key + "=" + e.value + "\n";
             long v = 0;
             if (kLibraryKeys.count(key)) {
                 lib[key] = &e;

@@ -23,6 +23,7 @@ struct ReaderConfig {
     int quiet_ms = 100;  // a round ends when no report came for this long
     std::array<std::uint8_t, 4> tid_password{};
     bool whole_timing = false;  // ZR_REPLY_TIMING=whole: for --check, the library reads the key itself
+    std::string keys;           // the section's every KEY=VALUE: a reload tells a changed reader by it
 };
 
 struct GatewayConfig {
@@ -45,6 +46,7 @@ struct GatewayConfig {
     int retry_min_ms = 1000, retry_max_ms = 30000;
     int shutdown_flush_ms = 5000;
     std::vector<ReaderConfig> readers;
+    std::string gateway_keys;  // [gateway]'s every KEY=VALUE, as ReaderConfig::keys
 
     std::string site_topic() const { return prefix + "/" + site; }
     std::string reader_topic(const ReaderConfig& r) const { return site_topic() + "/" + r.name; }

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <map>
 #include <cstring>
 #include <memory>
 #include <string>
@@ -42,36 +43,49 @@ const char* kUsage =
     "  event has its reader's seq (never reused) and the gateway's run number.\n"
     "\n"
     "  Signals: SIGTERM or SIGINT stop cleanly (statuses offline, queue flushed within\n"
-    "  shutdown_flush_ms, the rest kept in the spool); SIGUSR1 prints the statistics to stderr.\n";
+    "  shutdown_flush_ms, the rest kept in the spool); SIGUSR1 prints the statistics to stderr;\n"
+    "  SIGHUP reads FILE.ini again and starts, stops or restarts the readers that were added,\n"
+    "  removed or changed (the others go on undisturbed; [gateway] changes wait for the next\n"
+    "  start). A file with mistakes is refused, each one printed, and the running one kept.\n";
 
-// Reads per second since the previous call for the same sink.
+using Workers = std::vector<std::unique_ptr<Worker>>;
+
+// Reads per second since the previous call for the same sink, by reader.
 struct Rates {
-    std::vector<std::uint64_t> reads;
+    std::map<std::string, std::uint64_t> reads;
     Steady::time_point at = Steady::now();
 };
 
 struct Stats {
     Publisher::Counters broker;
+    std::vector<std::string> names;
     std::vector<Worker::Snapshot> readers;
     std::vector<double> rates;
+    std::vector<std::uint64_t> dropped;
 };
 
-Stats collect(Publisher& publisher, const std::vector<std::unique_ptr<Worker>>& workers, Rates& rates) {
+Stats collect(Publisher& publisher, const Workers& workers, Rates& rates) {
     Stats s;
     s.broker = publisher.counters();
     const auto now = Steady::now();
     const double seconds = std::max(1e-3, std::chrono::duration<double>(now - rates.at).count());
-    rates.reads.resize(workers.size());
-    for (std::size_t i = 0; i < workers.size(); ++i) {
-        s.readers.push_back(workers[i]->snapshot());
-        s.rates.push_back(static_cast<double>(s.readers[i].reads - rates.reads[i]) / seconds);
-        rates.reads[i] = s.readers[i].reads;
+    std::map<std::string, std::uint64_t> reads;
+    for (const auto& w : workers) {
+        const auto& name = w->reader().name;
+        s.names.push_back(name);
+        s.readers.push_back(w->snapshot());
+        // A reader restarted by a reload counts from 0 again.
+        const auto before = rates.reads.count(name) && rates.reads[name] <= s.readers.back().reads ? rates.reads[name] : 0;
+        s.rates.push_back(static_cast<double>(s.readers.back().reads - before) / seconds);
+        s.dropped.push_back(w->slot() < s.broker.dropped_by_reader.size() ? s.broker.dropped_by_reader[w->slot()] : 0);
+        reads[name] = s.readers.back().reads;
     }
+    rates.reads = std::move(reads);
     rates.at = now;
     return s;
 }
 
-std::string stats_json(const GatewayConfig& c, const Stats& s, Steady::time_point started) {
+std::string stats_json(const Stats& s, Steady::time_point started) {
     char rate[32];
     std::string j = "{\"time\":\"" + utc_now() + "\",\"uptime_s\":" +
                     std::to_string(std::chrono::duration_cast<std::chrono::seconds>(Steady::now() - started).count()) +
@@ -85,15 +99,15 @@ std::string stats_json(const GatewayConfig& c, const Stats& s, Steady::time_poin
     for (std::size_t i = 0; i < s.readers.size(); ++i) {
         const auto& r = s.readers[i];
         std::snprintf(rate, sizeof rate, "%.1f", s.rates[i]);
-        j += (i ? "," : "") + json_string(c.readers[i].name) + ":{\"state\":\"" + r.state + "\",\"reads\":" +
+        j += (i ? "," : "") + json_string(s.names[i]) + ":{\"state\":\"" + r.state + "\",\"reads\":" +
              std::to_string(r.reads) + ",\"reads_per_s\":" + rate + ",\"events\":" + std::to_string(r.events) +
              ",\"reconnects\":" + std::to_string(r.reconnects) +
-             ",\"dropped\":" + std::to_string(s.broker.dropped_by_reader[i]) + "}";
+             ",\"dropped\":" + std::to_string(s.dropped[i]) + "}";
     }
     return j + "}}";
 }
 
-void print_stats(const GatewayConfig& c, const Stats& s) {
+void print_stats(const Stats& s) {
     std::fprintf(stderr, "zrgate stats %s: broker %s (%llu connects), %llu events published, queue %zu (+%zu in flight), %llu dropped\n",
                  utc_now().c_str(), s.broker.connected ? "connected" : "away",
                  static_cast<unsigned long long>(s.broker.connects), static_cast<unsigned long long>(s.broker.published),
@@ -101,10 +115,72 @@ void print_stats(const GatewayConfig& c, const Stats& s) {
     for (std::size_t i = 0; i < s.readers.size(); ++i) {
         const auto& r = s.readers[i];
         std::fprintf(stderr, "  %-16s %-12s %8.1f reads/s %10llu reads %8llu events %5llu reconnects %6llu dropped\n",
-                     c.readers[i].name.c_str(), r.state.c_str(), s.rates[i], static_cast<unsigned long long>(r.reads),
+                     s.names[i].c_str(), r.state.c_str(), s.rates[i], static_cast<unsigned long long>(r.reads),
                      static_cast<unsigned long long>(r.events), static_cast<unsigned long long>(r.reconnects),
-                     static_cast<unsigned long long>(s.broker.dropped_by_reader[i]));
+                     static_cast<unsigned long long>(s.dropped[i]));
     }
+}
+
+// Waits (at most until `deadline`) for every worker of `workers` to be done.
+bool all_done(StopSignal& stop, const Workers& workers, Steady::time_point deadline) {
+    std::unique_lock lock(stop.mutex);
+    return stop.wake.wait_until(lock, deadline, [&] {
+        for (const auto& w : workers)
+            if (!w->done()) return false;
+        return true;
+    });
+}
+
+// SIGHUP: the readers of the file as it is now. Readers whose section is unchanged keep their
+// worker and session; a removed reader's worker stops (its events already made stay queued and
+// its seq stays with its name); a changed one stops and starts again with the new section.
+void reload(const GatewayConfig& running, Publisher& publisher, StopSignal& stop, Workers& workers, Workers& retired) {
+    std::vector<std::string> errors;
+    const GatewayConfig fresh = load_config(running.file, errors);
+    if (!errors.empty()) {
+        for (const auto& e : errors) std::fprintf(stderr, "zrgate: %s\n", e.c_str());
+        std::fprintf(stderr, "zrgate: reload: %zu error(s) in %s; not reloaded, the running configuration kept\n",
+                     errors.size(), running.file.c_str());
+        return;
+    }
+    if (fresh.gateway_keys != running.gateway_keys)
+        std::fprintf(stderr, "zrgate: reload: [gateway] changes take effect at the next start\n");
+    int added = 0, removed = 0, changed = 0, kept = 0;
+    Workers stopping;
+    std::vector<const ReaderConfig*> starting;
+    for (auto it = workers.begin(); it != workers.end();) {
+        const auto& name = (*it)->reader().name;
+        auto now = std::find_if(fresh.readers.begin(), fresh.readers.end(), [&](const ReaderConfig& r) { return r.name == name; });
+        if (now != fresh.readers.end() && now->keys == (*it)->reader().keys) {
+            ++kept, ++it;
+            continue;
+        }
+        if (now == fresh.readers.end()) {
+            ++removed;
+            (*it)->retire("removed from the configuration");
+        } else {
+            ++changed;
+            (*it)->retire("configuration changed");
+            starting.push_back(&*now);
+        }
+        stopping.push_back(std::move(*it));
+        it = workers.erase(it);
+    }
+    for (const auto& r : fresh.readers) {
+        const bool running_now = std::any_of(workers.begin(), workers.end(), [&](const auto& w) { return w->reader().name == r.name; });
+        const bool restarting = std::any_of(starting.begin(), starting.end(), [&](const auto* s) { return s->name == r.name; });
+        if (!running_now && !restarting) ++added, starting.push_back(&r);
+    }
+    // A changed reader's old session is closed before the new one opens (one link per reader);
+    // a library call that hangs does not hold the reload up for long.
+    all_done(stop, stopping, Steady::now() + std::chrono::seconds(5));
+    for (auto& w : stopping) retired.push_back(std::move(w));
+    for (const auto* r : starting) {
+        workers.push_back(std::make_unique<Worker>(running, *r, publisher.add_reader(r->name), publisher, stop));
+        workers.back()->start();
+    }
+    std::fprintf(stderr, "zrgate: reloaded %s: %d reader(s) added, %d removed, %d changed, %d unchanged\n",
+                 running.file.c_str(), added, removed, changed, kept);
 }
 
 struct MosquittoLibrary {
@@ -192,9 +268,9 @@ int main(int argc, char** argv) {
                  static_cast<unsigned long long>(publisher.run()));
 
     StopSignal stop;
-    std::vector<std::unique_ptr<Worker>> workers;
-    for (std::size_t i = 0; i < config.readers.size(); ++i) {
-        workers.push_back(std::make_unique<Worker>(config, i, publisher, stop));
+    Workers workers, retired;  // retired: stopped by a reload, joined when done
+    for (const auto& r : config.readers) {
+        workers.push_back(std::make_unique<Worker>(config, r, publisher.add_reader(r.name), publisher, stop));
         workers.back()->start();
     }
 
@@ -209,9 +285,11 @@ int main(int argc, char** argv) {
         timespec ts{static_cast<time_t>(ns / 1000000000), static_cast<long>(ns % 1000000000)};
         const int s = sigtimedwait(&signals, nullptr, &ts);
         if (s == SIGTERM || s == SIGINT) break;
-        if (s == SIGUSR1) print_stats(config, collect(publisher, workers, signal_rates));
+        if (s == SIGUSR1) print_stats(collect(publisher, workers, signal_rates));
+        if (s == SIGHUP) reload(config, publisher, stop, workers, retired);
+        std::erase_if(retired, [](const auto& w) { return w->done(); });  // joined by the destructor
         if (config.stats_every_s > 0 && Steady::now() >= next_stats) {
-            publisher.transient(stats_topic, stats_json(config, collect(publisher, workers, topic_rates), started));
+            publisher.transient(stats_topic, stats_json(collect(publisher, workers, topic_rates), started));
             next_stats += period;
         }
     }
@@ -221,16 +299,11 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "zrgate: stopping\n");
     const auto deadline = Steady::now() + std::chrono::milliseconds(config.shutdown_flush_ms);
     stop.request();
-    {
-        std::unique_lock lock(stop.mutex);
-        stop.wake.wait_until(lock, deadline, [&] {
-            for (const auto& w : workers)
-                if (!w->done()) return false;
-            return true;
-        });
-    }
+    all_done(stop, workers, deadline);
+    all_done(stop, retired, deadline);
     bool stuck = false;
-    for (const auto& w : workers) stuck = stuck || !w->done();
+    for (const auto* set : {&workers, &retired})
+        for (const auto& w : *set) stuck = stuck || !w->done();
     const auto left = publisher.stop(std::max(std::chrono::milliseconds(0),
                                               std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Steady::now())));
     if (left && !config.spool.empty())
@@ -238,7 +311,7 @@ int main(int argc, char** argv) {
                      config.spool.c_str());
     else if (left)
         std::fprintf(stderr, "zrgate: %zu event(s) not delivered: the broker did not take them in time\n", left);
-    print_stats(config, collect(publisher, workers, signal_rates));
+    print_stats(collect(publisher, workers, signal_rates));
     if (stuck) {
         // A reader call still running (a connect can take 10 s) must not hold the stop up:
         // everything it could report is out, so the process ends without waiting for it.

@@ -14,6 +14,8 @@ namespace {
 // where the bound is kept and drops are counted.
 constexpr std::size_t kHandOff = 256;
 constexpr int kBrokerInFlight = 100;
+// The spool's commits: at most one per this, so that a busy gateway commits many events at once.
+constexpr auto kCommitEvery = std::chrono::milliseconds(10);
 
 std::string gateway_payload(const GatewayConfig& c, const char* state, const std::string& cause) {
     std::string p = "{\"state\":\"" + std::string(state) + "\",\"site\":" + json_string(c.site) +
@@ -26,16 +28,7 @@ std::string gateway_payload(const GatewayConfig& c, const char* state, const std
 
 Publisher::Publisher(const GatewayConfig& config, std::unique_ptr<Spool> spool)
     : config_(config),
-      spool_(std::move(spool)),
-      dropped_(config.readers.size()),
-      unreported_drops_(config.readers.size()),
-      first_dropped_(config.readers.size()),
-      last_dropped_(config.readers.size()) {
-    for (const auto& r : config.readers) {
-        tag_topics_.push_back(topic_index(config.reader_topic(r) + "/tags"));
-        first_seq_.push_back(spool_ ? spool_->last_seq(r.name) : 0);
-    }
-    issued_ = first_seq_;
+      spool_(std::move(spool)) {
     if (spool_) {
         run_ = spool_->run();
         held_ = spool_->waiting();
@@ -48,6 +41,7 @@ Publisher::Publisher(const GatewayConfig& config, std::unique_ptr<Spool> spool)
             std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::system_clock::now().time_since_epoch()).count());
         bound_ = static_cast<std::size_t>(config.queue_bound);
     }
+    for (const auto& r : config.readers) add_reader_locked(r.name);
 }
 
 Publisher::~Publisher() {
@@ -67,15 +61,30 @@ Publisher::~Publisher() {
     stop_spool();
 }
 
-std::uint64_t Publisher::last_seq(std::size_t reader) const { return first_seq_[reader]; }
+std::size_t Publisher::add_reader(const std::string& name) {
+    std::lock_guard lock(mutex_);
+    return add_reader_locked(name);
+}
 
-std::uint32_t Publisher::topic_index(const std::string& topic) {
-    auto [it, fresh] = topic_ids_.try_emplace(topic, static_cast<std::uint32_t>(topics_.size()));
-    if (fresh) topics_.push_back(topic);
+// A reader's slot lives as long as the process: a reader removed and added again goes on with
+// its numbers, and its events still waiting keep their topic.
+std::size_t Publisher::add_reader_locked(const std::string& name) {
+    for (std::size_t i = 0; i < names_.size(); ++i)
+        if (names_[i] == name) return i;
+    names_.push_back(name);
+    tag_topics_.push_back(topic(config_.site_topic() + "/" + name + "/tags"));
+    issued_.push_back(spool_ ? spool_->last_seq(name) : 0);
+    for (auto* v : {&dropped_, &unreported_drops_, &first_dropped_, &last_dropped_}) v->push_back(0);
+    return names_.size() - 1;
+}
+
+const std::string* Publisher::topic(const std::string& name) {
+    auto [it, fresh] = topic_ids_.try_emplace(name, nullptr);
+    if (fresh) it->second = &topics_.emplace_back(name);
     return it->second;
 }
 
-void Publisher::enqueue(std::uint32_t topic, std::string payload) {
+void Publisher::enqueue(const std::string* topic, std::string payload) {
     ++held_;
     const auto id = next_id_++;
     if (!spool_) {
@@ -99,22 +108,29 @@ void Publisher::run_spool() {
     const auto window = static_cast<std::size_t>(config_.queue_bound);
     std::vector<Event> batch;
     std::vector<std::int64_t> acked;
-    std::vector<std::pair<std::size_t, std::uint64_t>> seqs;
-    std::vector<std::uint64_t> persisted = first_seq_;
+    std::vector<std::pair<std::string, std::uint64_t>> seqs;
+    std::vector<std::uint64_t> persisted;
     std::vector<Spool::Row> rows;
     auto next_sync = Clock::now() + std::chrono::seconds(1);
+    auto last_commit = Clock::now() - kCommitEvery;
     bool failing = false;
     std::unique_lock lock(mutex_);
     for (;;) {
         spool_wake_.wait_until(lock, next_sync, [&] {
             return spool_stopping_ || (!failing && (!pending_.empty() || !acked_.empty() || spool_wanted()));
         });
+        // A commit writes whole pages: one every kCommitEvery at most, gathering what comes
+        // meanwhile, costs far less per event than one per wake-up, and keeps within 50 ms.
+        if (!spool_stopping_ && !spool_wanted() && Clock::now() < last_commit + kCommitEvery)
+            spool_wake_.wait_until(lock, last_commit + kCommitEvery, [&] { return spool_stopping_; });
+        last_commit = Clock::now();
         const bool last = spool_stopping_;
         batch.swap(pending_);
         acked.swap(acked_);
         seqs.clear();
+        if (persisted.size() < issued_.size()) persisted.resize(issued_.size());  // readers added
         for (std::size_t r = 0; r < issued_.size(); ++r)
-            if (issued_[r] != persisted[r]) seqs.emplace_back(r, issued_[r]);
+            if (issued_[r] != persisted[r]) seqs.emplace_back(names_[r], issued_[r]);
         lock.unlock();
 
         std::string error;
@@ -122,9 +138,9 @@ void Publisher::run_spool() {
         if (!batch.empty() || !acked.empty() || !seqs.empty()) {
             ok = spool_->begin(error);
             for (std::size_t i = 0; ok && i < batch.size(); ++i)
-                ok = spool_->insert(batch[i].id, topics_[batch[i].topic], batch[i].payload, error);
+                ok = spool_->insert(batch[i].id, *batch[i].topic, batch[i].payload, error);
             for (std::size_t i = 0; ok && i < seqs.size(); ++i)
-                ok = spool_->raise_seq(config_.readers[seqs[i].first].name, seqs[i].second, error);
+                ok = spool_->raise_seq(seqs[i].first, seqs[i].second, error);
             ok = ok && spool_->remove(acked, error) && spool_->commit(error);
         }
         if (ok && failing) std::fprintf(stderr, "zrgate: spool %s: writing again\n", spool_->path().c_str());
@@ -139,7 +155,8 @@ void Publisher::run_spool() {
             pending_.swap(batch);
             acked_.insert(acked_.end(), acked.begin(), acked.end());
         } else {
-            for (const auto& [r, seq] : seqs) persisted[r] = seq;
+            for (std::size_t r = 0, i = 0; r < persisted.size() && i < seqs.size(); ++r)
+                if (names_[r] == seqs[i].first) persisted[r] = seqs[i++].second;
             if (!batch.empty()) committed_end_ = batch.back().id + 1;
             // Straight into memory when nothing older is waiting in the file only.
             for (auto& e : batch) {
@@ -162,7 +179,7 @@ void Publisher::run_spool() {
                 failing = true;
                 break;
             }
-            for (auto& row : rows) queue_.push_back({row.id, topic_index(row.topic), std::move(row.payload)});
+            for (auto& row : rows) queue_.push_back({row.id, topic(row.topic), std::move(row.payload)});
             mem_end_ = rows.empty() ? below : rows.back().id + 1;
         }
         wake_.notify_all();
@@ -247,10 +264,10 @@ bool Publisher::connect_first() {
     return true;
 }
 
-bool Publisher::event(std::size_t reader, std::uint64_t seq, std::string payload) {
+bool Publisher::event(std::size_t reader, std::string head) {
     {
         std::lock_guard lock(mutex_);
-        issued_[reader] = seq;
+        const auto seq = ++issued_[reader];
         queue_notices();
         if (held_ >= bound_) {
             // A notice goes out as soon as there is room, before any later event: the numbers
@@ -262,7 +279,9 @@ bool Publisher::event(std::size_t reader, std::uint64_t seq, std::string payload
             ++dropped_total_;
             return false;
         }
-        enqueue(tag_topics_[reader], std::move(payload));
+        head += std::to_string(seq);
+        head += '}';
+        enqueue(tag_topics_[reader], std::move(head));
     }
     if (!spool_) wake_.notify_all();  // with a spool, its thread passes the event on once committed
     return true;
@@ -287,7 +306,7 @@ void Publisher::queue_notices() {
     for (std::size_t r = 0; r < unreported_drops_.size(); ++r) {
         if (!unreported_drops_[r]) continue;
         if (held_ >= bound_) return;
-        enqueue(tag_topics_[r], "{\"event\":\"dropped\",\"reader\":" + json_string(config_.readers[r].name) +
+        enqueue(tag_topics_[r], "{\"event\":\"dropped\",\"reader\":" + json_string(names_[r]) +
                                  ",\"count\":" + std::to_string(unreported_drops_[r]) +
                                  ",\"first_seq\":" + std::to_string(first_dropped_[r]) +
                                  ",\"last_seq\":" + std::to_string(last_dropped_[r]) + ",\"run\":" + std::to_string(run_) + ",\"time\":\"" + utc_now() + "\"}");
@@ -337,7 +356,7 @@ void Publisher::run_broker() {
         }
         while (!stopping_ && connected_ && !queue_.empty() && events_in_flight_ < kHandOff) {
             const auto& e = queue_.front();
-            if (!send(topics_[e.topic], e.payload, false, Kind::event, e.id)) break;
+            if (!send(*e.topic, e.payload, false, Kind::event, e.id)) break;
             queue_.pop_front();
             queue_notices();
             if (spool_wanted()) spool_wake_.notify_one();

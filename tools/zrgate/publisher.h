@@ -37,14 +37,16 @@ public:
     // is not there yet is retried in the background. false with `error` when the setup fails.
     bool start(std::string& error);
 
-    // Tag event `seq` of reader `reader` (its index in the configuration). false when the
-    // queue is full: the event is dropped and counted, and the reader's tags topic gets a
-    // "dropped" notice with the count and the range of numbers once there is room again.
-    bool event(std::size_t reader, std::uint64_t seq, std::string payload);
-    // The number of this run and the last seq issued for `reader` before it (0 without a spool:
-    // seqs start again at 1 and the run is the start time in ms).
+    // The slot of reader `name` (a section), for event(): the same for the same name all run
+    // long. Every reader of the configuration has one from the start.
+    std::size_t add_reader(const std::string& name);
+    // A tag event of the reader in `slot`: `head` is the JSON object up to `"seq":`, and the
+    // reader's next seq (and '}') completes it. false when the queue or spool is full: the
+    // event is dropped and counted, and the reader's tags topic gets a "dropped" notice with
+    // the count and the range of numbers once there is room again.
+    bool event(std::size_t slot, std::string head);
+    // This run's number: counted in the spool, or the start time in ms without one.
     std::uint64_t run() const { return run_; }
-    std::uint64_t last_seq(std::size_t reader) const;
     // A retained status: only the latest per topic is kept until it is out.
     void status(const std::string& topic, std::string payload);
     // Published now if the broker is there, else not at all (stats are periodic).
@@ -68,8 +70,8 @@ public:
 private:
     enum class Kind { event, status, other };
     struct Event {
-        std::int64_t id;      // its row in the spool
-        std::uint32_t topic;  // in topics_
+        std::int64_t id;           // its row in the spool
+        const std::string* topic;  // in topics_
         std::string payload;
     };
     struct Flight {
@@ -79,8 +81,9 @@ private:
     bool connect_first();
     void run_broker();
     void run_spool();
-    void enqueue(std::uint32_t topic, std::string payload);  // under the lock
-    std::uint32_t topic_index(const std::string& topic);     // under the lock
+    void enqueue(const std::string* topic, std::string payload);  // under the lock
+    const std::string* topic(const std::string& name);            // under the lock
+    std::size_t add_reader_locked(const std::string& name);
     bool spool_wanted() const;                               // under the lock
     void queue_notices();  // under the lock
     bool send(const std::string& topic, const std::string& payload, bool retain, Kind kind, std::int64_t id = 0);  // under the lock
@@ -93,10 +96,12 @@ private:
     const GatewayConfig& config_;
     std::unique_ptr<Spool> spool_;
     std::uint64_t run_ = 0;
-    std::vector<std::uint64_t> first_seq_;
-    std::vector<std::uint32_t> tag_topics_;  // by reader
-    std::deque<std::string> topics_;  // a deque: the spool thread reads entries outside the lock
-    std::unordered_map<std::string, std::uint32_t> topic_ids_;
+    // By reader slot: its name and tags topic. Topics are kept in a deque, whose entries stay
+    // where they are: the spool thread reads them outside the lock.
+    std::vector<std::string> names_;
+    std::vector<const std::string*> tag_topics_;
+    std::deque<std::string> topics_;
+    std::unordered_map<std::string, const std::string*> topic_ids_;
     mosquitto* client_ = nullptr;
     bool loop_started_ = false;
     std::thread thread_, spool_thread_;
@@ -114,7 +119,7 @@ private:
     bool spool_stopping_ = false;
     std::vector<Event> pending_;
     std::vector<std::int64_t> acked_;
-    std::vector<std::uint64_t> issued_;  // by reader: the last seq handed to event()
+    std::vector<std::uint64_t> issued_;  // by reader slot: the last seq issued
     std::int64_t next_id_ = 1, mem_end_ = 1, committed_end_ = 1;
     std::string spool_error_;
     std::size_t events_in_flight_ = 0;

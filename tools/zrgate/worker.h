@@ -33,13 +33,19 @@ struct StopSignal {
 
 class Worker {
 public:
-    Worker(const GatewayConfig& config, std::size_t index, Publisher& publisher, StopSignal& stop);
+    // `slot`: the reader's, from Publisher::add_reader.
+    Worker(const GatewayConfig& config, ReaderConfig reader, std::size_t slot, Publisher& publisher, StopSignal& stop);
     ~Worker();
     Worker(const Worker&) = delete;
     Worker& operator=(const Worker&) = delete;
 
     void start();
     bool done() const { return done_; }
+    // Stops this worker alone (its reader left the configuration, or changed): the session is
+    // closed and the status set offline with `cause`. done() tells when it is over.
+    void retire(std::string cause);
+    const ReaderConfig& reader() const { return reader_; }
+    std::size_t slot() const { return slot_; }
     // Joins a finished thread; a thread still inside a library call is left to the process end.
     void join_or_leave();
 
@@ -71,8 +77,8 @@ private:
     bool stopping();
 
     const GatewayConfig& config_;
-    const ReaderConfig& reader_;
-    const std::size_t index_;
+    const ReaderConfig reader_;
+    const std::size_t slot_;
     Publisher& publisher_;
     StopSignal& stop_;
     const std::string status_topic_, id_key_;
@@ -82,8 +88,9 @@ private:
 
     int handle_ = -1;
     std::string cause_;
-    std::uint64_t seq_;  // the last issued: from the spool, so never reused across runs
     std::map<std::string, Presence> present_;  // by identifier (hex)
+    bool retired_ = false;  // under stop_.mutex
+    std::string retire_cause_;
 
     mutable std::mutex state_mutex_;
     State state_ = State::starting;
