@@ -185,7 +185,9 @@ void Publisher::run_spool() {
         wake_.notify_all();
         if (last) break;
         if (Clock::now() >= next_sync) {
+            const bool empty = held_ == 0;
             lock.unlock();
+            if (empty) spool_->shrink();
             spool_->checkpoint();
             lock.lock();
             next_sync = Clock::now() + std::chrono::seconds(1);

@@ -56,7 +56,11 @@ std::unique_ptr<Spool> Spool::open(const std::string& path, std::string& error) 
     // Exclusive: a second gateway on the same file is refused instead of sharing the queue.
     // The run is counted with a full sync, the events later with NORMAL (WAL: a commit is a
     // write, the checkpoint every second is the sync).
-    if (!s->exec("PRAGMA locking_mode=EXCLUSIVE; PRAGMA journal_mode=WAL; PRAGMA synchronous=FULL;", error))
+    // auto_vacuum before anything is written to a new file (a no-op on an older one): lets
+    // shrink() give pages back.
+    if (!s->exec("PRAGMA locking_mode=EXCLUSIVE; PRAGMA auto_vacuum=INCREMENTAL; PRAGMA journal_mode=WAL;"
+                 " PRAGMA synchronous=FULL;",
+                 error))
         return nullptr;
     {
         Statement st;
@@ -219,6 +223,18 @@ bool Spool::load(std::int64_t from, std::int64_t below, std::size_t limit, std::
         return false;
     }
     return true;
+}
+
+void Spool::shrink() {
+    sqlite3_stmt* s = nullptr;
+    sqlite3_int64 free_pages = 0;
+    if (sqlite3_prepare_v2(db_, "PRAGMA freelist_count", -1, &s, nullptr) == SQLITE_OK && sqlite3_step(s) == SQLITE_ROW)
+        free_pages = sqlite3_column_int64(s, 0);
+    sqlite3_finalize(s);
+    // A few free pages are reused soon enough; a thousand (4 MB) are an outage's leftovers.
+    if (free_pages < 1000) return;
+    sqlite3_exec(db_, "PRAGMA incremental_vacuum", nullptr, nullptr, nullptr);
+    dirty_ = true;
 }
 
 void Spool::checkpoint() {

@@ -53,6 +53,8 @@ public:
     bool load(std::int64_t from, std::int64_t below, std::size_t limit, std::vector<Row>& out, std::string& error);
     // Makes what was committed so far survive a power cut (the WAL synced and copied back).
     void checkpoint();
+    // Gives the pages of a long outage's events back to the file system, once they are out.
+    void shrink();
 
 private:
     Spool() = default;
