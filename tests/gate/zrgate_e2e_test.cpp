@@ -461,6 +461,7 @@ struct Ledger {
     std::map<long, std::set<std::string>> by_seq;
     std::set<std::string> notices;
     std::map<long, long> run_of;  // seq -> run
+    std::vector<long> arrivals;   // seqs in the order they first came
     long dropped = 0;
 };
 
@@ -472,6 +473,7 @@ Ledger ledger(const Subscriber& sub, const std::string& topic) {
             continue;
         }
         const long seq = std::stol(field(m.payload, "seq"));
+        if (!l.by_seq.count(seq)) l.arrivals.push_back(seq);
         l.by_seq[seq].insert(m.payload);
         l.run_of[seq] = std::stol(field(m.payload, "run"));
     }
@@ -479,7 +481,7 @@ Ledger ledger(const Subscriber& sub, const std::string& topic) {
 }
 
 // Every seq from 1 on stands for one event only, and is either delivered or in exactly one
-// dropped notice; a later run never numbers below an earlier one.
+// dropped notice; events come in their order (repeats aside), a later run's after an earlier's.
 void expect_whole(const Ledger& l, const std::string& what) {
     std::map<long, int> covered;
     for (const auto& [seq, payloads] : l.by_seq) {
@@ -492,6 +494,8 @@ void expect_whole(const Ledger& l, const std::string& what) {
     EXPECT_EQ(covered.begin()->first, 1) << what;
     EXPECT_EQ(covered.rbegin()->first, static_cast<long>(covered.size())) << what << ": a gap";
     for (const auto& [seq, times] : covered) EXPECT_EQ(times, 1) << what << ": seq " << seq;
+    for (std::size_t i = 1; i < l.arrivals.size(); ++i)
+        EXPECT_LT(l.arrivals[i - 1], l.arrivals[i]) << what << ": out of order";
     long run = 0;
     for (const auto& [seq, r] : l.run_of) {
         EXPECT_GE(r, run) << what << ": seq " << seq << " of run " << r << " after one of run " << run;
@@ -522,6 +526,8 @@ TEST_F(Gate, TheSpoolKeepsEveryEventThroughStopsKillsAndOutages) {
              })) << read(log(site));
              EXPECT_EQ(gate->stop(SIGTERM), 0);
              EXPECT_NE(read(log(site)).find("kept in the spool"), std::string::npos) << read(log(site));
+             const auto check = zr::test::run({ZRGATE_PATH, "--check", dir + "/" + site + ".ini"});
+             EXPECT_NE(check.out.find("spool file: 6 event(s) waiting"), std::string::npos) << check.out;
              EXPECT_EQ(sub.count(site + "/r0", "departed"), 0);
              broker->start();
              readers.start(0), readers.start(1);
@@ -597,6 +603,19 @@ TEST(GateConfig, ASpoolThatCannotBeOpenedIsRefusedWithItsNameAndSQLitesReason) {
         EXPECT_NE(text.find("spool " + c.expected + "; not a usable configuration"), std::string::npos) << text;
         EXPECT_NE(text.find("cannot open the spool " + c.expected + "; not started"), std::string::npos) << text;
     }
+    // A spool in use by a running gateway: --check says so, a second gateway is refused.
+    const auto held = write(dir + "/held.ini", "[gateway]\nsite=held\nbroker=127.0.0.1\nport=1\n" + reader);
+    Child first({ZRGATE_PATH, held}, logged(dir + "/first.txt"));
+    EXPECT_TRUE(eventually([&] { return read(dir + "/first.txt").find(", run 1") != std::string::npos; }));
+    const auto in_use = zr::test::run({ZRGATE_PATH, "--check", held});
+    EXPECT_EQ(in_use.status, 0);
+    EXPECT_NE(in_use.out.find("spool file: in use by a running gateway"), std::string::npos) << in_use.out;
+    const auto second = zr::test::run({ZRGATE_PATH, held});
+    EXPECT_EQ(second.status, 1);
+    EXPECT_NE(second.err.find("cannot open the spool " + dir + "/held.db: database is locked; not started"),
+              std::string::npos) << second.err;
+    first.stop(SIGKILL);
+
     // The default is SITE.db beside the file; --check leaves no file behind.
     const auto ini = write(dir + "/site.ini", "[gateway]\nsite=north\n" + reader);
     const auto ran = zr::test::run({ZRGATE_PATH, "--check", ini});
@@ -634,10 +653,13 @@ TEST_F(Gate, SighupAddsRemovesAndChangesReadersAndLeavesTheOthersAlone) {
     broker->stop();
     readers.kill(1);
     EXPECT_TRUE(eventually([&] { return reader_events(gate, "reload", "r1") == 6; })) << read(log("reload"));
-    write(ini, head + section(0) + section(2));
+    auto moved = head;  // and a [gateway] key changed, which waits for the next start
+    moved.replace(moved.find("stats_every_s=0"), 15, "stats_every_s=3600");
+    write(ini, moved + section(0) + section(2));
     gate.signal(SIGHUP);
     EXPECT_TRUE(eventually([&] { return logged("1 reader(s) added, 1 removed, 0 changed, 1 unchanged"); }))
         << read(log("reload"));
+    EXPECT_TRUE(logged("reload: [gateway] changes take effect at the next start"));
     broker->start();
     EXPECT_TRUE(eventually([&] {
         return count("r1", "departed") == 3 && count("r2", "arrived") == 3 && sub.last_status("/reload/r1/") == "offline";
