@@ -5,6 +5,9 @@
 // (median, 99th percentile), and the events lost (report frames sent that never arrived).
 //
 //   zr_zrgate_bench [--readers 64] [--tags 50] [--seconds 20] [--pause-ms 100] [--events reads|presence]
+//                   [--spool on|off]
+// --spool on (the gateway's default) commits every event to the spool file before it goes
+// out; off keeps the queue in memory only: the two runs side by side give the spool's cost.
 // With --events presence (the gateway's default) each tag gives one "arrived" event at the
 // start; "lost" then counts tags that never arrived.
 #include <arpa/inet.h>
@@ -166,17 +169,18 @@ void on_message(mosquitto*, void* ctx, const mosquitto_message* m) {
 
 int main(int argc, char** argv) {
     int readers = 64, tags = 50, seconds = 20, pause_ms = 100;
-    std::string events_mode = "reads";
+    std::string events_mode = "reads", spool = "on";
     for (int i = 1; i + 1 < argc; i += 2) {
         const std::string a = argv[i];
         const int v = std::atoi(argv[i + 1]);
         if (a == "--events") events_mode = argv[i + 1];
+        else if (a == "--spool" && (std::string(argv[i + 1]) == "on" || std::string(argv[i + 1]) == "off")) spool = argv[i + 1];
         else if (a == "--readers") readers = v;
         else if (a == "--tags") tags = v;
         else if (a == "--seconds") seconds = v;
         else if (a == "--pause-ms") pause_ms = v;
         else {
-            std::fprintf(stderr, "usage: zr_zrgate_bench [--readers N] [--tags M] [--seconds S] [--pause-ms P] [--events reads|presence]\n");
+            std::fprintf(stderr, "usage: zr_zrgate_bench [--readers N] [--tags M] [--seconds S] [--pause-ms P] [--events reads|presence] [--spool on|off]\n");
             return 2;
         }
     }
@@ -199,7 +203,8 @@ int main(int argc, char** argv) {
     std::vector<std::unique_ptr<zr::sim::Simulator>> sims;
     std::vector<std::vector<zr::sim::Tag>> populations;
     std::ostringstream ini;
-    ini << "[gateway]\nsite=bench\nbroker=127.0.0.1\nport=" << port << "\nevents=" << events_mode << "\nwindow_ms=1000\nstats_every_s=0\nqos=1\n\n";
+    ini << "[gateway]\nsite=bench\nbroker=127.0.0.1\nport=" << port << "\nevents=" << events_mode << "\nwindow_ms=1000\nstats_every_s=0\nqos=1\n"
+        << (spool == "off" ? "spool=off\n" : "") << "\n";
     for (int r = 0; r < readers; ++r) {
         auto sim = std::make_unique<zr::sim::Simulator>();
         const std::string address = "127.88." + std::to_string(r / 250) + "." + std::to_string(1 + r % 250);
@@ -311,8 +316,9 @@ int main(int argc, char** argv) {
         lat = tally.latencies_ms;
         unmatched = tally.unmatched;
     }
-    std::printf("zrgate bench: %d readers x %d tags, %s, QoS 1, %d ms between rounds, %.1f s measured\n", readers,
-                tags, tally.presence ? "arrived/departed events" : "every read an event", pause_ms, wall);
+    std::printf("zrgate bench: %d readers x %d tags, %s, QoS 1, spool %s, %d ms between rounds, %.1f s measured\n",
+                readers, tags, tally.presence ? "arrived/departed events" : "every read an event", spool.c_str(), pause_ms,
+                wall);
     std::printf("  events/s:                 %.0f\n", n / wall);
     std::printf("  zrgate CPU:               %.1f %% of one core, %.2f ms per 1,000 events\n",
                 100.0 * (cpu1 - cpu0) / wall, 1000.0 * 1000.0 * (cpu1 - cpu0) / std::max(1.0, n));

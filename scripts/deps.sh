@@ -19,6 +19,8 @@ dpkg -s libmicrohttpd-dev >/dev/null 2>&1 || need+=(libmicrohttpd-dev)
 command -v chromium >/dev/null || [ -x /usr/bin/chromium ] || need+=(chromium)
 command -v node >/dev/null || need+=(nodejs)
 command -v npm >/dev/null || need+=(npm)
+# zrgate's spool.
+dpkg -s libsqlite3-dev >/dev/null 2>&1 || need+=(libsqlite3-dev)
 [ ${#need[@]} -eq 0 ] && exit 0
 echo "installing: ${need[*]}"
 sudo=""

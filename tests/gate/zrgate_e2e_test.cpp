@@ -220,6 +220,12 @@ struct Readers {
                  "\npause_ms=50\n" + extra + "\n";
         return s;
     }
+    // Rounds back to back: events as fast as the simulators give them.
+    std::string fast_sections() const {
+        auto s = sections("quiet_ms=10");
+        for (std::size_t at; (at = s.find("pause_ms=50")) != std::string::npos;) s.replace(at, 11, "pause_ms=0");
+        return s;
+    }
     std::vector<std::string> addresses;
     std::vector<std::unique_ptr<zr::sim::Simulator>> sims;
 };
@@ -251,6 +257,27 @@ protected:
         return *gates.back();
     }
     std::string log(const std::string& name) const { return dir + "/" + name + ".log"; }
+    // The last stats block a gateway printed on SIGUSR1: the summary line and one per reader.
+    std::string stats(Child& g, const std::string& name) {
+        g.signal(SIGUSR1);
+        std::this_thread::sleep_for(50ms);
+        auto text = read(log(name));
+        auto at = text.rfind("zrgate stats");
+        return at == std::string::npos ? std::string() : text.substr(at);
+    }
+    // The events a reader has made so far in the gateway's own count.
+    long reader_events(Child& g, const std::string& name, const std::string& reader) {
+        std::istringstream block(stats(g, name));
+        std::string line, word;
+        while (std::getline(block, line)) {
+            std::istringstream words(line);
+            std::vector<std::string> w;
+            while (words >> word) w.push_back(word);
+            // "  NAME STATE RATE reads/s READS reads EVENTS events ..."
+            if (w.size() > 7 && w[0] == reader && w[7] == "events") return std::stol(w[6]);
+        }
+        return -1;
+    }
 
     std::string dir = temp_dir();
     std::unique_ptr<Broker> broker;
@@ -402,7 +429,8 @@ TEST_F(Gate, AGatewayStartedBeforeItsBrokerPublishesOnceTheBrokerIsUp) {
     EXPECT_EQ(gate.stop(SIGTERM), 0);
 }
 
-// Two gateways through one broker restart: one with room for everything, one with a queue of 5.
+// Two gateways through one broker restart: one with room for everything (in its spool), one
+// without a spool and with a queue of 5.
 TEST_F(Gate, ABrokerRestartLosesNothingThatFitsTheQueueAndCountsWhatDidNot) {
     Readers readers(2);
     Subscriber sub(broker->port(), "restart-test");
@@ -411,16 +439,13 @@ TEST_F(Gate, ABrokerRestartLosesNothingThatFitsTheQueueAndCountsWhatDidNot) {
                readers.addresses[i] + "\npause_ms=50\n";
     };
     auto& roomy = gateway("roomy", "events=reads\nstats_every_s=0", section(0));
-    auto& tight = gateway("tight", "events=reads\nstats_every_s=0\nqueue_bound=5", section(1));
+    auto& tight = gateway("tight", "events=reads\nstats_every_s=0\nqueue_bound=5\nspool=off", section(1));
     EXPECT_TRUE(eventually([&] { return sub.count("r0", "read") > 0 && sub.count("r1", "read") > 0; }));
 
     // The last stats line a gateway printed on SIGUSR1.
     auto stats = [&](Child& g, const std::string& name) {
-        g.signal(SIGUSR1);
-        std::this_thread::sleep_for(50ms);
-        auto text = read(log(name));
-        auto at = text.rfind("zrgate stats");
-        return at == std::string::npos ? std::string() : text.substr(at, text.find('\n', at) - at);
+        auto block = Gate::stats(g, name);
+        return block.substr(0, block.find('\n'));
     };
     broker->stop();
     // Wait for events queued behind the missing broker: some in the roomy gateway, drops in the tight one.
@@ -459,6 +484,235 @@ TEST_F(Gate, ABrokerRestartLosesNothingThatFitsTheQueueAndCountsWhatDidNot) {
     EXPECT_GT(dropped, 0);
     EXPECT_EQ(numbers.rbegin()->first, static_cast<long>(numbers.size()));
     for (const auto& [n, times] : numbers) EXPECT_EQ(times, 1) << "event " << n;
+}
+
+// What a consumer makes of one reader's tags topic: distinct payloads by seq (a redelivery is
+// the same payload again), the dropped notices, and the run of every event.
+struct Ledger {
+    std::map<long, std::set<std::string>> by_seq;
+    std::set<std::string> notices;
+    std::map<long, long> run_of;  // seq -> run
+    std::vector<long> arrivals;   // seqs in the order they first came
+    long dropped = 0;
+};
+
+Ledger ledger(const Subscriber& sub, const std::string& topic) {
+    Ledger l;
+    for (const auto& m : sub.messages("/" + topic + "/tags")) {
+        if (field(m.payload, "event") == "dropped") {
+            if (l.notices.insert(m.payload).second) l.dropped += std::stol(field(m.payload, "count"));
+            continue;
+        }
+        const long seq = std::stol(field(m.payload, "seq"));
+        if (!l.by_seq.count(seq)) l.arrivals.push_back(seq);
+        l.by_seq[seq].insert(m.payload);
+        l.run_of[seq] = std::stol(field(m.payload, "run"));
+    }
+    return l;
+}
+
+// Every seq from 1 on stands for one event only, and is either delivered or in exactly one
+// dropped notice; events come in their order (repeats aside), a later run's after an earlier's.
+void expect_whole(const Ledger& l, const std::string& what) {
+    std::map<long, int> covered;
+    for (const auto& [seq, payloads] : l.by_seq) {
+        EXPECT_EQ(payloads.size(), 1u) << what << ": seq " << seq << " used for different events";
+        ++covered[seq];
+    }
+    for (const auto& n : l.notices)
+        for (long seq = std::stol(field(n, "first_seq")); seq <= std::stol(field(n, "last_seq")); ++seq) ++covered[seq];
+    ASSERT_FALSE(covered.empty()) << what;
+    EXPECT_EQ(covered.begin()->first, 1) << what;
+    EXPECT_EQ(covered.rbegin()->first, static_cast<long>(covered.size())) << what << ": a gap";
+    for (const auto& [seq, times] : covered) EXPECT_EQ(times, 1) << what << ": seq " << seq;
+    for (std::size_t i = 1; i < l.arrivals.size(); ++i)
+        EXPECT_LT(l.arrivals[i - 1], l.arrivals[i]) << what << ": out of order";
+    long run = 0;
+    for (const auto& [seq, r] : l.run_of) {
+        EXPECT_GE(r, run) << what << ": seq " << seq << " of run " << r << " after one of run " << run;
+        run = r;
+    }
+}
+
+// The spool through what can happen to a gateway: each case disturbs a running gateway (and
+// may start it again); the consumer then holds every event once per (reader, seq), the gaps
+// covered by dropped notices, in as many runs as the gateway had.
+TEST_F(Gate, TheSpoolKeepsEveryEventThroughStopsKillsAndOutages) {
+    struct Case {
+        std::string name, keys;
+        int readers;
+        std::function<void(Readers&, Subscriber&, Child*&)> disturb;
+        long runs;
+        bool drops;
+    } cases[] = {
+        // SIGTERM while the broker is away, departures made after it went: all kept for the next run.
+        {"outage", "window_ms=300\nshutdown_flush_ms=300", 2,
+         [this](Readers& readers, Subscriber& sub, Child*& gate) {
+             const std::string site = "outage";
+             EXPECT_TRUE(eventually([&] { return sub.count(site + "/r0", "arrived") == 3 && sub.count(site + "/r1", "arrived") == 3; }));
+             broker->stop();
+             readers.kill(0), readers.kill(1);
+             EXPECT_TRUE(eventually([&] {
+                 return reader_events(*gate, site, "r0") == 6 && reader_events(*gate, site, "r1") == 6;
+             })) << read(log(site));
+             EXPECT_EQ(gate->stop(SIGTERM), 0);
+             EXPECT_NE(read(log(site)).find("kept in the spool"), std::string::npos) << read(log(site));
+             const auto check = zr::test::run({ZRGATE_PATH, "--check", dir + "/" + site + ".ini"});
+             EXPECT_NE(check.out.find("spool file: 6 event(s) waiting"), std::string::npos) << check.out;
+             EXPECT_EQ(sub.count(site + "/r0", "departed"), 0);
+             broker->start();
+             readers.start(0), readers.start(1);
+             gate = &gateway(site, "window_ms=300\nshutdown_flush_ms=300", readers.sections());
+             EXPECT_TRUE(eventually([&] {
+                 return sub.count(site + "/r0", "departed") == 3 && sub.count(site + "/r1", "departed") == 3 &&
+                        sub.count(site + "/r0", "arrived") == 6 && sub.count(site + "/r1", "arrived") == 6;
+             })) << read(log(site));
+         },
+         2, false},
+        // kill -9 while events stream out: what was committed comes again, nothing twice under one seq.
+        {"crash", "events=reads", 2,
+         [this](Readers& readers, Subscriber& sub, Child*& gate) {
+             const std::string site = "crash";
+             EXPECT_TRUE(eventually([&] { return sub.count(site + "/r0", "read") > 100 && sub.count(site + "/r1", "read") > 100; }));
+             gate->stop(SIGKILL);
+             const auto before = sub.count(site + "/r0", "read");
+             gate = &gateway(site, "events=reads", readers.fast_sections());
+             EXPECT_TRUE(eventually([&] { return sub.count(site + "/r0", "read") > before + 100; }));
+         },
+         2, false},
+        // A spool of 5 events while the broker is away: the rest dropped, counted and announced.
+        {"full", "events=reads\nspool_bound=5", 1,
+         [this](Readers&, Subscriber& sub, Child*& gate) {
+             const std::string site = "full";
+             EXPECT_TRUE(eventually([&] { return sub.count(site + "/r0", "read") > 0; }));
+             broker->stop();
+             EXPECT_TRUE(eventually([&] { return stats(*gate, site).find(" 0 dropped") == std::string::npos; }));
+             broker->start();
+             EXPECT_TRUE(eventually([&] { return sub.count(site + "/r0", "dropped") > 0; })) << read(log(site));
+         },
+         1, true},
+    };
+    for (auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        Readers readers(c.readers);
+        auto sub = std::make_unique<Subscriber>(broker->port(), "spool-" + c.name);
+        Child* gate = &gateway(c.name, c.keys, c.name == "crash" ? readers.fast_sections() : readers.sections());
+        c.disturb(readers, *sub, gate);
+        EXPECT_EQ(gate->stop(SIGTERM), 0) << read(log(c.name));
+        EXPECT_EQ(read(log(c.name)).find("kept in the spool", read(log(c.name)).rfind("run ")), std::string::npos)
+            << "the last run left events behind\n" << read(log(c.name));
+        for (int r = 0; r < c.readers; ++r) {
+            const auto l = ledger(*sub, c.name + "/r" + std::to_string(r));
+            expect_whole(l, c.name + "/r" + std::to_string(r));
+            std::set<long> runs;
+            for (const auto& [seq, run] : l.run_of) runs.insert(run);
+            EXPECT_EQ(static_cast<long>(runs.size()), c.runs) << c.name << "/r" << r;
+            EXPECT_EQ(l.dropped > 0, c.drops) << c.name << "/r" << r;
+        }
+    }
+}
+
+TEST(GateConfig, ASpoolThatCannotBeOpenedIsRefusedWithItsNameAndSQLitesReason) {
+    const auto dir = temp_dir();
+    write(dir + "/junk.db", "not a database, but long enough to have a header of sorts...........................\n");
+    struct Case {
+        std::string spool, expected;
+    } cases[] = {
+        {dir + "/no/such/dir/site.db", dir + "/no/such/dir/site.db: unable to open database file"},
+        {"junk.db", dir + "/junk.db: file is not a database"},
+    };
+    const std::string reader = "[dock]\nZR_PORT_TYPE=TCP\nZR_COM_NUMBER=COM1\nZR_HOST_NAME=127.0.0.1\n";
+    for (const auto& c : cases) {
+        const auto ini = write(dir + "/site.ini", "[gateway]\nsite=a\nspool=" + c.spool + "\n" + reader);
+        const auto out = dir + "/out.txt";
+        std::filesystem::remove(out);
+        Child check({ZRGATE_PATH, "--check", ini}, logged(out));
+        EXPECT_EQ(check.stop(0), 2) << read(out);
+        Child run({ZRGATE_PATH, ini}, logged(out));
+        EXPECT_EQ(run.stop(0), 1) << read(out);
+        const auto text = read(out);
+        EXPECT_NE(text.find("spool " + c.expected + "; not a usable configuration"), std::string::npos) << text;
+        EXPECT_NE(text.find("cannot open the spool " + c.expected + "; not started"), std::string::npos) << text;
+    }
+    // A spool in use by a running gateway: --check says so, a second gateway is refused.
+    const auto held = write(dir + "/held.ini", "[gateway]\nsite=held\nbroker=127.0.0.1\nport=1\n" + reader);
+    Child first({ZRGATE_PATH, held}, logged(dir + "/first.txt"));
+    EXPECT_TRUE(eventually([&] { return read(dir + "/first.txt").find(", run 1") != std::string::npos; }));
+    const auto in_use = zr::test::run({ZRGATE_PATH, "--check", held});
+    EXPECT_EQ(in_use.status, 0);
+    EXPECT_NE(in_use.out.find("spool file: in use by a running gateway"), std::string::npos) << in_use.out;
+    const auto second = zr::test::run({ZRGATE_PATH, held});
+    EXPECT_EQ(second.status, 1);
+    EXPECT_NE(second.err.find("cannot open the spool " + dir + "/held.db: database is locked; not started"),
+              std::string::npos) << second.err;
+    first.stop(SIGKILL);
+
+    // The default is SITE.db beside the file; --check leaves no file behind.
+    const auto ini = write(dir + "/site.ini", "[gateway]\nsite=north\n" + reader);
+    const auto ran = zr::test::run({ZRGATE_PATH, "--check", ini});
+    EXPECT_EQ(ran.status, 0) << ran.err;
+    EXPECT_NE(ran.out.find("spool: " + dir + "/north.db"), std::string::npos) << ran.out;
+    EXPECT_FALSE(std::filesystem::exists(dir + "/north.db"));
+    std::filesystem::remove_all(dir);
+}
+
+// SIGHUP: a file with mistakes changes nothing; then one reader removed (its events made while
+// the broker was away still arrive), one added, and later the removed one back and the added one
+// changed, while the reader left alone never notices.
+TEST_F(Gate, SighupAddsRemovesAndChangesReadersAndLeavesTheOthersAlone) {
+    Readers readers(3);
+    Subscriber sub(broker->port(), "reload-test");
+    auto section = [&](int i, const std::string& extra = "") {
+        return "[r" + std::to_string(i) + "]\nZR_PORT_TYPE=TCP\nZR_COM_NUMBER=COM1\nZR_HOST_NAME=" +
+               readers.addresses[i] + "\npause_ms=50\n" + extra + "\n";
+    };
+    auto& gate = gateway("reload", "window_ms=300\nstats_every_s=0", section(0) + section(1));
+    const auto ini = dir + "/reload.ini";
+    const auto text = read(ini);
+    const auto head = text.substr(0, text.find("[r0]"));
+    auto count = [&](const std::string& r, const char* event) { return sub.count("reload/" + r, event); };
+    auto logged = [&](const std::string& line) { return read(log("reload")).find(line) != std::string::npos; };
+    EXPECT_TRUE(eventually([&] { return count("r0", "arrived") == 3 && count("r1", "arrived") == 3; }));
+
+    write(ini, head + section(0) + section(1) + "[r2]\nZR_PORT_TYPE=TCP\nZR_COM_NUMBER=COM1\nZR_HOST_NAME=10.0.0.300\npause_ms=soon\n");
+    gate.signal(SIGHUP);
+    EXPECT_TRUE(eventually([&] { return logged("not reloaded, the running configuration kept"); })) << read(log("reload"));
+    EXPECT_TRUE(logged("[r2] ZR_HOST_NAME: '10.0.0.300' is not")) << read(log("reload"));
+    EXPECT_TRUE(logged("[r2] pause_ms: 'soon'")) << read(log("reload"));
+    EXPECT_TRUE(logged("2 error(s) in " + ini)) << read(log("reload"));
+
+    broker->stop();
+    readers.kill(1);
+    EXPECT_TRUE(eventually([&] { return reader_events(gate, "reload", "r1") == 6; })) << read(log("reload"));
+    auto moved = head;  // and a [gateway] key changed, which waits for the next start
+    moved.replace(moved.find("stats_every_s=0"), 15, "stats_every_s=3600");
+    write(ini, moved + section(0) + section(2));
+    gate.signal(SIGHUP);
+    EXPECT_TRUE(eventually([&] { return logged("1 reader(s) added, 1 removed, 0 changed, 1 unchanged"); }))
+        << read(log("reload"));
+    EXPECT_TRUE(logged("reload: [gateway] changes take effect at the next start"));
+    broker->start();
+    EXPECT_TRUE(eventually([&] {
+        return count("r1", "departed") == 3 && count("r2", "arrived") == 3 && sub.last_status("/reload/r1/") == "offline";
+    })) << read(log("reload"));
+    EXPECT_EQ(field(sub.messages("/reload/r1/status").back().payload, "cause"), "removed from the configuration");
+
+    readers.start(1);
+    write(ini, head + section(0) + section(1) + section(2, "quiet_ms=80\n"));
+    gate.signal(SIGHUP);
+    EXPECT_TRUE(eventually([&] { return logged("1 reader(s) added, 0 removed, 1 changed, 1 unchanged"); }))
+        << read(log("reload"));
+    EXPECT_TRUE(eventually([&] { return count("r1", "arrived") == 6 && count("r2", "arrived") == 6; })) << read(log("reload"));
+    EXPECT_EQ(gate.stop(SIGTERM), 0) << read(log("reload"));
+
+    // The reader left alone: online all along, its tags arrived once and never departed.
+    const auto statuses = sub.messages("/reload/r0/status");  // the last may be the stop's offline
+    for (std::size_t i = 0; i + 1 < statuses.size(); ++i) EXPECT_EQ(field(statuses[i].payload, "state"), "online");
+    EXPECT_EQ(count("r0", "arrived"), 3);
+    EXPECT_EQ(count("r0", "departed"), 0);
+    // Every reader's numbers go on from 1 without a gap, the removed and re-added one included.
+    for (const char* r : {"r0", "r1", "r2"}) expect_whole(ledger(sub, std::string("reload/") + r), r);
+    EXPECT_EQ(ledger(sub, "reload/r1").by_seq.size(), 9u);
 }
 
 }  // namespace

@@ -213,6 +213,7 @@ GatewayConfig load_config(const std::string& path, std::vector<std::string>& err
         else
             out = static_cast<std::remove_reference_t<decltype(out)>>(v);
     };
+    bool spool_given = false;
     const std::map<std::string, std::function<void(const Entry&)>> gateway_keys = {
         {"site", [&](const Entry& e) {
              if (!topic_level_ok(e.value))
@@ -263,6 +264,12 @@ GatewayConfig load_config(const std::string& path, std::vector<std::string>& err
              else check.at(e.line, gateway->name, e.key, "'" + e.value + "': presence (arrived/departed) or reads (every read)");
          }},
         {"queue_bound", [&](const Entry& e) { number(e, 1, 100000000, c.queue_bound); }},
+        {"spool", [&](const Entry& e) {
+             if (e.value.empty()) check.at(e.line, gateway->name, e.key, "empty (a file, or off)");
+             spool_given = true;
+             c.spool = e.value == "off" ? "" : relative_to(path, e.value);
+         }},
+        {"spool_bound", [&](const Entry& e) { number(e, 1, 1000000000, c.spool_bound); }},
         {"stats_every_s", [&](const Entry& e) { number(e, 0, 86400, c.stats_every_s); }},
         {"keepalive_s", [&](const Entry& e) { number(e, 5, 65535, c.keepalive_s); }},
         {"retry_min_ms", [&](const Entry& e) { number(e, 100, 3600000, c.retry_min_ms); }},
@@ -303,6 +310,7 @@ GatewayConfig load_config(const std::string& path, std::vector<std::string>& err
          }},
     };
     for (const auto& e : gateway->entries) {
+        c.gateway_keys += lower(e.key) + "=" + e.value + "\n";
         auto it = gateway_keys.find(lower(e.key));
         if (it == gateway_keys.end())
             check.at(e.line, gateway->name, e.key, "unknown key");
@@ -317,6 +325,7 @@ GatewayConfig load_config(const std::string& path, std::vector<std::string>& err
     if (c.client_id.empty()) c.client_id = "zrgate-" + c.site;
     if (!c.http_token_file.empty() && c.http_port == 0)
         check.at(gateway->line, gateway->name, "http_token", "given without http (the console it guards is off)");
+    if (!spool_given && !c.site.empty()) c.spool = relative_to(path, c.site + ".db");
 
     // One reader per other section.
     for (const auto& s : sections) {
@@ -328,6 +337,7 @@ GatewayConfig load_config(const std::string& path, std::vector<std::string>& err
         std::map<std::string, const Entry*> lib;
         for (const auto& e : s.entries) {
             const auto key = lower(e.key);
+            r.keys += key + "=" + e.value + "\n";
             long v = 0;
             if (kLibraryKeys.count(key)) {
                 lib[key] = &e;
@@ -421,13 +431,17 @@ std::string describe(const GatewayConfig& c) {
         o << "arrived once per tag, departed after " << c.window_ms << " ms unseen\n";
     else
         o << "every read\n";
-    o << "  queue: up to " << c.queue_bound << " events while the broker is away; drops counted and reported\n";
     if (c.http_port) {
         o << "  console: http://" << c.http_address << ":" << c.http_port << "/ (/api/state, /metrics, /health, /events)";
         if (!c.http_token.empty()) o << ", bearer token from " << c.http_token_file;
         else if (c.http_address != "127.0.0.1") o << ", no token: anyone who reaches the port sees the site";
         o << "\n";
     }
+    if (c.spool.empty())
+        o << "  queue: up to " << c.queue_bound << " events in memory while the broker is away; drops counted and reported\n";
+    else
+        o << "  spool: " << c.spool << ", up to " << c.spool_bound << " events kept across restarts (" << c.queue_bound
+          << " of them in memory); drops counted and reported\n";
     o << "  readers retried every " << c.retry_min_ms << " to " << c.retry_max_ms << " ms\n";
     if (c.discovery == Discovery::homeassistant)
         o << "  Home Assistant discovery under " << c.discovery_prefix << "/ (each reader: online, reads/s"

@@ -24,6 +24,7 @@ struct ReaderConfig {
     int quiet_ms = 100;  // a round ends when no report came for this long
     std::array<std::uint8_t, 4> tid_password{};
     bool whole_timing = false;  // ZR_REPLY_TIMING=whole: for --check, the library reads the key itself
+    std::string keys;           // the section's every KEY=VALUE: a reload tells a changed reader by it
 };
 
 struct GatewayConfig {
@@ -38,7 +39,9 @@ struct GatewayConfig {
     std::string prefix = "zr";
     int window_ms = 5000;
     Events events = Events::presence;
-    long queue_bound = 100000;
+    long queue_bound = 100000;  // without a spool: events held; with one: events kept in memory
+    std::string spool;          // the spool file; empty: spool = off
+    long spool_bound = 1000000;
     int stats_every_s = 60;
     int keepalive_s = 30;
     int retry_min_ms = 1000, retry_max_ms = 30000;
@@ -50,6 +53,7 @@ struct GatewayConfig {
     int http_port = 0;
     std::string http_token_file, http_token;
     std::vector<ReaderConfig> readers;
+    std::string gateway_keys;  // [gateway]'s every KEY=VALUE, as ReaderConfig::keys
 
     std::string site_topic() const { return prefix + "/" + site; }
     std::string reader_topic(const ReaderConfig& r) const { return site_topic() + "/" + r.name; }

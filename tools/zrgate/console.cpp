@@ -1,5 +1,7 @@
 #include "console.h"
 
+#include <map>
+
 #include <arpa/inet.h>
 #include <microhttpd.h>
 #include <netinet/in.h>
@@ -131,49 +133,51 @@ bool EventFeed::closed() const {
     return closed_;
 }
 
-void History::add(const std::vector<double>& per_series, double events) {
+void History::add(const std::vector<std::pair<Key, double>>& per_series, double events) {
     std::lock_guard lock(mutex_);
-    auto s = per_series;
-    s.resize(series_);
-    s.push_back(events);
-    samples_.push_back(std::move(s));
-    if (samples_.size() > kLength) samples_.pop_front();
+    std::vector<std::pair<Key, std::deque<double>>> next;
+    for (const auto& [key, value] : per_series) {
+        auto old = std::find_if(series_.begin(), series_.end(), [&](const auto& s) { return s.first == key; });
+        next.emplace_back(key, old != series_.end() ? std::move(old->second) : std::deque<double>(events_.size(), 0.0));
+        next.back().second.push_back(value);
+        if (next.back().second.size() > kLength) next.back().second.pop_front();
+    }
+    series_ = std::move(next);
+    events_.push_back(events);
+    if (events_.size() > kLength) events_.pop_front();
     ++taken_;
 }
 
 History::View History::view(std::size_t last) const {
     std::lock_guard lock(mutex_);
-    View v{taken_, std::vector<std::vector<double>>(series_), {}};
-    const std::size_t n = std::min(last, samples_.size());
-    for (std::size_t i = samples_.size() - n; i < samples_.size(); ++i) {
-        for (std::size_t k = 0; k < series_; ++k) v.series[k].push_back(samples_[i][k]);
-        v.events.push_back(samples_[i][series_]);
-    }
+    View v{taken_, {}, {}};
+    const std::size_t n = std::min(last, events_.size());
+    v.events.assign(events_.end() - static_cast<std::ptrdiff_t>(n), events_.end());
+    for (const auto& [key, values] : series_)
+        v.series.emplace_back(key, std::vector<double>(values.end() - static_cast<std::ptrdiff_t>(n), values.end()));
     return v;
 }
 
-namespace {
-std::size_t count_series(const GatewayConfig& c) {
-    std::size_t n = 0;
-    for (const auto& r : c.readers) n += r.antennas.size();
-    return n;
+const std::vector<double>* History::View::find(const Key& k) const {
+    for (const auto& s : series)
+        if (s.first == k) return &s.second;
+    return nullptr;
 }
-}  // namespace
 
-Console::Console(const GatewayConfig& config, Publisher& publisher, const std::vector<std::unique_ptr<Worker>>& workers)
-    : config_(config), publisher_(publisher), workers_(workers), history_(count_series(config)) {
-    std::size_t next = 0;
-    for (const auto& r : config.readers) first_series_.push_back(next), next += r.antennas.size();
-}
+Console::Console(const GatewayConfig& config, Publisher& publisher, std::function<std::vector<Worker*>()> workers)
+    : config_(config), publisher_(publisher), workers_(std::move(workers)) {}
 
 Console::~Console() { stop(); }
 
+void Console::attach(Worker& w) {
+    w.observe([this](std::size_t, const std::string& event) {
+        // Every read (events = reads) would flood the page: the stream carries presence.
+        if (!event.starts_with("{\"event\":\"read\"")) feed_.push(event);
+    });
+}
+
 bool Console::start(std::string& error) {
-    for (const auto& w : workers_)
-        w->observe([this](std::size_t, const std::string& event) {
-            // Every read (events = reads) would flood the page: the stream carries presence.
-            if (!event.starts_with("{\"event\":\"read\"")) feed_.push(event);
-        });
+    for (auto* w : workers_()) attach(*w);
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_port = htons(static_cast<std::uint16_t>(config_.http_port));
@@ -205,27 +209,41 @@ void Console::stop() {
 }
 
 void Console::sample() {
-    std::vector<std::uint64_t> last_reads;
-    std::uint64_t last_events = 0;
+    // The counts of the previous sample, by series and by reader. A reader restarted by a
+    // reload counts from 0 again; one new since the previous sample starts from what it has.
+    std::map<History::Key, std::uint64_t> last_reads;
+    std::map<std::string, std::uint64_t> last_events;
+    auto since = [](auto& last, const auto& key, std::uint64_t now, bool& fresh) {
+        auto it = last.find(key);
+        fresh = it == last.end();
+        const std::uint64_t before = fresh ? now : it->second <= now ? it->second : 0;
+        return static_cast<double>(now - before);
+    };
     bool first = true;
     auto next = Steady::now();
     std::unique_lock lock(sampler_mutex_);
     while (!stopping_) {
-        std::vector<std::uint64_t> reads;
-        std::uint64_t events = 0;
-        for (const auto& w : workers_) {
+        std::vector<std::pair<History::Key, double>> rates;
+        std::map<History::Key, std::uint64_t> reads_now;
+        std::map<std::string, std::uint64_t> events_now;
+        double events = 0;
+        bool fresh = false;
+        for (auto* w : workers_()) {
+            const auto& r = w->reader();
             const auto a = w->antenna_reads();
-            reads.insert(reads.end(), a.begin(), a.end());
-            events += w->snapshot().events;
+            for (std::size_t k = 0; k < a.size() && k < r.antennas.size(); ++k) {
+                const History::Key key{r.name, r.antennas[k]};
+                rates.emplace_back(key, since(last_reads, key, a[k], fresh));
+                reads_now[key] = a[k];
+            }
+            const auto e = w->snapshot().events;
+            events += since(last_events, r.name, e, fresh);
+            events_now[r.name] = e;
         }
-        if (!first) {
-            std::vector<double> rates(reads.size());
-            for (std::size_t i = 0; i < reads.size(); ++i) rates[i] = static_cast<double>(reads[i] - last_reads[i]);
-            history_.add(rates, static_cast<double>(events - last_events));
-        }
+        if (!first) history_.add(rates, events);
         first = false;
-        last_reads = std::move(reads);
-        last_events = events;
+        last_reads = std::move(reads_now);
+        last_events = std::move(events_now);
         next += 1s;  // on a steady beat, so that a sample is one second's reads
         sampler_wake_.wait_until(lock, next, [&] { return stopping_; });
     }
@@ -249,20 +267,22 @@ std::string Console::state_json() const {
                     ",\"samples\":" + std::to_string(recent.samples) + ",\"readers\":[";
     std::string tags;
     std::size_t tag_count = 0, listed = 0;
-    for (std::size_t i = 0; i < workers_.size(); ++i) {
-        const auto& r = config_.readers[i];
-        const auto s = workers_[i]->snapshot();
-        const auto present = workers_[i]->present();
-        const auto antenna_reads = workers_[i]->antenna_reads();
+    const auto workers = workers_();
+    for (std::size_t i = 0; i < workers.size(); ++i) {
+        const auto& r = workers[i]->reader();
+        const auto s = workers[i]->snapshot();
+        const auto present = workers[i]->present();
+        const auto antenna_reads = workers[i]->antenna_reads();
+        const auto slot = workers[i]->slot();
         j += std::string(i ? "," : "") + "{\"name\":" + json_string(r.name) +
              ",\"link\":" + json_string((r.serial ? "serial " : "TCP ") + r.port) + ",\"state\":\"" + s.state +
              "\",\"cause\":" + json_string(s.cause) + ",\"reads\":" + std::to_string(s.reads) +
              ",\"events\":" + std::to_string(s.events) + ",\"reconnects\":" + std::to_string(s.reconnects) +
-             ",\"dropped\":" + std::to_string(i < broker.dropped_by_reader.size() ? broker.dropped_by_reader[i] : 0) +
+             ",\"dropped\":" + std::to_string(slot < broker.dropped_by_reader.size() ? broker.dropped_by_reader[slot] : 0) +
              ",\"present\":" + std::to_string(present.size()) + ",\"antennas\":[";
-        for (std::size_t k = 0; k < r.antennas.size(); ++k) {
-            const auto series = first_series_[i] + k;
-            const double rate = recent.series[series].empty() ? 0 : recent.series[series].back();
+        for (std::size_t k = 0; k < r.antennas.size() && k < antenna_reads.size(); ++k) {
+            const auto* series = recent.find({r.name, r.antennas[k]});
+            const double rate = !series || series->empty() ? 0 : series->back();
             j += std::string(k ? "," : "") + "{\"antenna\":" + std::to_string(r.antennas[k]) +
                  ",\"reads\":" + std::to_string(antenna_reads[k]) + ",\"reads_per_s\":" + number(rate) + "}";
         }
@@ -275,7 +295,7 @@ std::string Console::state_json() const {
                     "\",\"last_seen\":\"" + utc_text(t.last) + "\",\"reads\":" + std::to_string(t.reads) + "}";
         }
     }
-    return j + "],\"id_kind\":\"" + (config_.readers.empty() || config_.readers[0].inventory == Inventory::epc ? "epc" : "tid") +
+    return j + "],\"id_kind\":\"" + (workers.empty() || workers[0]->reader().inventory == Inventory::epc ? "epc" : "tid") +
            "\",\"presence\":" + (config_.events == Events::presence ? "true" : "false") +
            ",\"tags_present\":" + std::to_string(tag_count) + ",\"tags\":[" + tags + "]}";
 }
@@ -293,12 +313,13 @@ std::string Console::history_json(std::uint64_t since) const {
     };
     std::string j = "{\"interval_s\":1,\"samples\":" + std::to_string(v.samples) +
                     ",\"first\":" + std::to_string(oldest + skip) + ",\"events\":" + list(v.events) + ",\"series\":[";
-    for (std::size_t i = 0; i < config_.readers.size(); ++i) {
-        const auto& r = config_.readers[i];
-        for (std::size_t k = 0; k < r.antennas.size(); ++k)
-            j += std::string(i + k ? "," : "") + "{\"reader\":" + json_string(r.name) +
-                 ",\"antenna\":" + std::to_string(r.antennas[k]) + ",\"reads_per_s\":" + list(v.series[first_series_[i] + k]) + "}";
-    }
+    // Readers started since the latest sample have their series at once, empty.
+    for (const auto* w : workers_())
+        for (int antenna : w->reader().antennas)
+            if (!v.find({w->reader().name, antenna})) v.series.push_back({{w->reader().name, antenna}, {}});
+    for (std::size_t i = 0; i < v.series.size(); ++i)
+        j += std::string(i ? "," : "") + "{\"reader\":" + json_string(v.series[i].first.first) +
+             ",\"antenna\":" + std::to_string(v.series[i].first.second) + ",\"reads_per_s\":" + list(v.series[i].second) + "}";
     return j + "]}";
 }
 
@@ -308,31 +329,35 @@ std::string Console::metrics() const {
     auto family = [&](const char* name, const char* type, const char* help) {
         m += std::string("# HELP ") + name + " " + help + "\n# TYPE " + name + " " + type + "\n";
     };
+    const auto workers = workers_();
     std::vector<Worker::Snapshot> snaps;
-    for (const auto& w : workers_) snaps.push_back(w->snapshot());
+    for (const auto* w : workers) snaps.push_back(w->snapshot());
     auto per_reader = [&](const char* name, const char* type, const char* help, auto value) {
         family(name, type, help);
         for (std::size_t i = 0; i < snaps.size(); ++i)
-            m += std::string(name) + "{reader=\"" + label(config_.readers[i].name) + "\"} " + std::to_string(value(i)) + "\n";
+            m += std::string(name) + "{reader=\"" + label(workers[i]->reader().name) + "\"} " + std::to_string(value(i)) + "\n";
     };
     per_reader("zrgate_reads_total", "counter", "Tag reads by reader.", [&](std::size_t i) { return snaps[i].reads; });
     family("zrgate_antenna_reads_total", "counter", "Tag reads by reader and antenna.");
-    for (std::size_t i = 0; i < workers_.size(); ++i) {
-        const auto reads = workers_[i]->antenna_reads();
-        for (std::size_t k = 0; k < reads.size(); ++k)
-            m += "zrgate_antenna_reads_total{reader=\"" + label(config_.readers[i].name) + "\",antenna=\"" +
-                 std::to_string(config_.readers[i].antennas[k]) + "\"} " + std::to_string(reads[k]) + "\n";
+    for (const auto* w : workers) {
+        const auto reads = w->antenna_reads();
+        for (std::size_t k = 0; k < reads.size() && k < w->reader().antennas.size(); ++k)
+            m += "zrgate_antenna_reads_total{reader=\"" + label(w->reader().name) + "\",antenna=\"" +
+                 std::to_string(w->reader().antennas[k]) + "\"} " + std::to_string(reads[k]) + "\n";
     }
     per_reader("zrgate_events_total", "counter", "Tag events (arrived, departed, read) made by reader.",
                [&](std::size_t i) { return snaps[i].events; });
     per_reader("zrgate_drops_total", "counter", "Tag events dropped because the queue was full, by reader.",
-               [&](std::size_t i) { return i < broker.dropped_by_reader.size() ? broker.dropped_by_reader[i] : 0; });
+               [&](std::size_t i) {
+                   const auto slot = workers[i]->slot();
+                   return slot < broker.dropped_by_reader.size() ? broker.dropped_by_reader[slot] : 0;
+               });
     per_reader("zrgate_reconnects_total", "counter", "Sessions opened again after the reader was lost.",
                [&](std::size_t i) { return snaps[i].reconnects; });
     per_reader("zrgate_reader_online", "gauge", "1 while the reader answers inventories.",
                [&](std::size_t i) { return snaps[i].state == "online" ? 1 : 0; });
     per_reader("zrgate_tags_present", "gauge", "Tags seen within the window, by reader.",
-               [&](std::size_t i) { return workers_[i]->present().size(); });
+               [&](std::size_t i) { return workers[i]->present().size(); });
     family("zrgate_queue_depth", "gauge", "Tag events waiting for the broker (not yet handed over).");
     m += "zrgate_queue_depth " + std::to_string(broker.queued) + "\n";
     family("zrgate_in_flight", "gauge", "Tag events handed to the broker and not yet acknowledged.");
@@ -356,12 +381,13 @@ bool Console::healthy(std::string& why) const {
         why = "broker " + config_.broker + ":" + std::to_string(config_.port) + " not connected";
         return false;
     }
-    for (std::size_t i = 0; i < workers_.size(); ++i)
-        if (workers_[i]->snapshot().state == "starting") {
-            why = "reader " + config_.readers[i].name + " still starting";
+    const auto workers = workers_();
+    for (const auto* w : workers)
+        if (w->snapshot().state == "starting") {
+            why = "reader " + w->reader().name + " still starting";
             return false;
         }
-    why = "ok: broker connected, " + std::to_string(workers_.size()) + " reader state(s) known";
+    why = "ok: broker connected, " + std::to_string(workers.size()) + " reader state(s) known";
     return true;
 }
 

@@ -15,6 +15,7 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "config.h"
@@ -49,22 +50,25 @@ private:
 };
 
 // Per-second samples of the last ten minutes: reads per reader and antenna, events in all.
+// Series go by (reader, antenna), so that a reload may add and remove readers: a series new to
+// a sample has zeros before it, one missing from a sample is gone.
 class History {
 public:
     static constexpr std::size_t kLength = 600;
-    explicit History(std::size_t series) : series_(series) {}
-    void add(const std::vector<double>& per_series, double events);
+    using Key = std::pair<std::string, int>;  // reader, antenna
+    void add(const std::vector<std::pair<Key, double>>& per_series, double events);
     struct View {
         std::uint64_t samples;  // taken so far; the newest is number samples-1
-        std::vector<std::vector<double>> series;  // oldest first, at most kLength each
+        std::vector<std::pair<Key, std::vector<double>>> series;  // oldest first, at most kLength each
         std::vector<double> events;
+        const std::vector<double>* find(const Key& k) const;
     };
     View view(std::size_t last = kLength) const;
 
 private:
-    const std::size_t series_;
     mutable std::mutex mutex_;
-    std::deque<std::vector<double>> samples_;  // each: the series, then events
+    std::vector<std::pair<Key, std::deque<double>>> series_;
+    std::deque<double> events_;
     std::uint64_t taken_ = 0;
 };
 
@@ -73,7 +77,9 @@ std::string http_library_version();
 
 class Console {
 public:
-    Console(const GatewayConfig& config, Publisher& publisher, const std::vector<std::unique_ptr<Worker>>& workers);
+    // `workers` gives the workers running now (a reload changes them); a worker it has once
+    // given lives as long as the console.
+    Console(const GatewayConfig& config, Publisher& publisher, std::function<std::vector<Worker*>()> workers);
     ~Console();
     Console(const Console&) = delete;
     Console& operator=(const Console&) = delete;
@@ -81,6 +87,8 @@ public:
     // Makes the workers report to the feed (call before they start), then listens; false with
     // `error` when the address cannot be taken.
     bool start(std::string& error);
+    // Makes a worker started later (by a reload) report to the feed; call before it starts.
+    void attach(Worker& w);
     // Ends the event streams and the server.
     void stop();
 
@@ -102,11 +110,10 @@ private:
 
     const GatewayConfig& config_;
     Publisher& publisher_;
-    const std::vector<std::unique_ptr<Worker>>& workers_;
+    const std::function<std::vector<Worker*>()> workers_;
     const std::chrono::steady_clock::time_point started_ = std::chrono::steady_clock::now();
     std::function<std::uint64_t()> spool_depth_;
     EventFeed feed_;
-    std::vector<std::size_t> first_series_;  // reader i's antennas are series first_series_[i]...
     History history_;
     MHD_Daemon* daemon_ = nullptr;
 

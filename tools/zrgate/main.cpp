@@ -6,8 +6,10 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <map>
 #include <cstring>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -15,6 +17,7 @@
 #include "discovery.h"
 #include "console.h"
 #include "publisher.h"
+#include "spool.h"
 #include "text.h"
 #include "worker.h"
 #include "zr.h"
@@ -29,10 +32,10 @@ const char* kUsage =
     "  Runs continuous inventories on every reader of FILE.ini and publishes tag events and\n"
     "  reader states to an MQTT broker. FILE.ini has a [gateway] section (site, broker, port,\n"
     "  client_id, credentials, ca_file, qos, topic_prefix, window_ms, events, queue_bound,\n"
-    "  stats_every_s, keepalive_s, retry_min_ms, retry_max_ms, shutdown_flush_ms, http,\n"
-    "  http_token, discovery, discovery_prefix) and one section per reader with the library's\n"
-    "  keys (ZR_PORT_TYPE, ZR_HOST_NAME, ZR_COM_NUMBER, ...) and inventory (epc|tid), antennas,\n"
-    "  pause_ms, quiet_ms, tid_password.\n"
+    "  stats_every_s, keepalive_s, retry_min_ms, retry_max_ms, shutdown_flush_ms, spool,\n"
+    "  spool_bound, http, http_token, discovery, discovery_prefix) and one section per reader\n"
+    "  with the library's keys (ZR_PORT_TYPE, ZR_HOST_NAME, ZR_COM_NUMBER, ...) and inventory\n"
+    "  (epc|tid), antennas, pause_ms, quiet_ms, tid_password.\n"
     "\n"
     "  http = [ADDRESS:]PORT serves a read-only live console (127.0.0.1 unless an address is\n"
     "  given; 0.0.0.0 for every interface): / the page, /api/state JSON, /metrics for\n"
@@ -43,37 +46,54 @@ const char* kUsage =
     "  --help      this text\n"
     "  --version   the gateway's and the library's versions\n"
     "\n"
+    "  Events wait in the spool (spool = FILE, default SITE.db beside FILE.ini; spool = off:\n"
+    "  memory only) until the broker has them; the next run sends what is left first. Every\n"
+    "  event has its reader's seq (never reused) and the gateway's run number.\n"
+    "\n"
     "  Signals: SIGTERM or SIGINT stop cleanly (statuses offline, queue flushed within\n"
-    "  shutdown_flush_ms); SIGUSR1 prints the statistics to stderr.\n";
+    "  shutdown_flush_ms, the rest kept in the spool); SIGUSR1 prints the statistics to stderr;\n"
+    "  SIGHUP reads FILE.ini again and starts, stops or restarts the readers that were added,\n"
+    "  removed or changed (the others go on undisturbed; [gateway] changes wait for the next\n"
+    "  start). A file with mistakes is refused, each one printed, and the running one kept.\n";
 
-// Reads per second since the previous call for the same sink.
+using Workers = std::vector<std::unique_ptr<Worker>>;
+
+// Reads per second since the previous call for the same sink, by reader.
 struct Rates {
-    std::vector<std::uint64_t> reads;
+    std::map<std::string, std::uint64_t> reads;
     Steady::time_point at = Steady::now();
 };
 
 struct Stats {
     Publisher::Counters broker;
+    std::vector<std::string> names;
     std::vector<Worker::Snapshot> readers;
     std::vector<double> rates;
+    std::vector<std::uint64_t> dropped;
 };
 
-Stats collect(Publisher& publisher, const std::vector<std::unique_ptr<Worker>>& workers, Rates& rates) {
+Stats collect(Publisher& publisher, const Workers& workers, Rates& rates) {
     Stats s;
     s.broker = publisher.counters();
     const auto now = Steady::now();
     const double seconds = std::max(1e-3, std::chrono::duration<double>(now - rates.at).count());
-    rates.reads.resize(workers.size());
-    for (std::size_t i = 0; i < workers.size(); ++i) {
-        s.readers.push_back(workers[i]->snapshot());
-        s.rates.push_back(static_cast<double>(s.readers[i].reads - rates.reads[i]) / seconds);
-        rates.reads[i] = s.readers[i].reads;
+    std::map<std::string, std::uint64_t> reads;
+    for (const auto& w : workers) {
+        const auto& name = w->reader().name;
+        s.names.push_back(name);
+        s.readers.push_back(w->snapshot());
+        // A reader restarted by a reload counts from 0 again.
+        const auto before = rates.reads.count(name) && rates.reads[name] <= s.readers.back().reads ? rates.reads[name] : 0;
+        s.rates.push_back(static_cast<double>(s.readers.back().reads - before) / seconds);
+        s.dropped.push_back(w->slot() < s.broker.dropped_by_reader.size() ? s.broker.dropped_by_reader[w->slot()] : 0);
+        reads[name] = s.readers.back().reads;
     }
+    rates.reads = std::move(reads);
     rates.at = now;
     return s;
 }
 
-std::string stats_json(const GatewayConfig& c, const Stats& s, Steady::time_point started) {
+std::string stats_json(const Stats& s, Steady::time_point started) {
     char rate[32];
     std::string j = "{\"time\":\"" + utc_now() + "\",\"uptime_s\":" +
                     std::to_string(std::chrono::duration_cast<std::chrono::seconds>(Steady::now() - started).count()) +
@@ -82,19 +102,20 @@ std::string stats_json(const GatewayConfig& c, const Stats& s, Steady::time_poin
                     ",\"events_published\":" + std::to_string(s.broker.published) +
                     ",\"queue_depth\":" + std::to_string(s.broker.queued) +
                     ",\"in_flight\":" + std::to_string(s.broker.in_flight) +
+                    ",\"spooled\":" + std::to_string(s.broker.spooled) +
                     ",\"dropped\":" + std::to_string(s.broker.dropped) + ",\"readers\":{";
     for (std::size_t i = 0; i < s.readers.size(); ++i) {
         const auto& r = s.readers[i];
         std::snprintf(rate, sizeof rate, "%.1f", s.rates[i]);
-        j += (i ? "," : "") + json_string(c.readers[i].name) + ":{\"state\":\"" + r.state + "\",\"reads\":" +
+        j += (i ? "," : "") + json_string(s.names[i]) + ":{\"state\":\"" + r.state + "\",\"reads\":" +
              std::to_string(r.reads) + ",\"reads_per_s\":" + rate + ",\"events\":" + std::to_string(r.events) +
              ",\"reconnects\":" + std::to_string(r.reconnects) +
-             ",\"dropped\":" + std::to_string(s.broker.dropped_by_reader[i]) + "}";
+             ",\"dropped\":" + std::to_string(s.dropped[i]) + "}";
     }
     return j + "}}";
 }
 
-void print_stats(const GatewayConfig& c, const Stats& s) {
+void print_stats(const Stats& s) {
     std::fprintf(stderr, "zrgate stats %s: broker %s (%llu connects), %llu events published, queue %zu (+%zu in flight), %llu dropped\n",
                  utc_now().c_str(), s.broker.connected ? "connected" : "away",
                  static_cast<unsigned long long>(s.broker.connects), static_cast<unsigned long long>(s.broker.published),
@@ -102,10 +123,79 @@ void print_stats(const GatewayConfig& c, const Stats& s) {
     for (std::size_t i = 0; i < s.readers.size(); ++i) {
         const auto& r = s.readers[i];
         std::fprintf(stderr, "  %-16s %-12s %8.1f reads/s %10llu reads %8llu events %5llu reconnects %6llu dropped\n",
-                     c.readers[i].name.c_str(), r.state.c_str(), s.rates[i], static_cast<unsigned long long>(r.reads),
+                     s.names[i].c_str(), r.state.c_str(), s.rates[i], static_cast<unsigned long long>(r.reads),
                      static_cast<unsigned long long>(r.events), static_cast<unsigned long long>(r.reconnects),
-                     static_cast<unsigned long long>(s.broker.dropped_by_reader[i]));
+                     static_cast<unsigned long long>(s.dropped[i]));
     }
+}
+
+// Waits (at most until `deadline`) for every worker of `workers` to be done.
+bool all_done(StopSignal& stop, const Workers& workers, Steady::time_point deadline) {
+    std::unique_lock lock(stop.mutex);
+    return stop.wake.wait_until(lock, deadline, [&] {
+        for (const auto& w : workers)
+            if (!w->done()) return false;
+        return true;
+    });
+}
+
+// SIGHUP: the readers of the file as it is now. Readers whose section is unchanged keep their
+// worker and session; a removed reader's worker stops (its events already made stay queued and
+// its seq stays with its name); a changed one stops and starts again with the new section.
+// `workers` changes under `workers_mutex`; a console gets the new workers' events.
+void reload(const GatewayConfig& running, Publisher& publisher, StopSignal& stop, Workers& workers, Workers& retired,
+            std::mutex& workers_mutex, Console* console) {
+    std::vector<std::string> errors;
+    const GatewayConfig fresh = load_config(running.file, errors);
+    if (!errors.empty()) {
+        for (const auto& e : errors) std::fprintf(stderr, "zrgate: %s\n", e.c_str());
+        std::fprintf(stderr, "zrgate: reload: %zu error(s) in %s; not reloaded, the running configuration kept\n",
+                     errors.size(), running.file.c_str());
+        return;
+    }
+    if (fresh.gateway_keys != running.gateway_keys)
+        std::fprintf(stderr, "zrgate: reload: [gateway] changes take effect at the next start\n");
+    int added = 0, removed = 0, changed = 0, kept = 0;
+    Workers stopping;
+    std::vector<const ReaderConfig*> starting;
+    std::unique_lock lock(workers_mutex);
+    for (auto it = workers.begin(); it != workers.end();) {
+        const auto& name = (*it)->reader().name;
+        auto now = std::find_if(fresh.readers.begin(), fresh.readers.end(), [&](const ReaderConfig& r) { return r.name == name; });
+        if (now != fresh.readers.end() && now->keys == (*it)->reader().keys) {
+            ++kept, ++it;
+            continue;
+        }
+        if (now == fresh.readers.end()) {
+            ++removed;
+            (*it)->retire("removed from the configuration");
+        } else {
+            ++changed;
+            (*it)->retire("configuration changed");
+            starting.push_back(&*now);
+        }
+        stopping.push_back(std::move(*it));
+        it = workers.erase(it);
+    }
+    for (const auto& r : fresh.readers) {
+        const bool running_now = std::any_of(workers.begin(), workers.end(), [&](const auto& w) { return w->reader().name == r.name; });
+        const bool restarting = std::any_of(starting.begin(), starting.end(), [&](const auto* s) { return s->name == r.name; });
+        if (!running_now && !restarting) ++added, starting.push_back(&r);
+    }
+    lock.unlock();
+    // A changed reader's old session is closed before the new one opens (one link per reader);
+    // a library call that hangs does not hold the reload up for long.
+    all_done(stop, stopping, Steady::now() + std::chrono::seconds(5));
+    for (auto& w : stopping) retired.push_back(std::move(w));
+    for (const auto* r : starting) {
+        auto w = std::make_unique<Worker>(running, *r, publisher.add_reader(r->name), publisher, stop);
+        if (console) console->attach(*w);
+        w->start();
+        std::lock_guard relock(workers_mutex);
+        workers.push_back(std::move(w));
+    }
+    std::fprintf(stderr, "zrgate: reloaded %s: %d reader(s) added, %d removed, %d changed, %d unchanged\n",
+                 running.file.c_str(), added, removed, changed, kept);
 }
 
 struct MosquittoLibrary {
@@ -155,7 +245,13 @@ int main(int argc, char** argv) {
         return 2;
     }
     if (check_only) {
+        std::string note;
+        if (!config.spool.empty() && !Spool::probe(config.spool, note)) {
+            std::fprintf(stderr, "zrgate: spool %s: %s; not a usable configuration\n", config.spool.c_str(), note.c_str());
+            return 2;
+        }
         std::printf("%s: good\n%s", file.c_str(), describe(config).c_str());
+        if (!note.empty()) std::printf("  spool file: %s\n", note.c_str());
         return 0;
     }
 
@@ -168,16 +264,31 @@ int main(int argc, char** argv) {
 
     MosquittoLibrary mosquitto_library;
     const auto started = Steady::now();
-    Publisher publisher(config);
-    StopSignal stop;
-    std::vector<std::unique_ptr<Worker>> workers;
-    for (std::size_t i = 0; i < config.readers.size(); ++i)
-        workers.push_back(std::make_unique<Worker>(config, i, publisher, stop));
     std::string error;
+    std::unique_ptr<Spool> spool;
+    if (!config.spool.empty() && !(spool = Spool::open(config.spool, error))) {
+        std::fprintf(stderr, "zrgate: cannot open the spool %s; not started\n", error.c_str());
+        return 1;
+    }
+    if (spool && spool->waiting())
+        std::fprintf(stderr, "zrgate: spool %s: %zu event(s) from earlier runs go first\n", config.spool.c_str(),
+                     spool->waiting());
+    Publisher publisher(config, std::move(spool));
+    StopSignal stop;
+    Workers workers, retired;  // retired: stopped by a reload, joined when done
+    std::mutex workers_mutex;  // `workers` as a reload changes it and the console reads it
+    for (const auto& r : config.readers)
+        workers.push_back(std::make_unique<Worker>(config, r, publisher.add_reader(r.name), publisher, stop));
     // The console first: a port already taken stops the gateway before anything is published.
     std::unique_ptr<Console> console;
     if (config.http_port) {
-        console = std::make_unique<Console>(config, publisher, workers);
+        console = std::make_unique<Console>(config, publisher, [&] {
+            std::lock_guard lock(workers_mutex);
+            std::vector<Worker*> now;
+            for (const auto& w : workers) now.push_back(w.get());
+            return now;
+        });
+        console->spool_depth([&publisher] { return static_cast<std::uint64_t>(publisher.counters().spooled); });
         if (!console->start(error)) {
             std::fprintf(stderr, "zrgate: %s\n", error.c_str());
             return 1;
@@ -189,9 +300,9 @@ int main(int argc, char** argv) {
     }
     // Retained, and sent again on every connection like the statuses.
     for (const auto& m : discovery_messages(config)) publisher.status(m.topic, m.payload);
-    std::fprintf(stderr, "zrgate: site %s, %zu reader(s), broker %s:%d\n", config.site.c_str(), config.readers.size(),
-                 config.broker.c_str(), config.port);
-
+    std::fprintf(stderr, "zrgate: site %s, %zu reader(s), broker %s:%d, run %llu\n", config.site.c_str(),
+                 config.readers.size(), config.broker.c_str(), config.port,
+                 static_cast<unsigned long long>(publisher.run()));
     if (console)
         std::fprintf(stderr, "zrgate: console on http://%s:%d/\n", config.http_address.c_str(), config.http_port);
     for (auto& w : workers) w->start();
@@ -207,9 +318,11 @@ int main(int argc, char** argv) {
         timespec ts{static_cast<time_t>(ns / 1000000000), static_cast<long>(ns % 1000000000)};
         const int s = sigtimedwait(&signals, nullptr, &ts);
         if (s == SIGTERM || s == SIGINT) break;
-        if (s == SIGUSR1) print_stats(config, collect(publisher, workers, signal_rates));
+        if (s == SIGUSR1) print_stats(collect(publisher, workers, signal_rates));
+        if (s == SIGHUP) reload(config, publisher, stop, workers, retired, workers_mutex, console.get());
+        std::erase_if(retired, [](const auto& w) { return w->done(); });  // joined by the destructor
         if (config.stats_every_s > 0 && Steady::now() >= next_stats) {
-            publisher.transient(stats_topic, stats_json(config, collect(publisher, workers, topic_rates), started));
+            publisher.transient(stats_topic, stats_json(collect(publisher, workers, topic_rates), started));
             next_stats += period;
         }
     }
@@ -219,21 +332,20 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "zrgate: stopping\n");
     const auto deadline = Steady::now() + std::chrono::milliseconds(config.shutdown_flush_ms);
     stop.request();
-    {
-        std::unique_lock lock(stop.mutex);
-        stop.wake.wait_until(lock, deadline, [&] {
-            for (const auto& w : workers)
-                if (!w->done()) return false;
-            return true;
-        });
-    }
+    all_done(stop, workers, deadline);
+    all_done(stop, retired, deadline);
     bool stuck = false;
-    for (const auto& w : workers) stuck = stuck || !w->done();
+    for (const auto* set : {&workers, &retired})
+        for (const auto& w : *set) stuck = stuck || !w->done();
     const auto left = publisher.stop(std::max(std::chrono::milliseconds(0),
                                               std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Steady::now())));
-    if (left) std::fprintf(stderr, "zrgate: %zu event(s) not delivered: the broker did not take them in time\n", left);
+    if (left && !config.spool.empty())
+        std::fprintf(stderr, "zrgate: %zu event(s) not delivered yet: kept in the spool %s for the next run\n", left,
+                     config.spool.c_str());
+    else if (left)
+        std::fprintf(stderr, "zrgate: %zu event(s) not delivered: the broker did not take them in time\n", left);
     if (console) console->stop();
-    print_stats(config, collect(publisher, workers, signal_rates));
+    print_stats(collect(publisher, workers, signal_rates));
     if (stuck) {
         // A reader call still running (a connect can take 10 s) must not hold the stop up:
         // everything it could report is out, so the process ends without waiting for it.

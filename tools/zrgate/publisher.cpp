@@ -14,6 +14,8 @@ namespace {
 // where the bound is kept and drops are counted.
 constexpr std::size_t kHandOff = 256;
 constexpr int kBrokerInFlight = 100;
+// The spool's commits: at most one per this, so that a busy gateway commits many events at once.
+constexpr auto kCommitEvery = std::chrono::milliseconds(10);
 
 std::string gateway_payload(const GatewayConfig& c, const char* state, const std::string& cause) {
     std::string p = "{\"state\":\"" + std::string(state) + "\",\"site\":" + json_string(c.site) +
@@ -24,13 +26,22 @@ std::string gateway_payload(const GatewayConfig& c, const char* state, const std
 
 }  // namespace
 
-Publisher::Publisher(const GatewayConfig& config)
+Publisher::Publisher(const GatewayConfig& config, std::unique_ptr<Spool> spool)
     : config_(config),
-      dropped_(config.readers.size()),
-      unreported_drops_(config.readers.size()),
-      first_dropped_(config.readers.size()),
-      last_dropped_(config.readers.size()) {
-    for (const auto& r : config.readers) tag_topics_.push_back(config.reader_topic(r) + "/tags");
+      spool_(std::move(spool)) {
+    if (spool_) {
+        run_ = spool_->run();
+        held_ = spool_->waiting();
+        mem_end_ = spool_->first_id();
+        next_id_ = committed_end_ = spool_->end_id();
+        bound_ = static_cast<std::size_t>(config.spool_bound);
+    } else {
+        // Nothing remembers the last run: its start time keeps (run, seq) unique instead.
+        run_ = static_cast<std::uint64_t>(
+            std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::system_clock::now().time_since_epoch()).count());
+        bound_ = static_cast<std::size_t>(config.queue_bound);
+    }
+    for (const auto& r : config.readers) add_reader_locked(r.name);
 }
 
 Publisher::~Publisher() {
@@ -47,6 +58,152 @@ Publisher::~Publisher() {
         }
         mosquitto_destroy(client_);
     }
+    stop_spool();
+}
+
+std::size_t Publisher::add_reader(const std::string& name) {
+    std::lock_guard lock(mutex_);
+    return add_reader_locked(name);
+}
+
+// A reader's slot lives as long as the process: a reader removed and added again goes on with
+// its numbers, and its events still waiting keep their topic.
+std::size_t Publisher::add_reader_locked(const std::string& name) {
+    for (std::size_t i = 0; i < names_.size(); ++i)
+        if (names_[i] == name) return i;
+    names_.push_back(name);
+    tag_topics_.push_back(topic(config_.site_topic() + "/" + name + "/tags"));
+    issued_.push_back(spool_ ? spool_->last_seq(name) : 0);
+    for (auto* v : {&dropped_, &unreported_drops_, &first_dropped_, &last_dropped_}) v->push_back(0);
+    return names_.size() - 1;
+}
+
+const std::string* Publisher::topic(const std::string& name) {
+    auto [it, fresh] = topic_ids_.try_emplace(name, nullptr);
+    if (fresh) it->second = &topics_.emplace_back(name);
+    return it->second;
+}
+
+void Publisher::enqueue(const std::string* topic, std::string payload) {
+    ++held_;
+    const auto id = next_id_++;
+    if (!spool_) {
+        queue_.push_back({id, topic, std::move(payload)});
+        return;
+    }
+    if (pending_.empty()) spool_wake_.notify_one();  // the first of a batch; the rest ride along
+    pending_.push_back({id, topic, std::move(payload)});
+}
+
+// The window onto the spool has room and the spool holds committed events that are not in it.
+bool Publisher::spool_wanted() const {
+    return spool_ && mem_end_ < committed_end_ && queue_.size() <= static_cast<std::size_t>(config_.queue_bound) / 2;
+}
+
+// The spool's thread: commits what event() gathered (a batch per wake-up, so a busy gateway
+// pays one commit for many events), removes what the broker acknowledged, brings events that
+// are only in the file into memory as the queue empties, and syncs the file once a second.
+void Publisher::run_spool() {
+    using Clock = std::chrono::steady_clock;
+    const auto window = static_cast<std::size_t>(config_.queue_bound);
+    std::vector<Event> batch;
+    std::vector<std::int64_t> acked;
+    std::vector<std::pair<std::string, std::uint64_t>> seqs;
+    std::vector<std::uint64_t> persisted;
+    std::vector<Spool::Row> rows;
+    auto next_sync = Clock::now() + std::chrono::seconds(1);
+    auto last_commit = Clock::now() - kCommitEvery;
+    bool failing = false;
+    std::unique_lock lock(mutex_);
+    for (;;) {
+        spool_wake_.wait_until(lock, next_sync, [&] {
+            return spool_stopping_ || (!failing && (!pending_.empty() || !acked_.empty() || spool_wanted()));
+        });
+        // A commit writes whole pages: one every kCommitEvery at most, gathering what comes
+        // meanwhile, costs far less per event than one per wake-up, and keeps within 50 ms.
+        if (!spool_stopping_ && !spool_wanted() && Clock::now() < last_commit + kCommitEvery)
+            spool_wake_.wait_until(lock, last_commit + kCommitEvery, [&] { return spool_stopping_; });
+        last_commit = Clock::now();
+        const bool last = spool_stopping_;
+        batch.swap(pending_);
+        acked.swap(acked_);
+        seqs.clear();
+        if (persisted.size() < issued_.size()) persisted.resize(issued_.size());  // readers added
+        for (std::size_t r = 0; r < issued_.size(); ++r)
+            if (issued_[r] != persisted[r]) seqs.emplace_back(names_[r], issued_[r]);
+        lock.unlock();
+
+        std::string error;
+        bool ok = true;
+        if (!batch.empty() || !acked.empty() || !seqs.empty()) {
+            ok = spool_->begin(error);
+            for (std::size_t i = 0; ok && i < batch.size(); ++i)
+                ok = spool_->insert(batch[i].id, *batch[i].topic, batch[i].payload, error);
+            for (std::size_t i = 0; ok && i < seqs.size(); ++i)
+                ok = spool_->raise_seq(seqs[i].first, seqs[i].second, error);
+            ok = ok && spool_->remove(acked, error) && spool_->commit(error);
+        }
+        if (ok && failing) std::fprintf(stderr, "zrgate: spool %s: writing again\n", spool_->path().c_str());
+        if (!ok && !failing)
+            std::fprintf(stderr, "zrgate: spool %s; events wait in memory and are retried every second\n", error.c_str());
+
+        lock.lock();
+        failing = !ok;
+        if (!ok) {
+            // Kept for the next try, in order: nothing goes to the broker before it is in the file.
+            batch.insert(batch.end(), std::make_move_iterator(pending_.begin()), std::make_move_iterator(pending_.end()));
+            pending_.swap(batch);
+            acked_.insert(acked_.end(), acked.begin(), acked.end());
+        } else {
+            for (std::size_t r = 0, i = 0; r < persisted.size() && i < seqs.size(); ++r)
+                if (names_[r] == seqs[i].first) persisted[r] = seqs[i++].second;
+            if (!batch.empty()) committed_end_ = batch.back().id + 1;
+            // Straight into memory when nothing older is waiting in the file only.
+            for (auto& e : batch) {
+                if (e.id != mem_end_ || queue_.size() >= window) break;
+                queue_.push_back(std::move(e));
+                ++mem_end_;
+            }
+        }
+        batch.clear();
+        acked.clear();
+        while (!failing && spool_wanted()) {
+            const auto from = mem_end_, below = committed_end_;
+            const auto limit = window - queue_.size();
+            rows.clear();
+            lock.unlock();
+            const bool loaded = spool_->load(from, below, limit, rows, error);
+            lock.lock();
+            if (!loaded) {
+                std::fprintf(stderr, "zrgate: spool %s\n", error.c_str());
+                failing = true;
+                break;
+            }
+            for (auto& row : rows) queue_.push_back({row.id, topic(row.topic), std::move(row.payload)});
+            mem_end_ = rows.empty() ? below : rows.back().id + 1;
+        }
+        wake_.notify_all();
+        if (last) break;
+        if (Clock::now() >= next_sync) {
+            const bool empty = held_ == 0;
+            lock.unlock();
+            if (empty) spool_->shrink();
+            spool_->checkpoint();
+            lock.lock();
+            next_sync = Clock::now() + std::chrono::seconds(1);
+        }
+    }
+}
+
+void Publisher::stop_spool() {
+    if (!spool_thread_.joinable()) return;
+    {
+        std::lock_guard lock(mutex_);
+        spool_stopping_ = true;
+    }
+    spool_wake_.notify_all();
+    spool_thread_.join();
+    spool_->checkpoint();
 }
 
 bool Publisher::start(std::string& error) {
@@ -77,8 +234,9 @@ bool Publisher::start(std::string& error) {
         return false;
     }
     status(status_topic, gateway_payload(config_, "online", ""));
+    if (spool_) spool_thread_ = std::thread([this] { run_spool(); });
     thread_ = std::thread([this] {
-        if (connect_first()) run();
+        if (connect_first()) run_broker();
     });
     return true;
 }
@@ -108,11 +266,13 @@ bool Publisher::connect_first() {
     return true;
 }
 
-bool Publisher::event(std::size_t reader, std::uint64_t seq, std::string payload) {
+bool Publisher::event(std::size_t reader, std::string head, std::uint64_t* given) {
     {
         std::lock_guard lock(mutex_);
+        const auto seq = ++issued_[reader];
+        if (given) *given = seq;
         queue_notices();
-        if (queue_.size() + events_in_flight_ >= static_cast<std::size_t>(config_.queue_bound)) {
+        if (held_ >= bound_) {
             // A notice goes out as soon as there is room, before any later event: the numbers
             // one notice stands for are a single run.
             if (!unreported_drops_[reader]) first_dropped_[reader] = seq;
@@ -122,9 +282,11 @@ bool Publisher::event(std::size_t reader, std::uint64_t seq, std::string payload
             ++dropped_total_;
             return false;
         }
-        queue_.push_back({reader, std::move(payload)});
+        head += std::to_string(seq);
+        head += '}';
+        enqueue(tag_topics_[reader], std::move(head));
     }
-    wake_.notify_all();
+    if (!spool_) wake_.notify_all();  // with a spool, its thread passes the event on once committed
     return true;
 }
 
@@ -146,22 +308,22 @@ void Publisher::transient(const std::string& topic, std::string payload) {
 void Publisher::queue_notices() {
     for (std::size_t r = 0; r < unreported_drops_.size(); ++r) {
         if (!unreported_drops_[r]) continue;
-        if (queue_.size() + events_in_flight_ >= static_cast<std::size_t>(config_.queue_bound)) return;
-        queue_.push_back({r, "{\"event\":\"dropped\",\"reader\":" + json_string(config_.readers[r].name) +
+        if (held_ >= bound_) return;
+        enqueue(tag_topics_[r], "{\"event\":\"dropped\",\"reader\":" + json_string(names_[r]) +
                                  ",\"count\":" + std::to_string(unreported_drops_[r]) +
                                  ",\"first_seq\":" + std::to_string(first_dropped_[r]) +
-                                 ",\"last_seq\":" + std::to_string(last_dropped_[r]) + ",\"time\":\"" + utc_now() + "\"}"});
+                                 ",\"last_seq\":" + std::to_string(last_dropped_[r]) + ",\"run\":" + std::to_string(run_) + ",\"time\":\"" + utc_now() + "\"}");
         unreported_drops_[r] = 0;
     }
 }
 
-bool Publisher::send(const std::string& topic, const std::string& payload, bool retain, Kind kind) {
+bool Publisher::send(const std::string& topic, const std::string& payload, bool retain, Kind kind, std::int64_t id) {
     int mid = 0;
     const int rc = mosquitto_publish(client_, &mid, topic.c_str(), static_cast<int>(payload.size()), payload.data(),
                                      config_.qos, retain);
     if (rc == MOSQ_ERR_SUCCESS) {
         // Under our lock, so that the acknowledgement (on the network thread) finds the entry.
-        in_flight_[mid] = kind;
+        in_flight_[mid] = {kind, id};
         if (kind == Kind::event) ++events_in_flight_;
         return true;
     }
@@ -170,10 +332,19 @@ bool Publisher::send(const std::string& topic, const std::string& payload, bool 
         return false;
     }
     std::fprintf(stderr, "zrgate: cannot publish on %s: %s; discarded\n", topic.c_str(), mosquitto_strerror(rc));
+    if (kind == Kind::event) forget(id);
     return true;
 }
 
-void Publisher::run() {
+// An event the broker has (or that can never be sent): out of the count and out of the spool.
+void Publisher::forget(std::int64_t id) {
+    --held_;
+    if (!spool_) return;
+    if (acked_.empty()) spool_wake_.notify_one();
+    acked_.push_back(id);
+}
+
+void Publisher::run_broker() {
     std::unique_lock lock(mutex_);
     while (!stopping_) {
         wake_.wait(lock, [&] {
@@ -188,9 +359,10 @@ void Publisher::run() {
         }
         while (!stopping_ && connected_ && !queue_.empty() && events_in_flight_ < kHandOff) {
             const auto& e = queue_.front();
-            if (!send(tag_topics_[e.reader], e.payload, false, Kind::event)) break;
+            if (!send(*e.topic, e.payload, false, Kind::event, e.id)) break;
             queue_.pop_front();
             queue_notices();
+            if (spool_wanted()) spool_wake_.notify_one();
         }
         wake_.notify_all();  // stop() waits on the same condition
     }
@@ -202,8 +374,8 @@ std::size_t Publisher::stop(std::chrono::milliseconds bound) {
     std::unique_lock lock(mutex_);
     queue_notices();
     wake_.notify_all();
-    wake_.wait_until(lock, deadline, [&] { return queue_.empty() && events_in_flight_ == 0 && unsent_statuses_.empty(); });
-    const std::size_t left = queue_.size() + events_in_flight_;
+    wake_.wait_until(lock, deadline, [&] { return held_ == 0 && unsent_statuses_.empty(); });
+    const std::size_t left = held_;
 
     statuses_[status_topic] = gateway_payload(config_, "offline", "stopped");
     unsent_statuses_.insert(status_topic);
@@ -212,8 +384,8 @@ std::size_t Publisher::stop(std::chrono::milliseconds bound) {
     const auto status_deadline = std::max(deadline, std::chrono::steady_clock::now() + std::chrono::seconds(1));
     wake_.wait_until(lock, status_deadline, [&] {
         if (unsent_statuses_.count(status_topic)) return false;
-        for (const auto& [mid, kind] : in_flight_)
-            if (kind == Kind::status) return false;
+        for (const auto& [mid, flight] : in_flight_)
+            if (flight.kind == Kind::status) return false;
         return true;
     });
     stopping_ = true;
@@ -225,6 +397,8 @@ std::size_t Publisher::stop(std::chrono::milliseconds bound) {
         mosquitto_loop_stop(client_, false);
         loop_started_ = false;
     }
+    // No acknowledgement can come now: the spool gets its last commit and sync.
+    stop_spool();
     return left;
 }
 
@@ -232,7 +406,8 @@ Publisher::Counters Publisher::counters() const {
     std::lock_guard lock(mutex_);
     Counters c;
     c.published = published_;
-    c.queued = queue_.size();
+    c.queued = held_ - events_in_flight_;
+    c.spooled = spool_ ? held_ : 0;
     c.in_flight = events_in_flight_;
     c.dropped = dropped_total_;
     c.connects = connects_;
@@ -277,7 +452,10 @@ void Publisher::on_publish(mosquitto*, void* self, int mid) {
         std::lock_guard lock(p->mutex_);
         auto it = p->in_flight_.find(mid);
         if (it == p->in_flight_.end()) return;
-        if (it->second == Kind::event) --p->events_in_flight_, ++p->published_;
+        if (it->second.kind == Kind::event) {
+            --p->events_in_flight_, ++p->published_;
+            p->forget(it->second.id);
+        }
         p->in_flight_.erase(it);
         p->queue_notices();  // the room just made may be the first since events were dropped
     }

@@ -38,14 +38,15 @@ std::string cause_of(int result, const char* plain = nullptr) {
 
 }  // namespace
 
-Worker::Worker(const GatewayConfig& config, std::size_t index, Publisher& publisher, StopSignal& stop)
+Worker::Worker(const GatewayConfig& config, ReaderConfig reader, std::size_t slot, Publisher& publisher, StopSignal& stop)
     : config_(config),
-      reader_(config.readers[index]),
-      index_(index),
+      reader_(std::move(reader)),
+      slot_(slot),
       publisher_(publisher),
       stop_(stop),
-      status_topic_(config.reader_topic(config.readers[index]) + "/status"),
-      id_key_(config.readers[index].inventory == Inventory::epc ? "epc" : "tid") {}
+      status_topic_(config.reader_topic(reader_) + "/status"),
+      id_key_(reader_.inventory == Inventory::epc ? "epc" : "tid"),
+      run_(",\"run\":" + std::to_string(publisher.run()) + ",\"seq\":") {}
 
 Worker::~Worker() { join_or_leave(); }
 
@@ -87,23 +88,33 @@ std::vector<std::uint64_t> Worker::antenna_reads() const {
     return out;
 }
 
+void Worker::retire(std::string cause) {
+    {
+        std::lock_guard lock(stop_.mutex);
+        retired_ = true;
+        retire_cause_ = std::move(cause);
+    }
+    stop_.wake.notify_all();  // every worker wakes; the others find nothing for them and wait on
+}
+
 bool Worker::stopping() {
     std::lock_guard lock(stop_.mutex);
-    return stop_.stop;
+    return stop_.stop || retired_;
 }
 
 bool Worker::pause(milliseconds d) {
     const auto until = Steady::now() + d;
     std::unique_lock lock(stop_.mutex);
-    while (!stop_.stop) {
+    auto over = [&] { return stop_.stop || retired_; };
+    while (!over()) {
         auto next = until;
         const auto window = milliseconds(config_.window_ms);
         for (const auto& [id, p] : present_) next = std::min(next, p.last + window);
-        if (stop_.wake.wait_until(lock, next, [&] { return stop_.stop; })) break;
+        if (stop_.wake.wait_until(lock, next, over)) break;
         lock.unlock();
         expire(Steady::now(), false);
         lock.lock();
-        if (Steady::now() >= until) return !stop_.stop;
+        if (Steady::now() >= until) return !over();
     }
     return false;
 }
@@ -142,10 +153,15 @@ bool Worker::open_session() {
 
 void Worker::emit(std::string body) {
     ++events_;
-    ++seq_;
-    std::string payload = "{" + body + ",\"seq\":" + std::to_string(seq_) + "}";
-    if (observer_) observer_(index_, payload);
-    publisher_.event(index_, seq_, std::move(payload));
+    body.insert(0, 1, '{');
+    body += run_;
+    if (!observer_) {
+        publisher_.event(slot_, std::move(body));
+        return;
+    }
+    std::uint64_t seq = 0;
+    publisher_.event(slot_, body, &seq);
+    observer_(slot_, body + std::to_string(seq) + "}");
 }
 
 void Worker::seen(const std::uint8_t* id, std::size_t n, int antenna) {
@@ -286,7 +302,12 @@ void Worker::run() {
         if (!pause(milliseconds(reader_.pause_ms))) break;
     }
     if (handle_ != -1) ZRClose(&handle_);
-    set_state(State::offline, "gateway stopped");
+    std::string cause = "gateway stopped";
+    {
+        std::lock_guard lock(stop_.mutex);
+        if (retired_ && !stop_.stop) cause = retire_cause_;
+    }
+    set_state(State::offline, cause);
 }
 
 }  // namespace zrgate

@@ -35,13 +35,19 @@ struct StopSignal {
 
 class Worker {
 public:
-    Worker(const GatewayConfig& config, std::size_t index, Publisher& publisher, StopSignal& stop);
+    // `slot`: the reader's, from Publisher::add_reader.
+    Worker(const GatewayConfig& config, ReaderConfig reader, std::size_t slot, Publisher& publisher, StopSignal& stop);
     ~Worker();
     Worker(const Worker&) = delete;
     Worker& operator=(const Worker&) = delete;
 
     void start();
     bool done() const { return done_; }
+    // Stops this worker alone (its reader left the configuration, or changed): the session is
+    // closed and the status set offline with `cause`. done() tells when it is over.
+    void retire(std::string cause);
+    const ReaderConfig& reader() const { return reader_; }
+    std::size_t slot() const { return slot_; }
     // Joins a finished thread; a thread still inside a library call is left to the process end.
     void join_or_leave();
 
@@ -89,21 +95,23 @@ private:
     bool stopping();
 
     const GatewayConfig& config_;
-    const ReaderConfig& reader_;
-    const std::size_t index_;
+    const ReaderConfig reader_;
+    const std::size_t slot_;
     Publisher& publisher_;
     StopSignal& stop_;
     const std::string status_topic_, id_key_;
+    const std::string run_;  // ,"run":N,"seq": for every event
     std::thread thread_;
     std::atomic<bool> done_{false};
 
     int handle_ = -1;
     std::string cause_;
-    std::uint64_t seq_ = 0;
     std::map<std::string, Presence> present_;  // by identifier (hex); changed under view_mutex_
     mutable std::mutex view_mutex_;
     std::array<std::atomic<std::uint64_t>, 256> antenna_reads_{};  // by antenna byte
     std::function<void(std::size_t, const std::string&)> observer_;
+    bool retired_ = false;  // under stop_.mutex
+    std::string retire_cause_;
 
     mutable std::mutex state_mutex_;
     State state_ = State::starting;
