@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Installs the build tools, GoogleTest and mosquitto (zrgate's library, the broker of its tests,
-# mosquitto_sub to watch it) when this Debian machine lacks them.
+# Installs the build tools, GoogleTest, help2man (the man pages), mosquitto (zrgate's library,
+# the broker of its tests, mosquitto_sub to watch it), OpenSSL (zrgate --check reads
+# certificates; its tests make a CA) when this Debian machine lacks them.
 set -euo pipefail
 need=()
 command -v cmake >/dev/null || need+=(cmake)
@@ -8,10 +9,13 @@ command -v g++ >/dev/null || need+=(g++)
 command -v make >/dev/null || need+=(make)
 dpkg -s libgtest-dev >/dev/null 2>&1 || need+=(libgtest-dev)
 dpkg -s libgmock-dev >/dev/null 2>&1 || need+=(libgmock-dev)
+command -v help2man >/dev/null || need+=(help2man)
 # zrgate and its tests: the MQTT client library and a real broker.
 dpkg -s libmosquitto-dev >/dev/null 2>&1 || need+=(libmosquitto-dev)
 dpkg -s mosquitto >/dev/null 2>&1 || need+=(mosquitto)
 dpkg -s mosquitto-clients >/dev/null 2>&1 || need+=(mosquitto-clients)
+dpkg -s libssl-dev >/dev/null 2>&1 || need+=(libssl-dev)
+command -v openssl >/dev/null || need+=(openssl)
 [ ${#need[@]} -eq 0 ] && exit 0
 echo "installing: ${need[*]}"
 sudo=""
