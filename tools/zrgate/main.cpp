@@ -14,6 +14,7 @@
 #include "config.h"
 #include "publisher.h"
 #include "text.h"
+#include "tls.h"
 #include "worker.h"
 #include "zr.h"
 
@@ -183,7 +184,12 @@ int main(int argc, char** argv) {
     }
 
     std::vector<std::string> errors;
-    const GatewayConfig config = load_config(file, errors);
+    GatewayConfig config = load_config(file, errors);
+    if (errors.empty()) {
+        // The TLS files as OpenSSL reads them: a wrong one is named now, not at each connection.
+        for (auto& e : check_tls_files(config, config.warnings)) errors.push_back(file + ": [gateway] " + e);
+    }
+    for (const auto& w : config.warnings) std::fprintf(stderr, "zrgate: %s\n", w.c_str());
     if (!errors.empty()) {
         for (const auto& e : errors) std::fprintf(stderr, "zrgate: %s\n", e.c_str());
         std::fprintf(stderr, "zrgate: %zu error(s) in %s; %s\n", errors.size(), file.c_str(),
