@@ -228,7 +228,9 @@ endforeach()
 set(CPACK_DEBIAN_RUNTIME_PACKAGE_SECTION libs)
 set(CPACK_COMPONENT_RUNTIME_DESCRIPTION
     "control library for UHF RFID readers\n${zr_describe}\nThis package holds the shared library.")
-# The library goes into the loader cache when the package is installed or removed.
+# The library goes into the loader cache when the package is installed or removed: the ldconfig
+# trigger. (CPack also writes postinst and postrm scripts calling ldconfig, which Debian no
+# longer wants: scripts/package.sh takes them out.)
 configure_file(cmake/deb-triggers ${CMAKE_CURRENT_BINARY_DIR}/deb/triggers COPYONLY)
 set(CPACK_DEBIAN_RUNTIME_PACKAGE_CONTROL_EXTRA ${CMAKE_CURRENT_BINARY_DIR}/deb/triggers)
 

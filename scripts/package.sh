@@ -46,6 +46,14 @@ if [ "$deb" = 1 ]; then
     deb_file=$(ls build-pkg/"$name"_"$version"_*.deb 2>/dev/null) ||
       { [ "$name" = zrgate ] && { say "no zrgate package: libmosquitto-dev missing"; continue; }
         echo "package: cpack made no $name package" >&2; exit 1; }
+    if [ "$name" = libzr1 ]; then
+      # CPack's postinst and postrm only call ldconfig, which the package's ldconfig trigger
+      # already does (lintian: maintscript-calls-ldconfig): rebuilt without them.
+      rm -rf build-pkg/unpacked && dpkg-deb -R "$deb_file" build-pkg/unpacked
+      rm -f build-pkg/unpacked/DEBIAN/postinst build-pkg/unpacked/DEBIAN/postrm
+      dpkg-deb --root-owner-group -Zxz -b build-pkg/unpacked "$deb_file" >/dev/null
+      rm -rf build-pkg/unpacked
+    fi
     mv "$deb_file" "$dist/"
     deb_file=$dist/$(basename "$deb_file")
     deb_files+=("$deb_file")
