@@ -33,6 +33,13 @@ if [ "$deb" = 1 ]; then
   for tool in help2man lintian dpkg-shlibdeps; do
     command -v $tool >/dev/null || { echo "package: $tool is missing (apt install help2man lintian dpkg-dev)" >&2; exit 1; }
   done
+  # Debian's hardening flags, all of them (fortified functions, bind-now, relro, PIE, stack protector).
+  export DEB_BUILD_MAINT_OPTIONS=hardening=+all
+  CFLAGS=$(dpkg-buildflags --get CFLAGS) CXXFLAGS=$(dpkg-buildflags --get CXXFLAGS)
+  CPPFLAGS=$(dpkg-buildflags --get CPPFLAGS) LDFLAGS=$(dpkg-buildflags --get LDFLAGS)
+  export CFLAGS="$CFLAGS $CPPFLAGS" CXXFLAGS="$CXXFLAGS $CPPFLAGS" LDFLAGS
+  # A build directory made before these flags keeps its old ones: start again.
+  grep -q -- "-z,now" build-pkg/CMakeCache.txt 2>/dev/null || rm -rf build-pkg/CMakeCache.txt build-pkg/CMakeFiles
   # System paths, no RPATH (the library is in the loader's path), documents per package, the
   # unit where Debian's systemd looks, no tests.
   cmake -S . -B build-pkg -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_INSTALL_PREFIX=/usr \
