@@ -4,7 +4,8 @@
 #   --lib libzr.so.N    ZRVersion() of the library (with python3), its soname and file name
 #   --tool zrtool       zrtool --version: its own version and the loaded library's
 #   --dll zr.dll        the file version in the DLL's version resource (repeatable)
-#   --deb FILE          the package version, and the library, zr.pc and CMake version file in it
+#   --deb FILE          a package's version (repeatable); the library, zr.h, zr.pc and CMake
+#                       version file in the packages given
 #   --zip FILE          the archive's name, the zr.h and both DLLs in it (zrtool.exe beside each)
 # usage: scripts/check_version.sh [--lib F] [--tool F] [--dll F]... [--deb F] [--zip F]
 set -euo pipefail
@@ -74,14 +75,10 @@ while [ $# -gt 0 ]; do
       same "zrtool: loaded library" "$(sed -n 's/^library \([^,]*\),.*/\1/p' <<<"$out")"
       shift 2 ;;
     --deb)
+      # The packages split the files: each is unpacked into one tree, checked after the loop.
       same "$(basename "$2") Version" "$(dpkg-deb -f "$2" Version)"
-      rm -rf "$tmp/deb" && dpkg-deb -x "$2" "$tmp/deb"
-      lib=$(find "$tmp/deb" -name "libzr.so.$major" | head -1)
-      if [ -n "$lib" ]; then lib_version "$lib" "deb libzr"; else bad "deb" "no libzr.so.$major"; fi
-      header_version "$(find "$tmp/deb" -name zr.h | head -1)" "deb zr.h"
-      same "deb zr.pc" "$(sed -n 's/^Version: //p' "$(find "$tmp/deb" -name zr.pc | head -1)")"
-      same "deb zrConfigVersion.cmake" "$(sed -n 's/^set(PACKAGE_VERSION "\(.*\)")$/\1/p' \
-        "$(find "$tmp/deb" -name zrConfigVersion.cmake | head -1)")"
+      mkdir -p "$tmp/deb" && dpkg-deb -x "$2" "$tmp/deb"
+      debs=1
       shift 2 ;;
     --zip)
       name=$(basename "$2" .zip)
@@ -99,5 +96,13 @@ while [ $# -gt 0 ]; do
     *) echo "check_version: unknown argument '$1'" >&2; exit 2 ;;
   esac
 done
+if [ -n "${debs:-}" ]; then
+  lib=$(find "$tmp/deb" -name "libzr.so.$major" | head -1)
+  if [ -n "$lib" ]; then lib_version "$lib" "deb libzr"; else bad "deb" "no libzr.so.$major"; fi
+  header_version "$(find "$tmp/deb" -name zr.h | head -1)" "deb zr.h"
+  same "deb zr.pc" "$(sed -n 's/^Version: //p' "$(find "$tmp/deb" -name zr.pc | head -1)")"
+  same "deb zrConfigVersion.cmake" "$(sed -n 's/^set(PACKAGE_VERSION "\(.*\)")$/\1/p' \
+    "$(find "$tmp/deb" -name zrConfigVersion.cmake | head -1)")"
+fi
 [ "$status" = 0 ] && echo "check_version: all agree on $version"
 exit "$status"

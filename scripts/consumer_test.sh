@@ -3,7 +3,9 @@
 # space, moves the tree elsewhere, builds examples/reset.c against it once through the CMake
 # package (find_package(zr 1.0) -> zr::zr) and once through pkg-config, and runs both against
 # the installed zrsim over TCP and over its pseudo-terminal. Also checks that the package
-# refuses another major version and that the moved zrtool still finds its library.
+# refuses another major version and that the moved zrtool still finds its library; and, when
+# zrgate is built, that the tree has it with its man page, its systemd unit (naming the
+# configured program) and an example site.ini that it accepts.
 #
 # usage: scripts/consumer_test.sh [BUILD_DIR]   (default: build, which is brought up to date)
 set -euo pipefail
@@ -42,6 +44,33 @@ if grep -rlF "$work/zr prefix" "$prefix" >/dev/null; then
 fi
 version=$("$prefix/bin/zrtool" --version) || fail "the moved zrtool does not start"
 say "moved tree: $(echo "$version" | tr '\n' ' ')"
+
+# ---- zrgate: program, man page, systemd unit naming the installed program, example ---------
+if [ -x "$build/tools/zrgate/zrgate" ]; then
+  for f in bin/zrgate lib/systemd/system/zrgate.service share/doc/zr/examples/site.ini; do
+    [ -e "$prefix/$f" ] || fail "$f is not installed"
+  done
+  # The man pages exist when help2man does (scripts/deps.sh installs it).
+  if command -v help2man >/dev/null; then
+    for page in zrtool zrsim zrgate; do
+      [ -e "$prefix/share/man/man1/$page.1.gz" ] || fail "share/man/man1/$page.1.gz is not installed"
+    done
+    for word in site ca_file cert_file strict_permissions /status SIGUSR1 'Exit status'; do
+      gzip -dc "$prefix/share/man/man1/zrgate.1.gz" | grep -qF -- "$word" || fail "zrgate.1 does not mention $word"
+    done
+  fi
+  # The unit runs the program where the build's prefix puts it (not where this tree was moved).
+  configured_prefix=$(sed -n 's/^CMAKE_INSTALL_PREFIX:[A-Z]*=//p' "$build/CMakeCache.txt")
+  configured_bindir=$(sed -n 's/^CMAKE_INSTALL_BINDIR:[A-Z]*=//p' "$build/CMakeCache.txt")
+  [[ $configured_bindir = /* ]] || configured_bindir=$configured_prefix/${configured_bindir:-bin}
+  unit=$prefix/lib/systemd/system/zrgate.service
+  grep -qx "ExecStart=$configured_bindir/zrgate .*site.ini" "$unit" ||
+    { grep Exec "$unit" >&2; fail "the unit does not start $configured_bindir/zrgate"; }
+  grep -qx "StateDirectory=zrgate" "$unit" || fail "the unit has no StateDirectory=zrgate"
+  env -u LD_LIBRARY_PATH "$prefix/bin/zrgate" --check "$prefix/share/doc/zr/examples/site.ini" >"$work/gate-check.log" 2>&1 ||
+    { cat "$work/gate-check.log" >&2; fail "the moved zrgate does not accept the example site.ini"; }
+  say "zrgate: program, man page, unit (ExecStart=$configured_bindir/zrgate), example site.ini: ok"
+fi
 
 # ---- Through the CMake package --------------------------------------------------------------
 mkdir -p "$work/cmake-consumer"

@@ -1,7 +1,10 @@
 #!/usr/bin/env bash
 # Makes the packages of the project version into build-pkg/dist/ and checks them:
-#   zr_VERSION_ARCH.deb      libzr.so, zr.h, CMake package, zr.pc, zrtool, zrsim, man pages
-#                            (cpack; lintian must report no error)
+#   libzr1_VERSION_ARCH.deb     libzr.so.1 (the run-time library)
+#   libzr-dev_VERSION_ARCH.deb  zr.h, libzr.so, CMake package, zr.pc
+#   zr-tools_VERSION_ARCH.deb   zrtool, zrsim and their man pages
+#   zrgate_VERSION_ARCH.deb     zrgate, its man page, systemd unit and example site.ini
+#                               (cpack, one package per component; lintian must report no error)
 #   zr-VERSION-windows.zip   zr.dll for x86 and x64, each with its import libraries for MinGW
 #                            (libzr.dll.a) and MSVC (zr.lib) and zrtool.exe beside it; zr.h,
 #                            zr.def, README, licence, docs/windows.md
@@ -30,22 +33,48 @@ if [ "$deb" = 1 ]; then
   for tool in help2man lintian dpkg-shlibdeps; do
     command -v $tool >/dev/null || { echo "package: $tool is missing (apt install help2man lintian dpkg-dev)" >&2; exit 1; }
   done
-  # System paths, no RPATH (the library is in the loader's path), no tests.
+  # Debian's hardening flags, all of them (fortified functions, bind-now, relro, PIE, stack protector).
+  export DEB_BUILD_MAINT_OPTIONS=hardening=+all
+  CFLAGS=$(dpkg-buildflags --get CFLAGS) CXXFLAGS=$(dpkg-buildflags --get CXXFLAGS)
+  CPPFLAGS=$(dpkg-buildflags --get CPPFLAGS) LDFLAGS=$(dpkg-buildflags --get LDFLAGS)
+  export CFLAGS="$CFLAGS $CPPFLAGS" CXXFLAGS="$CXXFLAGS $CPPFLAGS" LDFLAGS
+  # A build directory made before these flags keeps its old ones: start again.
+  grep -q -- "-z,now" build-pkg/CMakeCache.txt 2>/dev/null || rm -rf build-pkg/CMakeCache.txt build-pkg/CMakeFiles
+  # System paths, no RPATH (the library is in the loader's path), documents per package, the
+  # unit where Debian's systemd looks, no tests.
   cmake -S . -B build-pkg -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_INSTALL_PREFIX=/usr \
-        -DZR_INSTALL_RPATH=OFF -DZR_BUILD_TESTS=OFF >/dev/null
+        -DZR_INSTALL_RPATH=OFF -DZR_DEBIAN_LAYOUT=ON -DZR_SYSTEMD_UNIT_DIR=/lib/systemd/system \
+        -DZR_BUILD_TESTS=OFF >/dev/null
   cmake --build build-pkg -j"$jobs" >/dev/null
+  rm -f build-pkg/*.deb
   (cd build-pkg && cpack -G DEB >/dev/null)
-  deb_file=$(ls build-pkg/zr_"$version"_*.deb)
-  mv "$deb_file" "$dist/"
-  deb_file=$dist/$(basename "$deb_file")
-  say "$(basename "$deb_file"): $(stat -c %s "$deb_file") bytes"
+  deb_files=()
+  for name in libzr1 libzr-dev zr-tools zrgate; do
+    deb_file=$(ls build-pkg/"$name"_"$version"_*.deb 2>/dev/null) ||
+      { [ "$name" = zrgate ] && { say "no zrgate package: libmosquitto-dev missing"; continue; }
+        echo "package: cpack made no $name package" >&2; exit 1; }
+    if [ "$name" = libzr1 ]; then
+      # CPack's postinst and postrm only call ldconfig, which the package's ldconfig trigger
+      # already does (lintian: maintscript-calls-ldconfig): rebuilt without them.
+      rm -rf build-pkg/unpacked && dpkg-deb -R "$deb_file" build-pkg/unpacked
+      rm -f build-pkg/unpacked/DEBIAN/postinst build-pkg/unpacked/DEBIAN/postrm
+      dpkg-deb --root-owner-group -Zxz -b build-pkg/unpacked "$deb_file" >/dev/null
+      rm -rf build-pkg/unpacked
+    fi
+    mv "$deb_file" "$dist/"
+    deb_file=$dist/$(basename "$deb_file")
+    deb_files+=("$deb_file")
+    say "$(basename "$deb_file"): $(stat -c %s "$deb_file") bytes"
+  done
   say "lintian:"
-  lintian "$deb_file" 2>&1 | grep -v '^running with root privileges' | sed 's/^/  /' || true
-  if lintian "$deb_file" 2>/dev/null | grep -q '^E:'; then
+  lintian "${deb_files[@]}" 2>&1 | grep -v '^running with root privileges' | sed 's/^/  /' || true
+  if lintian "${deb_files[@]}" 2>/dev/null | grep -q '^E:'; then
     echo "package: lintian reports errors" >&2
     exit 1
   fi
-  scripts/check_version.sh --deb "$deb_file" >/dev/null || scripts/check_version.sh --deb "$deb_file"
+  deb_args=()
+  for f in "${deb_files[@]}"; do deb_args+=(--deb "$f"); done
+  scripts/check_version.sh "${deb_args[@]}" >/dev/null || scripts/check_version.sh "${deb_args[@]}"
 fi
 
 # ---- Windows archive ----------------------------------------------------------------------------

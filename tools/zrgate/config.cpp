@@ -10,6 +10,8 @@
 #include <set>
 #include <sstream>
 
+#include <sys/stat.h>
+
 #include "core/known_keys.h"
 
 namespace zrgate {
@@ -248,6 +250,20 @@ GatewayConfig load_config(const std::string& path, std::vector<std::string>& err
              c.ca_file = relative_to(path, e.value);
              if (!std::ifstream(c.ca_file)) check.at(e.line, gateway->name, e.key, "cannot read " + c.ca_file);
          }},
+        {"cert_file", [&](const Entry& e) {
+             c.cert_file = relative_to(path, e.value);
+             if (!std::ifstream(c.cert_file)) check.at(e.line, gateway->name, e.key, "cannot read " + c.cert_file);
+         }},
+        {"key_file", [&](const Entry& e) {
+             c.key_file = relative_to(path, e.value);
+             if (!std::ifstream(c.key_file)) check.at(e.line, gateway->name, e.key, "cannot read " + c.key_file);
+         }},
+        {"strict_permissions", [&](const Entry& e) {
+             const auto v = lower(e.value);
+             if (v == "true" || v == "yes" || v == "1") c.strict_permissions = true;
+             else if (v == "false" || v == "no" || v == "0") c.strict_permissions = false;
+             else check.at(e.line, gateway->name, e.key, "'" + e.value + "': true or false");
+         }},
         {"qos", [&](const Entry& e) { number(e, 0, 2, c.qos); }},
         {"topic_prefix", [&](const Entry& e) {
              // A prefix may have levels of its own ("acme/rfid"), never wildcards or empty levels.
@@ -326,6 +342,25 @@ GatewayConfig load_config(const std::string& path, std::vector<std::string>& err
     if (!c.http_token_file.empty() && c.http_port == 0)
         check.at(gateway->line, gateway->name, "http_token", "given without http (the console it guards is off)");
     if (!spool_given && !c.site.empty()) c.spool = relative_to(path, c.site + ".db");
+
+    // Secrets: a password or a private key that group or others may read is warned about, or
+    // refused with strict_permissions (checked once every key is read, whatever their order).
+    for (const char* key : {"credentials", "key_file"}) {
+        const auto& file = std::string(key) == "credentials" ? c.credentials_file : c.key_file;
+        struct stat st{};
+        if (file.empty() || ::stat(file.c_str(), &st) != 0 || !(st.st_mode & (S_IRGRP | S_IROTH))) continue;
+        char mode[8];
+        std::snprintf(mode, sizeof mode, "%04o", static_cast<unsigned>(st.st_mode & 07777));
+        const std::string what = file + " may be read by " +
+                                 ((st.st_mode & S_IROTH) ? "others" : "its group") + " (mode " + mode +
+                                 "): make it the gateway's alone (chmod 600 " + file + ")";
+        auto line = std::find_if(gateway->entries.begin(), gateway->entries.end(),
+                                 [&](const Entry& e) { return lower(e.key) == key; });
+        if (c.strict_permissions)
+            check.at(line->line, gateway->name, line->key, what + "; strict_permissions refuses it");
+        else
+            c.warnings.push_back(path + ":" + std::to_string(line->line) + ": [gateway] " + line->key + ": warning: " + what);
+    }
 
     // One reader per other section.
     for (const auto& s : sections) {
@@ -422,6 +457,10 @@ std::string describe(const GatewayConfig& c) {
     o << "site " << c.site << ": " << c.readers.size() << " reader(s) -> mqtt" << (c.ca_file.empty() ? "" : "s")
       << "://" << c.broker << ":" << c.port << " as " << c.client_id << (c.username.empty() ? "" : " (user " + c.username + ")")
       << ", QoS " << c.qos << "\n";
+    if (!c.ca_file.empty())
+        o << "  TLS: the broker's certificate from a CA of " << c.ca_file << ", for " << c.broker
+          << (c.cert_file.empty() ? std::string() : "; client certificate " + c.cert_file + " with key " + c.key_file)
+          << "\n";
     o << "  gateway status: " << c.site_topic() << "/status (retained; last will: offline)\n";
     o << "  stats: " << c.site_topic() << "/stats";
     if (c.stats_every_s > 0) o << " every " << c.stats_every_s << " s";

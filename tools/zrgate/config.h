@@ -35,6 +35,8 @@ struct GatewayConfig {
     std::string client_id;  // default zrgate-SITE
     std::string credentials_file, username, password;
     std::string ca_file;
+    std::string cert_file, key_file;  // a client certificate and its key (with ca_file)
+    bool strict_permissions = false;  // refuse secrets that group or others may read
     int qos = 1;
     std::string prefix = "zr";
     int window_ms = 5000;
@@ -54,6 +56,7 @@ struct GatewayConfig {
     std::string http_token_file, http_token;
     std::vector<ReaderConfig> readers;
     std::string gateway_keys;  // [gateway]'s every KEY=VALUE, as ReaderConfig::keys
+    std::vector<std::string> warnings;  // said on stderr, not refused (a secret others may read)
 
     std::string site_topic() const { return prefix + "/" + site; }
     std::string reader_topic(const ReaderConfig& r) const { return site_topic() + "/" + r.name; }

@@ -2,10 +2,12 @@
 
 #include <mosquitto.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 
 #include "text.h"
+#include "tls.h"
 
 namespace zrgate {
 namespace {
@@ -17,10 +19,16 @@ constexpr int kBrokerInFlight = 100;
 // The spool's commits: at most one per this, so that a busy gateway commits many events at once.
 constexpr auto kCommitEvery = std::chrono::milliseconds(10);
 
-std::string gateway_payload(const GatewayConfig& c, const char* state, const std::string& cause) {
+// `broker_error`: why the connections before this one failed (TLS, credentials; each cause
+// once, in order, "; " between), with when the last failed, so that the site learns it once the
+// gateway gets through.
+std::string gateway_payload(const GatewayConfig& c, const char* state, const std::string& cause,
+                            const std::string& broker_error = "", const std::string& broker_error_time = "") {
     std::string p = "{\"state\":\"" + std::string(state) + "\",\"site\":" + json_string(c.site) +
                     ",\"client_id\":" + json_string(c.client_id) + ",\"time\":\"" + utc_now() + "\"";
     if (!cause.empty()) p += ",\"cause\":" + json_string(cause);
+    if (!broker_error.empty())
+        p += ",\"broker_error\":" + json_string(broker_error) + ",\"broker_error_time\":\"" + broker_error_time + "\"";
     return p + ",\"readers\":" + std::to_string(c.readers.size()) + "}";
 }
 
@@ -215,6 +223,7 @@ bool Publisher::start(std::string& error) {
     mosquitto_connect_callback_set(client_, on_connect);
     mosquitto_disconnect_callback_set(client_, on_disconnect);
     mosquitto_publish_callback_set(client_, on_publish);
+    mosquitto_log_callback_set(client_, on_log);
     mosquitto_max_inflight_messages_set(client_, kBrokerInFlight);
     // Events are small and each one is wanted at once: no waiting to fill a segment.
     mosquitto_int_option(client_, MOSQ_OPT_TCP_NODELAY, 1);
@@ -228,7 +237,9 @@ bool Publisher::start(std::string& error) {
     if (rc == MOSQ_ERR_SUCCESS && !config_.username.empty())
         rc = mosquitto_username_pw_set(client_, config_.username.c_str(), config_.password.c_str());
     if (rc == MOSQ_ERR_SUCCESS && !config_.ca_file.empty())
-        rc = mosquitto_tls_set(client_, config_.ca_file.c_str(), nullptr, nullptr, nullptr, nullptr);
+        rc = mosquitto_tls_set(client_, config_.ca_file.c_str(), nullptr,
+                               config_.cert_file.empty() ? nullptr : config_.cert_file.c_str(),
+                               config_.key_file.empty() ? nullptr : config_.key_file.c_str(), nullptr);
     if (rc != MOSQ_ERR_SUCCESS) {
         error = std::string("MQTT client setup: ") + mosquitto_strerror(rc);
         return false;
@@ -247,8 +258,24 @@ bool Publisher::start(std::string& error) {
 bool Publisher::connect_first() {
     auto delay = std::chrono::milliseconds(config_.retry_min_ms);
     for (bool told = false;;) {
+        if (!config_.ca_file.empty()) {
+            // Asked before libmosquitto's TLS connection, which spins on a port nobody listens on.
+            if (const auto away = broker_reachable(config_); !away.empty()) {
+                broker_error("cannot connect: " + away);
+                told = true;
+                std::unique_lock lock(mutex_);
+                if (wake_.wait_for(lock, delay, [&] { return stopping_; })) return false;
+                delay = std::min(delay * 2, std::chrono::milliseconds(config_.retry_max_ms));
+                continue;
+            }
+        }
         const int rc = mosquitto_connect_async(client_, config_.broker.c_str(), config_.port, config_.keepalive_s);
         if (rc == MOSQ_ERR_SUCCESS) break;
+        if (rc == MOSQ_ERR_TLS) {
+            std::string why = diagnose_tls(config_);
+            broker_error(why.empty() ? "TLS: " + std::string(mosquitto_strerror(rc)) : why);
+            told = true;
+        }
         if (!told)
             std::fprintf(stderr, "zrgate: broker %s:%d: %s; retrying\n", config_.broker.c_str(), config_.port,
                          rc == MOSQ_ERR_ERRNO ? std::strerror(errno) : mosquitto_strerror(rc));
@@ -348,9 +375,32 @@ void Publisher::run_broker() {
     std::unique_lock lock(mutex_);
     while (!stopping_) {
         wake_.wait(lock, [&] {
-            return stopping_ ||
+            return stopping_ || restart_ ||
                    (connected_ && (!unsent_statuses_.empty() || (!queue_.empty() && events_in_flight_ < kHandOff)));
         });
+        if (restart_ && !stopping_) {
+            // libmosquitto's network thread ends after a TLS failure instead of retrying: it is
+            // joined and the connection started again, with back-off.
+            restart_ = false;
+            std::string tls_log;
+            tls_log.swap(tls_log_);
+            lock.unlock();
+            mosquitto_disconnect(client_);  // a network thread still running ends
+            mosquitto_loop_stop(client_, false);
+            loop_started_ = false;
+            if (!tls_log.empty()) {
+                // libmosquitto says only that OpenSSL failed; a handshake of our own says why.
+                auto why = diagnose_tls(config_);
+                broker_error(why.empty() ? "TLS: " + tls_log : why);
+            }
+            std::unique_lock pause(mutex_);
+            const bool stop_now = wake_.wait_for(pause, tls_delay_, [&] { return stopping_; });
+            tls_delay_ = std::min(tls_delay_ * 2, std::chrono::milliseconds(config_.retry_max_ms));
+            pause.unlock();
+            if (stop_now || !connect_first()) return;
+            lock.lock();
+            continue;
+        }
         // Statuses first: a consumer that sees a reader's events should already see it online.
         while (!stopping_ && connected_ && !unsent_statuses_.empty()) {
             const auto topic = *unsent_statuses_.begin();
@@ -416,34 +466,94 @@ Publisher::Counters Publisher::counters() const {
     return c;
 }
 
+void Publisher::broker_error(const std::string& what) {
+    bool fresh;
+    {
+        std::lock_guard lock(mutex_);
+        fresh = std::find(broker_errors_.begin(), broker_errors_.end(), what) == broker_errors_.end();
+        if (fresh && broker_errors_.size() < 8) broker_errors_.push_back(what);
+        broker_error_time_ = utc_now();
+    }
+    // Once per cause until connected: a broker refused every few seconds for an hour says it once.
+    if (fresh)
+        std::fprintf(stderr, "zrgate: broker %s:%d: %s; retrying with back-off\n", config_.broker.c_str(), config_.port,
+                     what.c_str());
+}
+
 void Publisher::on_connect(mosquitto*, void* self, int rc) {
     auto* p = static_cast<Publisher*>(self);
     if (rc != 0) {
-        std::fprintf(stderr, "zrgate: broker %s:%d refused the connection: %s\n", p->config_.broker.c_str(),
-                     p->config_.port, mosquitto_connack_string(rc));
+        std::string what = mosquitto_connack_string(rc);
+        if (rc == 4 || rc == 5)  // MQTT 3.1.1: bad user name or password; not authorised
+            what = "refused the credentials" +
+                   (p->config_.username.empty() ? std::string(" (none given: credentials in [gateway])")
+                                                : " of user '" + p->config_.username + "' from " +
+                                                      p->config_.credentials_file) +
+                   ": " + what;
+        else
+            what = "refused the connection: " + what;
+        p->broker_error(what);
         return;
     }
+    std::string after;
     {
         std::lock_guard lock(p->mutex_);
         p->connected_ = true;
         ++p->connects_;
+        p->tls_delay_ = std::chrono::milliseconds(p->config_.retry_min_ms);
+        for (const auto& e : p->broker_errors_) after += (after.empty() ? "" : "; ") + e;
+        if (!after.empty()) {
+            // The retained status says why the site could not hear from the gateway until now.
+            p->statuses_[p->config_.site_topic() + "/status"] =
+                gateway_payload(p->config_, "online", "", after, p->broker_error_time_);
+            p->broker_errors_.clear();
+        }
         for (const auto& [topic, payload] : p->statuses_) p->unsent_statuses_.insert(topic);
     }
-    std::fprintf(stderr, "zrgate: connected to broker %s:%d\n", p->config_.broker.c_str(), p->config_.port);
+    std::fprintf(stderr, "zrgate: connected to broker %s:%d%s%s\n", p->config_.broker.c_str(), p->config_.port,
+                 after.empty() ? "" : " (before: ", after.empty() ? "" : (after + ")").c_str());
     p->wake_.notify_all();
 }
 
 void Publisher::on_disconnect(mosquitto*, void* self, int rc) {
     auto* p = static_cast<Publisher*>(self);
-    bool was;
+    bool was, tls_failed;
     {
         std::lock_guard lock(p->mutex_);
-        was = p->connected_ || rc != 0;
+        was = p->connected_;
         p->connected_ = false;
+        tls_failed = !p->tls_log_.empty();
     }
     if (rc != 0 && was)
         std::fprintf(stderr, "zrgate: lost the broker %s:%d; events are queued until it is back\n",
                      p->config_.broker.c_str(), p->config_.port);
+    if (rc != 0 && !was && rc != MOSQ_ERR_TLS && rc != MOSQ_ERR_CONN_REFUSED && !tls_failed)
+        p->broker_error(std::string("cannot connect: ") +
+                        (rc == MOSQ_ERR_ERRNO ? std::strerror(errno) : mosquitto_strerror(rc)));
+    if (rc == MOSQ_ERR_TLS || (rc != 0 && !p->config_.ca_file.empty())) {
+        // After a TLS failure its network thread stops; after any other loss over TLS run()
+        // reconnects too, asking first whether the broker is there (see connect_first).
+        {
+            std::lock_guard lock(p->mutex_);
+            p->restart_ = true;
+        }
+        p->wake_.notify_all();
+    }
+}
+
+// OpenSSL's errors come only through the log, and libmosquitto's network thread stops after
+// them without a word to on_disconnect: run() asks why and connects again.
+void Publisher::on_log(mosquitto*, void* self, int level, const char* text) {
+    if (level != MOSQ_LOG_ERR || !text || !std::strstr(text, "OpenSSL")) return;
+    auto* p = static_cast<Publisher*>(self);
+    {
+        std::lock_guard lock(p->mutex_);
+        // "OpenSSL Error[0]: error:0A000086:SSL routines::certificate verify failed": the reason.
+        const char* reason = std::strrchr(text, ':');
+        if (p->tls_log_.empty()) p->tls_log_ = reason && reason[1] ? reason + 1 : text;
+        p->restart_ = true;
+    }
+    p->wake_.notify_all();
 }
 
 void Publisher::on_publish(mosquitto*, void* self, int mid) {

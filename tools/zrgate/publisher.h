@@ -93,6 +93,10 @@ private:
     static void on_connect(mosquitto*, void* self, int rc);
     static void on_disconnect(mosquitto*, void* self, int rc);
     static void on_publish(mosquitto*, void* self, int mid);
+    static void on_log(mosquitto*, void* self, int level, const char* text);
+    // Why the broker cannot be reached (TLS, credentials): stderr once per cause, and the
+    // gateway's status once it gets through.
+    void broker_error(const std::string& what);
 
     const GatewayConfig& config_;
     std::unique_ptr<Spool> spool_;
@@ -128,6 +132,10 @@ private:
     std::set<std::string> unsent_statuses_;
     std::vector<std::uint64_t> dropped_, unreported_drops_, first_dropped_, last_dropped_;
     std::uint64_t published_ = 0, dropped_total_ = 0, connects_ = 0;
+    std::vector<std::string> broker_errors_;  // since the last connection, each once
+    std::string broker_error_time_, tls_log_;
+    bool restart_ = false;  // libmosquitto's network thread stopped after a TLS failure
+    std::chrono::milliseconds tls_delay_{config_.retry_min_ms};
 };
 
 }  // namespace zrgate

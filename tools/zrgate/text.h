@@ -1,4 +1,4 @@
-// Small text helpers shared by the gateway's parts: JSON strings, UTC times, hex.
+// Small text helpers shared by the gateway's parts: JSON strings (common/json.h), UTC times, hex.
 #pragma once
 
 #include <chrono>
@@ -8,30 +8,13 @@
 #include <string>
 #include <string_view>
 
+#include "common/json.h"
+
 namespace zrgate {
 
-// `s` as a JSON string literal, quotes included.
-inline std::string json_string(std::string_view s) {
-    std::string out = "\"";
-    for (unsigned char c : s) {
-        switch (c) {
-            case '"': out += "\\\""; break;
-            case '\\': out += "\\\\"; break;
-            case '\n': out += "\\n"; break;
-            case '\r': out += "\\r"; break;
-            case '\t': out += "\\t"; break;
-            default:
-                if (c < 0x20) {
-                    char buf[8];
-                    std::snprintf(buf, sizeof buf, "\\u%04x", c);
-                    out += buf;
-                } else {
-                    out += static_cast<char>(c);
-                }
-        }
-    }
-    return out + "\"";
-}
+// `s` as a JSON string literal, quotes included: the tools' one writer, whose output is ASCII
+// (and so valid UTF-8) whatever bytes `s` holds.
+inline std::string json_string(std::string_view s) { return zrjson::quoted(s); }
 
 // "2026-12-09T09:47:26.123Z": what consumers parse without knowing the site's time zone.
 inline std::string utc_text(std::chrono::system_clock::time_point t) {

@@ -1,55 +1,9 @@
-// A small JSON value for --json output: objects keep their insertion order so that the
-// output reads in the order the tool produced it.
+// zrtool's --json output: the writer it shares with zrgate (tools/common/json.h), whose
+// documents are ASCII whatever bytes names and values hold.
 #pragma once
 
-#include <string>
-#include <utility>
-#include <variant>
-#include <vector>
+#include "common/json.h"
 
 namespace zrtool {
-
-class Json {
-public:
-    struct Member;
-    using Array = std::vector<Json>;
-    using Object = std::vector<Member>;
-
-    Json() : v_(nullptr) {}
-    Json(bool b) : v_(b) {}
-    Json(int n) : v_(static_cast<long long>(n)) {}
-    Json(long long n) : v_(n) {}
-    Json(const char* s) : v_(std::string(s ? s : "")) {}
-    Json(std::string s) : v_(std::move(s)) {}
-    Json(Array a) : v_(std::move(a)) {}
-    Json(Object o) : v_(std::move(o)) {}
-    static Json object() { return Json(Object{}); }
-    static Json array() { return Json(Array{}); }
-
-    // Objects: sets `key` (replacing an earlier value). Arrays: appends.
-    Json& set(const std::string& key, Json value);
-    Json& push(Json value);
-
-    bool is_string() const { return std::holds_alternative<std::string>(v_); }
-    bool is_object() const { return std::holds_alternative<Object>(v_); }
-    bool is_array() const { return std::holds_alternative<Array>(v_); }
-    bool is_null() const { return std::holds_alternative<std::nullptr_t>(v_); }
-    const std::string& str() const { return std::get<std::string>(v_); }
-    const Object& members() const { return std::get<Object>(v_); }
-    const Array& items() const { return std::get<Array>(v_); }
-
-    std::string dump() const;
-    // The value as a person reads it in text output: strings bare, the rest as JSON.
-    std::string text() const;
-
-private:
-    void dump(std::string& out) const;
-    std::variant<std::nullptr_t, bool, long long, std::string, Array, Object> v_;
-};
-
-struct Json::Member {
-    std::string key;
-    Json value;
-};
-
+using Json = zrjson::Json;
 }  // namespace zrtool

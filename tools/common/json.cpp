@@ -2,24 +2,7 @@
 
 #include <cstdio>
 
-namespace zrtool {
-
-Json& Json::set(const std::string& key, Json value) {
-    auto& o = std::get<Object>(v_);
-    for (auto& m : o)
-        if (m.key == key) {
-            m.value = std::move(value);
-            return *this;
-        }
-    o.push_back({key, std::move(value)});
-    return *this;
-}
-
-Json& Json::push(Json value) {
-    std::get<Array>(v_).push_back(std::move(value));
-    return *this;
-}
-
+namespace zrjson {
 namespace {
 
 void escape(unsigned code, std::string& out) {
@@ -29,8 +12,8 @@ void escape(unsigned code, std::string& out) {
 }
 
 // The length of the well-formed UTF-8 sequence at s[i] and its code point; 0 when the bytes
-// there are not one (a stray byte of a path in another encoding).
-std::size_t utf8_sequence(const std::string& s, std::size_t i, unsigned& code) {
+// there are not one.
+std::size_t utf8_sequence(std::string_view s, std::size_t i, unsigned& code) {
     const auto c = static_cast<unsigned char>(s[i]);
     std::size_t n;
     unsigned min;
@@ -48,10 +31,9 @@ std::size_t utf8_sequence(const std::string& s, std::size_t i, unsigned& code) {
     return n;
 }
 
-// Everything outside printable ASCII goes out as \u escapes, so the output is ASCII and
-// therefore valid UTF-8 whatever the bytes were: UTF-8 text keeps its characters, and a byte
-// that is not part of any (a path in Latin-1, say) becomes the character of the same number.
-void quote(const std::string& s, std::string& out) {
+}  // namespace
+
+void append_quoted(std::string& out, std::string_view s) {
     out += '"';
     for (std::size_t i = 0; i < s.size(); ++i) {
         const auto c = static_cast<unsigned char>(s[i]);
@@ -70,7 +52,7 @@ void quote(const std::string& s, std::string& out) {
                     unsigned code = 0;
                     const std::size_t n = utf8_sequence(s, i, code);
                     if (n == 0) {
-                        escape(c, out);
+                        escape(c, out);  // one byte at a time: the next may start a good sequence
                     } else if (code < 0x10000) {
                         escape(code, out);
                         i += n - 1;
@@ -86,7 +68,28 @@ void quote(const std::string& s, std::string& out) {
     out += '"';
 }
 
-}  // namespace
+std::string quoted(std::string_view s) {
+    std::string out;
+    out.reserve(s.size() + 2);
+    append_quoted(out, s);
+    return out;
+}
+
+Json& Json::set(const std::string& key, Json value) {
+    auto& o = std::get<Object>(v_);
+    for (auto& m : o)
+        if (m.key == key) {
+            m.value = std::move(value);
+            return *this;
+        }
+    o.push_back({key, std::move(value)});
+    return *this;
+}
+
+Json& Json::push(Json value) {
+    std::get<Array>(v_).push_back(std::move(value));
+    return *this;
+}
 
 void Json::dump(std::string& out) const {
     if (std::holds_alternative<std::nullptr_t>(v_)) {
@@ -96,7 +99,7 @@ void Json::dump(std::string& out) const {
     } else if (auto* n = std::get_if<long long>(&v_)) {
         out += std::to_string(*n);
     } else if (auto* s = std::get_if<std::string>(&v_)) {
-        quote(*s, out);
+        append_quoted(out, *s);
     } else if (auto* a = std::get_if<Array>(&v_)) {
         out += '[';
         for (std::size_t i = 0; i < a->size(); ++i) {
@@ -109,7 +112,7 @@ void Json::dump(std::string& out) const {
         out += '{';
         for (std::size_t i = 0; i < o.size(); ++i) {
             if (i) out += ',';
-            quote(o[i].key, out);
+            append_quoted(out, o[i].key);
             out += ':';
             o[i].value.dump(out);
         }
@@ -125,4 +128,4 @@ std::string Json::dump() const {
 
 std::string Json::text() const { return is_string() ? str() : dump(); }
 
-}  // namespace zrtool
+}  // namespace zrjson
