@@ -78,6 +78,7 @@ public:
     Replies unsolicited(std::chrono::milliseconds now);
     // Queues a frame to be sent on its own at the next chance.
     void push(Bytes payload) { pushed_.push_back(std::move(payload)); }
+    std::size_t pushed_waiting() const { return pushed_.size(); }
 
     using Handler = std::function<Replies(const Request&)>;
     void on(std::uint8_t code, Handler handler) { handlers_[code] = std::move(handler); }

@@ -307,6 +307,13 @@ void Simulator::run(const std::atomic<bool>& stop_flag) {
     while (!stop_flag) serve_once(5);
 }
 
+std::size_t Simulator::unsent() const {
+    std::lock_guard lock(mutex_);
+    std::size_t n = model_.pushed_waiting();
+    for (const auto& c : connections_) n += c->queued;
+    return n;
+}
+
 void Simulator::queue(Connection& c, const WireReply& w, Clock::time_point now) {
     auto due = now;
     if (!c.out.empty()) due = std::max(due, c.out.back().due);

@@ -90,6 +90,10 @@ public:
     // descriptors stay open.
     void control_stream(int in, int out);
 
+    // Bytes still to go out on any connection, delayed ones included, and frames pushed but not
+    // yet given to a connection: 0 once everything the reader has said is written.
+    std::size_t unsent() const;
+
     // Frames received with a good CRC, for tests that check what went over the wire.
     std::vector<Bytes> requests() const;
     void clear_requests();
