@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "child.h"
+#include "gate_support.h"
 #include "server.h"
 #include "sim_fixture.h"
 
@@ -28,60 +29,10 @@
 
 namespace {
 
+using namespace zr::test::gate;
 using namespace std::chrono_literals;
 using zr::test::Child;
 using zr::test::SimHost;
-
-std::string temp_dir() {
-    char tmpl[] = "/tmp/zrgate-console-XXXXXX";
-    return ::mkdtemp(tmpl) ? tmpl : "/tmp";
-}
-
-std::string write(const std::string& path, const std::string& text) {
-    std::ofstream(path, std::ios::binary) << text;
-    return path;
-}
-
-std::string read(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
-zr::test::ChildOptions logged(const std::string& log) {
-    zr::test::ChildOptions options;
-    options.out = options.err = zr::test::Sink::log;
-    options.log = log;
-    options.own_group = true;
-    return options;
-}
-
-std::string broker_binary() {
-    for (const char* p : {"/usr/sbin/mosquitto", "/usr/local/sbin/mosquitto", "/usr/bin/mosquitto"})
-        if (::access(p, X_OK) == 0) return p;
-    return {};
-}
-
-int free_port() {
-    int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t n = sizeof a;
-    ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &n);
-    ::close(fd);
-    return ntohs(a.sin_port);
-}
-
-bool eventually(const std::function<bool()>& done) {
-    for (auto end = std::chrono::steady_clock::now() + 30s; std::chrono::steady_clock::now() < end;) {
-        if (done()) return true;
-        std::this_thread::sleep_for(50ms);
-    }
-    return done();
-}
 
 struct Reply {
     int status = 0;  // 0: no answer
@@ -227,7 +178,7 @@ protected:
         broker = std::make_unique<Child>(std::vector<std::string>{broker_binary(), "-c", dir + "/mosquitto.conf"},
                                          logged(dir + "/mosquitto.log"));
     }
-    std::string dir = temp_dir();
+    std::string dir = temp_dir("zrgate-console");
     int broker_port = free_port(), http_port = free_port();
     std::unique_ptr<Child> broker;
 };
@@ -367,7 +318,7 @@ TEST_F(Console, MetricsHealthTokenAndMethodsAnswerAsTheGatewayRuns) {
 }
 
 TEST(ConsoleConfig, CheckRefusesABadHttpValueAndATokenItCannotUseAndATakenPortStopsTheStart) {
-    const auto dir = temp_dir();
+    const auto dir = temp_dir("zrgate-console");
     const std::string reader = "[dock]\nZR_PORT_TYPE=TCP\nZR_COM_NUMBER=COM1\nZR_HOST_NAME=127.0.0.1\n";
     write(dir + "/blank.txt", "\n");
     struct Case {

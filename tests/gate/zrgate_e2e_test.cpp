@@ -24,6 +24,7 @@
 #include <vector>
 
 #include "child.h"
+#include "gate_support.h"
 #include "server.h"
 #include "sim_fixture.h"
 
@@ -33,74 +34,10 @@
 
 namespace {
 
+using namespace zr::test::gate;
 using namespace std::chrono_literals;
-using zr::test::SimHost;
-
-std::string temp_dir() {
-    char tmpl[] = "/tmp/zrgate-test-XXXXXX";
-    return ::mkdtemp(tmpl) ? tmpl : "/tmp";
-}
-
-std::string write(const std::string& path, const std::string& text) {
-    std::ofstream(path, std::ios::binary) << text;
-    return path;
-}
-
-std::string read(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
 using zr::test::Child;
-
-// For a child with stdout and stderr in `log`, in a process group of its own.
-zr::test::ChildOptions logged(const std::string& log) {
-    zr::test::ChildOptions options;
-    options.out = options.err = zr::test::Sink::log;
-    options.log = log;
-    options.own_group = true;
-    return options;
-}
-
-std::string broker_binary() {
-    for (const char* p : {"/usr/sbin/mosquitto", "/usr/local/sbin/mosquitto", "/usr/bin/mosquitto"})
-        if (::access(p, X_OK) == 0) return p;
-    return {};
-}
-
-int free_port() {
-    int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t n = sizeof a;
-    ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &n);
-    ::close(fd);
-    return ntohs(a.sin_port);
-}
-
-bool port_open(int port) {
-    int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_port = htons(static_cast<std::uint16_t>(port));
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    const bool ok = ::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
-    ::close(fd);
-    return ok;
-}
-
-// Waits (at most 30 s) for `done`; the assertions that follow say what did not happen.
-bool eventually(const std::function<bool()>& done) {
-    for (auto end = std::chrono::steady_clock::now() + 30s; std::chrono::steady_clock::now() < end;) {
-        if (done()) return true;
-        std::this_thread::sleep_for(20ms);
-    }
-    return done();
-}
+using zr::test::SimHost;
 
 // A broker that keeps its sessions across restarts, so that the subscriber misses nothing
 // published while it was reconnecting.

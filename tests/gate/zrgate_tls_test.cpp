@@ -25,6 +25,7 @@
 #include <vector>
 
 #include "child.h"
+#include "gate_support.h"
 
 #ifndef ZRGATE_PATH
 #error "ZRGATE_PATH must name the zrgate binary"
@@ -32,66 +33,10 @@
 
 namespace {
 
+using namespace zr::test::gate;
 using namespace std::chrono_literals;
 using zr::test::Child;
 namespace fs = std::filesystem;
-
-std::string write(const std::string& path, const std::string& text) {
-    std::ofstream(path, std::ios::binary) << text;
-    return path;
-}
-
-std::string read(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
-zr::test::ChildOptions logged(const std::string& log) {
-    zr::test::ChildOptions options;
-    options.out = options.err = zr::test::Sink::log;
-    options.log = log;
-    options.own_group = true;
-    return options;
-}
-
-std::string broker_binary() {
-    for (const char* p : {"/usr/sbin/mosquitto", "/usr/local/sbin/mosquitto", "/usr/bin/mosquitto"})
-        if (::access(p, X_OK) == 0) return p;
-    return {};
-}
-
-int free_port() {
-    int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t n = sizeof a;
-    ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &n);
-    ::close(fd);
-    return ntohs(a.sin_port);
-}
-
-bool port_open(int port) {
-    int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_port = htons(static_cast<std::uint16_t>(port));
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    const bool ok = ::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
-    ::close(fd);
-    return ok;
-}
-
-bool eventually(const std::function<bool()>& done) {
-    for (auto end = std::chrono::steady_clock::now() + 30s; std::chrono::steady_clock::now() < end;) {
-        if (done()) return true;
-        std::this_thread::sleep_for(20ms);
-    }
-    return done();
-}
 
 bool contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
 
