@@ -3,6 +3,7 @@
 # the broker of its tests, mosquitto_sub to watch it), OpenSSL (zrgate --check reads
 # certificates; its tests make a CA), SQLite (zrgate's spool), libmicrohttpd (zrgate's console)
 # and Chromium with node and npm (the console's browser test) when this Debian machine lacks them.
+# With --build: only what configuring and building the library, zrtool and zrsim needs (the demo).
 set -euo pipefail
 need=()
 command -v cmake >/dev/null || need+=(cmake)
@@ -10,6 +11,7 @@ command -v g++ >/dev/null || need+=(g++)
 command -v make >/dev/null || need+=(make)
 dpkg -s libgtest-dev >/dev/null 2>&1 || need+=(libgtest-dev)
 dpkg -s libgmock-dev >/dev/null 2>&1 || need+=(libgmock-dev)
+if [ "${1:-}" != --build ]; then
 command -v help2man >/dev/null || need+=(help2man)
 # zrgate and its tests: the MQTT client library and a real broker.
 dpkg -s libmosquitto-dev >/dev/null 2>&1 || need+=(libmosquitto-dev)
@@ -25,6 +27,7 @@ command -v npm >/dev/null || need+=(npm)
 dpkg -s libsqlite3-dev >/dev/null 2>&1 || need+=(libsqlite3-dev)
 dpkg -s libssl-dev >/dev/null 2>&1 || need+=(libssl-dev)
 command -v openssl >/dev/null || need+=(openssl)
+fi
 [ ${#need[@]} -eq 0 ] && exit 0
 echo "installing: ${need[*]}"
 sudo=""
