@@ -17,6 +17,10 @@
 
 #include "child.h"
 
+#ifndef ZRGATE_PATH
+#error "ZRGATE_PATH must name the zrgate binary"
+#endif
+
 namespace zr::test::gate {
 
 inline std::string temp_dir(const char* name = "zrgate-test") {

@@ -28,10 +28,6 @@
 #include "server.h"
 #include "sim_fixture.h"
 
-#ifndef ZRGATE_PATH
-#error "ZRGATE_PATH must name the zrgate binary"
-#endif
-
 namespace {
 
 using namespace zr::test::gate;

@@ -27,10 +27,6 @@
 #include "child.h"
 #include "gate_support.h"
 
-#ifndef ZRGATE_PATH
-#error "ZRGATE_PATH must name the zrgate binary"
-#endif
-
 namespace {
 
 using namespace zr::test::gate;
