@@ -220,7 +220,11 @@ TEST_F(GateTls, EachBrokenSetupIsNamedOnStderrAndInTheStatusOnceFixed) {
             EXPECT_TRUE(eventually([&] { return contains(read(log), "zrgate: connected to broker"); })) << read(log);
             const auto status = gateway_status(broker.port(), *pki, c.site);
             EXPECT_TRUE(contains(status, "\"state\":\"online\"")) << status;
-            EXPECT_TRUE(contains(status, "\"broker_error\":\"" + c.said)) << status;
+            // The causes met before getting through, in order: a connection lost on the way may
+            // come before the one the case is about.
+            const auto from = status.find("\"broker_error\":\"");
+            ASSERT_NE(from, std::string::npos) << status;
+            EXPECT_TRUE(contains(status.substr(from, status.find('"', from + 16) - from), c.said)) << status;
         }
         EXPECT_EQ(gate.stop(SIGTERM), 0) << read(log);
         broker.stop();
