@@ -443,8 +443,10 @@ std::size_t Publisher::stop(std::chrono::milliseconds bound) {
     wake_.notify_all();
     if (thread_.joinable()) thread_.join();
     if (loop_started_) {
-        mosquitto_disconnect(client_);
-        mosquitto_loop_stop(client_, false);
+        // Without a connection there is nothing to disconnect, and libmosquitto's thread goes on
+        // trying to reconnect for ever: it is ended rather than waited for.
+        const bool disconnecting = mosquitto_disconnect(client_) == MOSQ_ERR_SUCCESS;
+        mosquitto_loop_stop(client_, !disconnecting);
         loop_started_ = false;
     }
     // No acknowledgement can come now: the spool gets its last commit and sync.
