@@ -153,6 +153,8 @@ if(TARGET zrgate)
   install(FILES ${CMAKE_CURRENT_BINARY_DIR}/zrgate.service DESTINATION ${ZR_SYSTEMD_UNIT_DIR} COMPONENT gate)
   install(FILES tools/zrgate/site.ini.example DESTINATION ${ZR_GATE_DOC_DIR}/examples RENAME site.ini
           COMPONENT gate)
+  # The operator's guide and the console's page, beside the example they explain.
+  install(FILES docs/zrgate.md docs/console.md DESTINATION ${ZR_GATE_DOC_DIR} COMPONENT gate)
 endif()
 
 # ---- Man pages from --help and --version --------------------------------------------------------

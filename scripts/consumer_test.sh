@@ -47,7 +47,7 @@ say "moved tree: $(echo "$version" | tr '\n' ' ')"
 
 # ---- zrgate: program, man page, systemd unit naming the installed program, example ---------
 if [ -x "$build/tools/zrgate/zrgate" ]; then
-  for f in bin/zrgate lib/systemd/system/zrgate.service share/doc/zr/examples/site.ini; do
+  for f in bin/zrgate lib/systemd/system/zrgate.service share/doc/zr/examples/site.ini share/doc/zr/zrgate.md; do
     [ -e "$prefix/$f" ] || fail "$f is not installed"
   done
   # The man pages exist when help2man does (scripts/deps.sh installs it).
