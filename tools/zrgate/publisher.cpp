@@ -223,7 +223,9 @@ bool Publisher::start(std::string& error) {
     mosquitto_connect_callback_set(client_, on_connect);
     mosquitto_disconnect_callback_set(client_, on_disconnect);
     mosquitto_publish_callback_set(client_, on_publish);
-    mosquitto_log_callback_set(client_, on_log);
+    // Only TLS failures need the log; with a callback set libmosquitto formats a line for every
+    // packet sent and received, in the publishing thread too.
+    if (!config_.ca_file.empty()) mosquitto_log_callback_set(client_, on_log);
     mosquitto_max_inflight_messages_set(client_, kBrokerInFlight);
     // Events are small and each one is wanted at once: no waiting to fill a segment.
     mosquitto_int_option(client_, MOSQ_OPT_TCP_NODELAY, 1);
