@@ -158,7 +158,9 @@ protected:
         return write(dir + "/" + site + ".ini",
                      "[gateway]\nsite=" + site + "\nbroker=127.0.0.1\nport=" + std::to_string(port) +
                          (contains(keys, "ca_file=") ? "" : "\nca_file=" + pki->path("ca.crt")) +
-                         "\nretry_min_ms=100\nretry_max_ms=400\nstats_every_s=0\n" + keys +
+                         // An attempt that meets the broker's restart can go unanswered until
+                         // the keep-alive gives it up: 5 s, well within what the cases wait.
+                         "\nretry_min_ms=100\nretry_max_ms=400\nkeepalive_s=5\nstats_every_s=0\n" + keys +
                          "\n[r]\nZR_PORT_TYPE=TCP\nZR_COM_NUMBER=COM1\nZR_HOST_NAME=127.0.0.1\nZR_TCP_PORT=1\n");
     }
     std::string dir;

@@ -531,9 +531,13 @@ void Publisher::on_disconnect(mosquitto*, void* self, int rc) {
     if (rc != 0 && was)
         std::fprintf(stderr, "zrgate: lost the broker %s:%d; events are queued until it is back\n",
                      p->config_.broker.c_str(), p->config_.port);
+    // An attempt the broker never answers (one that met its restart, say) ends only with the
+    // keep-alive, which libmosquitto's own text does not name.
     if (rc != 0 && !was && rc != MOSQ_ERR_TLS && rc != MOSQ_ERR_CONN_REFUSED && !tls_failed)
-        p->broker_error(std::string("cannot connect: ") +
-                        (rc == MOSQ_ERR_ERRNO ? std::strerror(errno) : mosquitto_strerror(rc)));
+        p->broker_error(rc == MOSQ_ERR_KEEPALIVE
+                            ? "no answer within keepalive_s (" + std::to_string(p->config_.keepalive_s) + " s)"
+                            : std::string("cannot connect: ") +
+                                  (rc == MOSQ_ERR_ERRNO ? std::strerror(errno) : mosquitto_strerror(rc)));
     if (rc == MOSQ_ERR_TLS || (rc != 0 && !p->config_.ca_file.empty())) {
         // After a TLS failure its network thread stops; after any other loss over TLS run()
         // reconnects too, asking first whether the broker is there (see connect_first).
